@@ -1,0 +1,175 @@
+#include "app/runner.h"
+
+#include "link/isperrors.h"
+#include "link/programmer.h"
+#include "lpt/clock.h"
+
+TOperationRunner::TOperationRunner(IOperationView& view) : view_(view) {}
+
+std::string TOperationRunner::FormatElapsed(uint32_t seconds)
+{
+    auto two = [](uint32_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    return two(seconds / 60) + ":" + two(seconds % 60);
+}
+
+void TOperationRunner::SetStatusMessage(const std::string& message, uint8_t kind)
+{
+    std::string text = message.substr(0, message.find('\r'));
+    std::string head = text, detail;
+    if (auto bang = text.find('!'); bang != std::string::npos) {
+        head = text.substr(0, bang);
+        detail = text.substr(bang + 1);
+    }
+    std::string prefix;
+    if (kind & sk_completed)
+        prefix = "0|";
+    else if (kind & sk_started)
+        prefix = "1|";
+    else if (kind & sk_failed) {
+        prefix = "2|";
+        view_.Beep();
+        blinkCounter_ = 0;
+        view_.SetBlinkTimer(true);
+    }
+    view_.SetHourglass((kind & sk_started) != 0);
+    statusText_ = prefix + head;
+    view_.ShowStatus(statusText_);
+    if (!head.empty()) AppendLog(detail.empty() ? head : head + " - " + detail);
+    if (!(kind & sk_failed)) view_.PumpMessages();
+}
+
+void TOperationRunner::StartOp(const std::string& message)
+{
+    busy_ = true;
+    SetStatusMessage(message, sk_started);
+    view_.SetSelectorsEnabled(false);
+    view_.PumpMessages();
+    abortRequest_ = false;
+    view_.SetResetCaption("Abort");
+    view_.SetBlinkTimer(false);
+    startTick_ = Clock().TickCount();
+    timed_ = true;
+    view_.PumpMessages();
+    view_.RepaintStatusBar();
+}
+
+void TOperationRunner::StartProgressOp(const std::string& message)
+{
+    StartOp(message);
+    progressPosition_ = 0;
+    progressCaption_.clear();
+    progressMaximum_ = 1;
+    ShowProgress();
+    view_.PumpMessages();
+}
+
+void TOperationRunner::EndOp(const std::string& message)
+{
+    view_.SetResetCaption("Reset");
+    abortRequest_ = false;
+    progressPosition_ = 0;
+    progressCaption_ = "Ready...";
+    ShowProgress();
+    view_.SetSelectorsEnabled(true);
+    busy_ = false;
+    if (timed_) {
+        elapsedSeconds_ += (Clock().TickCount() - startTick_) / 1000;
+        startTick_ = 0;
+        timed_ = false;
+    }
+    if (!message.empty()) SetStatusMessage(message + " - " + FormatElapsed(elapsedSeconds_), sk_completed);
+    view_.SetBlinkTimer(true);
+    view_.RepaintStatusBar();
+    if (!autoRunMark_) elapsedSeconds_ = 0;
+}
+
+void TOperationRunner::FailOp(const std::string& message)
+{
+    EndOp("");
+    SetStatusMessage(message, sk_failed);
+    if (popUpWarnings_) view_.PopUp(message);
+}
+
+void TOperationRunner::OperationProgress(int32_t position, int32_t total)
+{
+    if (position != -1 || total != -1) {
+        if (progressMaximum_ == 1) progressMaximum_ = total;
+        progressPosition_ = position;
+        ShowProgress();
+    }
+    view_.PumpMessages();
+    if (abortRequest_) throw EAbortOp("Operation Aborted");
+}
+
+void TOperationRunner::ShowProgress() { view_.ShowProgress(progressPosition_, progressMaximum_, progressCaption_); }
+
+void TOperationRunner::AppendLog(const std::string& line)
+{
+    log_.push_back(line);
+    view_.AppendLog(line);
+}
+
+void TOperationRunner::BlinkTick()
+{
+    ++blinkCounter_;
+    if (!statusText_.empty() && statusText_[0] == '2') {
+        blinkPhase_ = !blinkPhase_;
+        view_.RepaintStatusBar();
+    }
+}
+
+bool TOperationRunner::Run(const std::function<void()>& command)
+{
+    try {
+        command();
+        return true;
+    } catch (...) {
+        AppException(std::current_exception());
+        return false;
+    }
+}
+
+void TOperationRunner::AppException(std::exception_ptr error)
+{
+    view_.SetSelectorsEnabled(true);
+    busy_ = false;
+    const std::string hw = programmer_ ? programmer_->HardwareName() : std::string();
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
+        // The silent abort of a cancelled dialog is never reported.
+    } catch (const ESerialOpenError&) {
+        FailOp(hw + ": Could not open communications port");
+    } catch (const ESerialError& e) {
+        FailOp(hw + ":" + "Communications Error (" + e.what() + ")");
+    } catch (const EISPException& e) {
+        FailOp(e.HardwareName().empty() ? std::string(e.what()) : e.HardwareName() + ": " + e.what());
+    } catch (const EAbortOp&) {
+        FailOp("Operation Cancelled by user");
+    } catch (const EVerifyError& e) {
+        FailOp(e.what());
+    } catch (const ETargetNotFound& e) {
+        FailOp(e.what());
+    } catch (const EFirmwareMisMatch&) {
+        HandleFirmwareMismatch();
+    } catch (const std::exception& e) {
+        view_.ShowErrorBox(e.what());
+        FailOp(std::string("Error: ") + e.what());
+    } catch (...) {
+        view_.ShowErrorBox("Unknown exception");
+        FailOp("Error: Unknown exception");
+    }
+}
+
+void TOperationRunner::HandleFirmwareMismatch()
+{
+    FailOp("Firmware Update Required");
+    if (!view_.OfferFirmwareUpdate() || !firmwareUpdate_) return;
+    try {
+        firmwareUpdate_();
+    } catch (const EFirmwareMisMatch&) {
+        view_.ShowFirmwareUpdateFailed();
+    } catch (const EISPException&) {
+        AppException(std::current_exception());
+    }
+}

@@ -1,0 +1,115 @@
+#pragma once
+// The operation runner: one device operation at a time, bracketed by StartOp/EndOp or FailOp,
+// with the status line, lamp, progress, abort request and the single exception handler. It
+// drives an IOperationView, which the GUI implements with widgets and the CLI with text.
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TISPProgrammer;
+
+enum TStatusKind : uint8_t { sk_completed = 1, sk_started = 2, sk_failed = 4 };
+
+class IOperationView {
+public:
+    virtual ~IOperationView() = default;
+    // The status bar's text, with its kind prefix "0|", "1|" or "2|".
+    virtual void ShowStatus(const std::string& prefixedText) { (void)prefixedText; }
+    virtual void AppendLog(const std::string& line) { (void)line; }
+    virtual void SetHourglass(bool on) { (void)on; }
+    virtual void Beep() {}
+    virtual void SetBlinkTimer(bool running) { (void)running; }
+    virtual void ShowProgress(int32_t position, int32_t maximum, const std::string& caption)
+    {
+        (void)position;
+        (void)maximum;
+        (void)caption;
+    }
+    // Device selector, programmer selector and the Setup button.
+    virtual void SetSelectorsEnabled(bool enabled) { (void)enabled; }
+    virtual void SetResetCaption(const std::string& caption) { (void)caption; }
+    virtual void PumpMessages() {}
+    virtual void RepaintStatusBar() {}
+    // The information box of "Pop Up Warnings".
+    virtual void PopUp(const std::string& message) { (void)message; }
+    // The platform's standard error box for an unexpected exception.
+    virtual void ShowErrorBox(const std::string& message) { (void)message; }
+    // "Firmware Update Required" question; true for OK.
+    virtual bool OfferFirmwareUpdate() { return false; }
+    virtual void ShowFirmwareUpdateFailed() {}
+};
+
+class TOperationRunner {
+public:
+    static constexpr const char* kFirmwareQuestion =
+        "Your ISP requires a firmware update to continue, please click OK to start the update wizard";
+    static constexpr const char* kFirmwareFailed =
+        "Firmware update failed.  Due to a software version mismatch.  Please re-install the ISP "
+        "software or contact Tarvo Support for advice.";
+
+    explicit TOperationRunner(IOperationView& view);
+
+    void SetStatusMessage(const std::string& message, uint8_t kind);
+    void StartOp(const std::string& message);
+    void StartProgressOp(const std::string& message);
+    void EndOp(const std::string& message);
+    void FailOp(const std::string& message);
+    // The programmer's progress callback. Raises EAbortOp once an abort was confirmed.
+    void OperationProgress(int32_t position, int32_t total);
+    bool CanOperate() const { return !busy_ && programmer_ != nullptr; }
+    // The single exception handler: maps the exception to a failure line.
+    void AppException(std::exception_ptr error);
+    // Runs `command`; whatever escapes it goes to AppException. Returns true when nothing did.
+    bool Run(const std::function<void()>& command);
+
+    void AppendLog(const std::string& line);  // a raw line: no kind, prefix or time
+    void RequestAbort() { abortRequest_ = true; }  // the user confirmed "Abort"
+    void BlinkTick();                             // the 500 ms blink timer
+
+    void SetProgrammer(TISPProgrammer* programmer) { programmer_ = programmer; }
+    TISPProgrammer* Programmer() const { return programmer_; }
+    void SetFirmwareUpdate(std::function<void()> command) { firmwareUpdate_ = std::move(command); }
+
+    bool Busy() const { return busy_; }
+    void SetBusy(bool busy) { busy_ = busy; }
+    bool AbortRequested() const { return abortRequest_; }
+    bool AutoRunMark() const { return autoRunMark_; }
+    void SetAutoRunMark(bool on) { autoRunMark_ = on; }
+    uint32_t ElapsedSeconds() const { return elapsedSeconds_; }
+    bool PopUpWarnings() const { return popUpWarnings_; }
+    void SetPopUpWarnings(bool on) { popUpWarnings_ = on; }
+    const std::string& StatusText() const { return statusText_; }
+    const std::vector<std::string>& Log() const { return log_; }
+    void ClearLog() { log_.clear(); }
+    int32_t ProgressPosition() const { return progressPosition_; }
+    int32_t ProgressMaximum() const { return progressMaximum_; }
+    const std::string& ProgressCaption() const { return progressCaption_; }
+    bool BlinkPhase() const { return blinkPhase_; }
+
+    // "MM:SS" of a number of seconds.
+    static std::string FormatElapsed(uint32_t seconds);
+
+private:
+    void ShowProgress();
+    void HandleFirmwareMismatch();
+
+    IOperationView& view_;
+    TISPProgrammer* programmer_ = nullptr;
+    std::function<void()> firmwareUpdate_;
+    bool busy_ = false;
+    bool abortRequest_ = false;
+    uint32_t startTick_ = 0;
+    bool timed_ = false;  // a start tick was recorded (the tick itself may be 0)
+    uint32_t elapsedSeconds_ = 0;
+    bool autoRunMark_ = false;
+    bool popUpWarnings_ = false;
+    std::string statusText_;
+    std::vector<std::string> log_;
+    int32_t progressPosition_ = 0;
+    int32_t progressMaximum_ = 1;
+    std::string progressCaption_ = "Ready...";
+    bool blinkPhase_ = false;
+    uint32_t blinkCounter_ = 0;
+};

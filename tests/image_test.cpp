@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include "devices/devices.h"
+#include "image/hexlist.h"
+#include "image/hextext.h"
+#include "link/isperrors.h"
+
+namespace {
+std::string MessageOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EISPException& e) {
+        EXPECT_TRUE(e.HardwareName().empty());
+        return e.what();
+    }
+    return "(no exception)";
+}
+}  // namespace
+
+TEST(ProgStatus, OneByteBitSet)
+{
+    EXPECT_EQ(TProgStatus(ps_normal).Bits(), 1);
+    EXPECT_EQ(TProgStatus(ps_verified).Bits(), 4);
+    EXPECT_EQ(TProgStatus(ps_read).Bits(), 16);
+    TProgStatus both = TProgStatus::FromBits(4 | 8);
+    EXPECT_TRUE(both.Has(ps_failed));
+    EXPECT_TRUE(both.Has(ps_verified));
+    EXPECT_FALSE(both.Has(ps_read));
+}
+
+TEST(HexList, RangeMessages)
+{
+    THexList img;
+    EXPECT_EQ(img.Size(), 0u);
+    EXPECT_EQ(img.TopAddress(), -1);
+    EXPECT_EQ(MessageOf([&] { img.SetValue(0, 1); }), "Set Value of Address: 00000000 out of range");
+    img.SetSize(0x8000);
+    EXPECT_EQ(MessageOf([&] { img.GetValue(0x8000); }), "THexList:GetValue:00008000 out of range");
+    EXPECT_EQ(MessageOf([&] { img.GetStatus(0x12345678); }), "Get Status of Address: 12345678 out of range");
+    EXPECT_EQ(MessageOf([&] { img.SetStatus(0xFFFFFFFF, ps_read); }),
+              "Set Status of Address: FFFFFFFF out of range");
+    EXPECT_EQ(img.GetValue(0x7FFF), 0xFF);
+}
+
+TEST(HexList, TopAddressAndClear)
+{
+    THexList img;
+    img.SetSize(0x1000);
+    img.SetValue(0, 0x12);
+    EXPECT_EQ(img.TopAddress(), 0x0F);
+    img.SetValue(0x123, 0);
+    EXPECT_EQ(img.TopAddress(), 0x12F);
+    img.SetValue(0x123, 0xFF);
+    img.SetValue(0, 0xFF);
+    EXPECT_EQ(img.TopAddress(), -1);  // FF written by a file counts as blank
+
+    img.SetValue(5, 0x55);
+    img.SetStatus(5, ps_verified);
+    img.MarkAllFailed();
+    EXPECT_EQ(img.GetValue(5), 0x55);
+    EXPECT_EQ(img.GetStatus(7), TProgStatus(ps_failed));
+    img.Clear();
+    EXPECT_EQ(img.GetValue(5), 0xFF);
+    EXPECT_EQ(img.GetStatus(5), TProgStatus(ps_normal));
+    EXPECT_EQ(img.Values().data() + 1, &img.Values()[1]);  // contiguous for block transfers
+}
+
+TEST(Project, SetDeviceSizesAndClears)
+{
+    TTarvoProject project;
+    const TDevice* big = DeviceList().FindDevice("COP8SBR9", 0xFF);
+    project.SetDevice(big);
+    EXPECT_EQ(project.Flash.Size(), 0x8000u);
+    EXPECT_EQ(project.Eeprom.Size(), 0u);
+    project.Flash.SetValue(10, 1);
+    project.Flash.SetFileName("x.hex");
+    EXPECT_EQ(project.GetFileName(), "x.hex");
+
+    TDevice noFlash("NOFLASH", 0x04, 0, 0, 64, {});
+    project.SetDevice(&noFlash);
+    EXPECT_EQ(project.Device(), &noFlash);
+    EXPECT_EQ(project.Flash.Size(), 0x8000u);  // a size of 0 keeps the previous image
+    EXPECT_EQ(project.Flash.GetValue(10), 1);
+    project.SetDevice(big);
+    EXPECT_EQ(project.Flash.GetValue(10), 0xFF);
+}
+
+TEST(HexText, Helpers)
+{
+    EXPECT_EQ(hex::DigitValue('7'), 7);
+    EXPECT_EQ(hex::DigitValue('F'), 15);
+    EXPECT_EQ(hex::DigitValue('f'), 0);  // lower case is not a digit here
+    EXPECT_EQ(hex::DigitValue('G'), 0);
+    EXPECT_EQ(hex::DigitValueAnyCase('f'), 15);
+    EXPECT_EQ(hex::ByteFromChars('3', 'C'), 0x3C);
+    EXPECT_EQ(hex::Word("7FFF"), 0x7FFF);
+    EXPECT_EQ(hex::Word("1A"), 0x1A);
+    EXPECT_EQ(hex::DWord("DEADBEEF"), 0xDEADBEEFu);
+    EXPECT_EQ(hex::PadLeft("12", 5, '0'), "00012");
+    EXPECT_EQ(hex::PadLeft("123456", 4, '0'), "123456");
+    EXPECT_EQ(hex::Hex4(0x1A0), "01A0");
+    EXPECT_EQ(hex::Hex2(0x3c), "3C");
+    EXPECT_EQ(hex::Hex(0x12345, 2), "12345");
+    EXPECT_EQ(hex::Hex8(0), "00000000");
+    EXPECT_EQ(hex::ByteToBits(0x06), "00000110");
+    EXPECT_EQ(hex::BitsToByte("10000001"), 0x81);
+    for (int v = 0; v < 256; ++v) EXPECT_EQ(hex::BitsToByte(hex::ByteToBits(static_cast<uint8_t>(v))), v);
+    EXPECT_TRUE(hex::SameText("Zemprix (lpt)", "ZEMPRIX (LPT)"));
+    EXPECT_FALSE(hex::SameText("ab", "abc"));
+}

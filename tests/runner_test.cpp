@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include "app/runner.h"
+#include "link/isperrors.h"
+#include "link/smartparallel.h"
+#include "lpt/clock.h"
+
+namespace {
+struct RecordingView : IOperationView {
+    std::vector<std::string> statuses, popups, errorBoxes;
+    int beeps = 0, pumps = 0;
+    bool hourglass = false, blinking = false, selectorsEnabled = true, offerAnswer = false;
+    int offers = 0;
+    std::string resetCaption = "Reset";
+    int32_t position = 0, maximum = 0;
+    std::string caption;
+    void ShowStatus(const std::string& t) override { statuses.push_back(t); }
+    void SetHourglass(bool on) override { hourglass = on; }
+    void Beep() override { ++beeps; }
+    void SetBlinkTimer(bool r) override { blinking = r; }
+    void ShowProgress(int32_t p, int32_t m, const std::string& c) override
+    {
+        position = p;
+        maximum = m;
+        caption = c;
+    }
+    void SetSelectorsEnabled(bool e) override { selectorsEnabled = e; }
+    void SetResetCaption(const std::string& c) override { resetCaption = c; }
+    void PumpMessages() override { ++pumps; }
+    void PopUp(const std::string& m) override { popups.push_back(m); }
+    void ShowErrorBox(const std::string& m) override { errorBoxes.push_back(m); }
+    bool OfferFirmwareUpdate() override
+    {
+        ++offers;
+        return offerAnswer;
+    }
+};
+
+struct Runner : ::testing::Test {
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    RecordingView view;
+    TOperationRunner runner{view};
+    TSmartParallel programmer;
+    void SetUp() override
+    {
+        clock.Advance(5'000'000'000);  // a tick counter that is not 0
+        programmer.SetHardwareName("ZEMPRIX (COM)");
+        runner.SetProgrammer(&programmer);
+    }
+    void Wait(double seconds) { clock.Advance(static_cast<int64_t>(seconds * 1e9)); }
+};
+}  // namespace
+
+TEST_F(Runner, StatusMessageSplitsAndPrefixes)
+{
+    runner.SetStatusMessage("Invalid Commandline Parameter!!", sk_failed);
+    EXPECT_EQ(runner.StatusText(), "2|Invalid Commandline Parameter");
+    EXPECT_EQ(runner.Log().back(), "Invalid Commandline Parameter - !");
+    EXPECT_EQ(view.beeps, 1);
+    EXPECT_TRUE(view.blinking);
+
+    int pumps = view.pumps;
+    runner.SetStatusMessage("Line one\rLine two!x", sk_started);
+    EXPECT_EQ(runner.StatusText(), "1|Line one");
+    EXPECT_EQ(runner.Log().back(), "Line one");
+    EXPECT_TRUE(view.hourglass);
+    EXPECT_GT(view.pumps, pumps);
+
+    size_t logged = runner.Log().size();
+    runner.SetStatusMessage("!only detail", sk_completed);
+    EXPECT_EQ(runner.StatusText(), "0|");
+    EXPECT_EQ(runner.Log().size(), logged);  // an empty head is not logged
+    EXPECT_FALSE(view.hourglass);
+}
+
+TEST_F(Runner, ElapsedTimeFormatting)
+{
+    struct Case {
+        double seconds;
+        const char* text;
+    } cases[] = {{59.9, "00:59"}, {61, "01:01"}, {600, "10:00"}, {6000, "100:00"}};
+    for (const auto& c : cases) {
+        runner.StartOp("Flash: Programming");
+        EXPECT_TRUE(runner.Busy());
+        EXPECT_EQ(view.resetCaption, "Abort");
+        EXPECT_FALSE(view.selectorsEnabled);
+        Wait(c.seconds);
+        runner.EndOp("Flash: Programming Complete");
+        EXPECT_EQ(runner.Log().back(), std::string("Flash: Programming Complete - ") + c.text);
+        EXPECT_FALSE(runner.Busy());
+        EXPECT_EQ(view.resetCaption, "Reset");
+        EXPECT_EQ(runner.ProgressCaption(), "Ready...");
+    }
+}
+
+TEST_F(Runner, AutoRunMarkAddsWholeSecondsOfSteps)
+{
+    runner.SetAutoRunMark(true);
+    for (int i = 0; i < 2; ++i) {
+        runner.StartOp("step");
+        Wait(1.6);
+        runner.EndOp("");
+    }
+    runner.SetAutoRunMark(false);
+    runner.EndOp("Auto Program: Complete (1 devices programmed this session)");
+    EXPECT_EQ(runner.Log().back(), "Auto Program: Complete (1 devices programmed this session) - 00:02");
+    runner.EndOp("Next");
+    EXPECT_EQ(runner.Log().back(), "Next - 00:00");
+}
+
+TEST_F(Runner, TimePartGoesBehindTheBang)
+{
+    runner.StartOp("Waiting");
+    Wait(3);
+    runner.EndOp("Plug and Prog: Aborted!");
+    EXPECT_EQ(runner.StatusText(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted -  - 00:03");
+}
+
+TEST_F(Runner, EmptyEndOpLogsNothingButRestoresIdle)
+{
+    runner.StartOp("x");
+    size_t n = runner.Log().size();
+    runner.EndOp("");
+    EXPECT_EQ(runner.Log().size(), n);
+    EXPECT_FALSE(runner.Busy());
+    EXPECT_TRUE(view.selectorsEnabled);
+}
+
+TEST_F(Runner, ProgressTakesTheFirstTotalAndHonoursAbort)
+{
+    runner.StartProgressOp("Flash: Reading");
+    EXPECT_EQ(runner.ProgressMaximum(), 1);
+    runner.OperationProgress(0, 32768);
+    runner.OperationProgress(100, 16);
+    EXPECT_EQ(runner.ProgressMaximum(), 32768);
+    EXPECT_EQ(runner.ProgressPosition(), 100);
+    int pumps = view.pumps;
+    runner.OperationProgress(-1, -1);
+    EXPECT_EQ(runner.ProgressPosition(), 100);
+    EXPECT_GT(view.pumps, pumps);
+    runner.RequestAbort();
+    EXPECT_THROW(runner.OperationProgress(-1, -1), EAbortOp);
+    runner.AppException(std::make_exception_ptr(EAbortOp()));
+    EXPECT_EQ(runner.StatusText(), "2|Operation Cancelled by user");
+    runner.StartOp("next");
+    EXPECT_NO_THROW(runner.OperationProgress(1, 2));  // the request was cleared
+}
+
+TEST_F(Runner, ExceptionMapping)
+{
+    struct Case {
+        std::exception_ptr error;
+        std::string line;
+    } cases[] = {
+        {std::make_exception_ptr(ESerialOpenError("x")), "ZEMPRIX (COM): Could not open communications port"},
+        {std::make_exception_ptr(ESerialError("Read failed")), "ZEMPRIX (COM):Communications Error (Read failed)"},
+        {std::make_exception_ptr(EISPException("ISP timed out during operation", false, "ZEMPRIX (LPT)")),
+         "ZEMPRIX (LPT): ISP timed out during operation"},
+        {std::make_exception_ptr(EISPException("ISP is not responding, check your communications settings")),
+         "ISP is not responding, check your communications settings"},
+        {std::make_exception_ptr(EVerifyError("Flash: Verification Failed")), "Flash: Verification Failed"},
+        {std::make_exception_ptr(ETargetNotFound("Target not found")), "Target not found"},
+        {std::make_exception_ptr(std::runtime_error("boom")), "Error: boom"},
+    };
+    for (const auto& c : cases) {
+        runner.StartOp("op");
+        runner.AppException(c.error);
+        EXPECT_EQ(runner.StatusText(), "2|" + c.line);
+        EXPECT_EQ(runner.Log().back(), c.line);
+        EXPECT_FALSE(runner.Busy());
+    }
+    EXPECT_EQ(view.errorBoxes, std::vector<std::string>{"boom"});
+    EXPECT_TRUE(view.popups.empty());
+    runner.SetPopUpWarnings(true);
+    runner.AppException(std::make_exception_ptr(EVerifyError("v")));
+    EXPECT_EQ(view.popups, std::vector<std::string>{"v"});
+
+    size_t n = runner.Log().size();
+    runner.AppException(std::make_exception_ptr(EAbort()));  // silent
+    EXPECT_EQ(runner.Log().size(), n);
+}
+
+TEST_F(Runner, FirmwareMismatchOffersTheUpdate)
+{
+    int updates = 0;
+    runner.SetFirmwareUpdate([&] {
+        ++updates;
+        throw EFirmwareMisMatch("Your ISP needs a firmware update");
+    });
+    runner.AppException(std::make_exception_ptr(EFirmwareMisMatch("Your ISP needs a firmware update")));
+    EXPECT_EQ(runner.StatusText(), "2|Firmware Update Required");
+    EXPECT_EQ(view.offers, 1);
+    EXPECT_EQ(updates, 0);
+    view.offerAnswer = true;
+    EXPECT_TRUE(runner.Run([] { throw EFirmwareMisMatch("x"); }) == false);
+    EXPECT_EQ(updates, 1);
+}
+
+TEST_F(Runner, CanOperateAndBlink)
+{
+    EXPECT_TRUE(runner.CanOperate());
+    runner.StartOp("x");
+    EXPECT_FALSE(runner.CanOperate());
+    runner.FailOp("bad");
+    EXPECT_TRUE(runner.CanOperate());
+    bool phase = runner.BlinkPhase();
+    runner.BlinkTick();
+    EXPECT_NE(runner.BlinkPhase(), phase);
+    runner.SetProgrammer(nullptr);
+    EXPECT_FALSE(runner.CanOperate());
+}

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "image/qsettingsbackend.h"
+#include "image/settings.h"
+
+TEST(SettingValue, Conversions)
+{
+    EXPECT_EQ(TSettingValue(true).AsString(), "True");
+    EXPECT_EQ(TSettingValue(false).AsString(), "False");
+    EXPECT_EQ(TSettingValue(42).AsString(), "42");
+    EXPECT_EQ(TSettingValue("17").AsInteger(), 17);
+    EXPECT_EQ(TSettingValue("-3").AsInteger(), -3);
+    EXPECT_EQ(TSettingValue("x7").AsInteger(99), 99);
+    EXPECT_TRUE(TSettingValue("TRUE").AsBoolean());
+    EXPECT_FALSE(TSettingValue("False").AsBoolean(true));
+    EXPECT_TRUE(TSettingValue("1").AsBoolean());
+    EXPECT_TRUE(TSettingValue("maybe").AsBoolean(true));
+}
+
+TEST(SettingsStore, PutIsCaseSensitiveGetIsNot)
+{
+    TISPSettings s;
+    s.Put("config", "device", 0, "a");
+    s.Put("CONFIG", "DEVICE", 0, "b");
+    ASSERT_EQ(s.Settings().size(), 2u);
+    EXPECT_EQ(s.Get("CONFIG", "DEVICE", "").AsString(), "a");
+    EXPECT_EQ(s.Get("Config", "Device", "").AsString(), "a");
+    EXPECT_EQ(s.Get("CONFIG", "MISSING", "dflt").AsString(), "dflt");
+
+    s.Put("CONFIG", "DEVICE", 1, "c");  // re-Put keeps the old group
+    EXPECT_EQ(s.Settings()[1].Group, 0);
+    EXPECT_EQ(s.Settings()[1].Value.AsString(), "c");
+}
+
+TEST(SettingsStore, GroupAndSectionOperations)
+{
+    TISPSettings s;
+    s.Put("AUTOPROGRAM", "0", 1, true);
+    s.Put("AUTOPROGRAM", "1", 1, false);
+    s.Put("CONFIG", "DEVICE", 0, "X");
+    s.Put("autoprogram", "2", 1, true);
+    s.MoveSection("AUTOPROGRAM", 0);
+    EXPECT_EQ(s.Settings()[0].Group, 0);
+    EXPECT_EQ(s.Settings()[3].Group, 1);  // case-sensitive
+    s.DeleteSection(0, "AUTOPROGRAM");
+    ASSERT_EQ(s.Settings().size(), 2u);
+    s.DeleteGroup(1);
+    ASSERT_EQ(s.Settings().size(), 1u);
+    EXPECT_EQ(s.Settings()[0].Section, "CONFIG");
+}
+
+namespace {
+struct QtSettings : ::testing::Test {
+    QTemporaryDir dir;
+    std::unique_ptr<TQSettingsBackend> backend;
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        backend = std::make_unique<TQSettingsBackend>(dir.path().toStdString());
+    }
+    QString File() const { return dir.path() + "/morvel/ZEMPRIX.conf"; }
+};
+}  // namespace
+
+TEST_F(QtSettings, RoundTripGlobalAndProjectGroups)
+{
+    EXPECT_EQ(backend->Location(), File().toStdString());
+    TISPSettings s(backend.get());
+    s.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBR9");
+    s.Put("ZEMPRIX (LPT)", "BASEPORT", 1, 2);
+    s.Put("AUTOPROGRAM", "0", 1, true);
+    s.Put("AUTOPROGRAM", "3", 1, false);
+    s.Put("CONFIG", "OPTIONS", 0, 6);
+    s.Put("CONFIG", "FLASHFILE", 0, "");
+    s.Save("GLOBAL", 1);
+    s.Save("PROJECTS\\Alpha", 0);
+
+    {
+        QSettings raw(File(), QSettings::IniFormat);
+        EXPECT_EQ(raw.value("GLOBAL/ENVIRONMENT/LASTDEVICE").toString(), "COP8SBR9");
+        EXPECT_EQ(raw.value("GLOBAL/ZEMPRIX (LPT)/BASEPORT").toString(), "2");
+        EXPECT_EQ(raw.value("GLOBAL/AUTOPROGRAM/0").toString(), "True");
+        EXPECT_EQ(raw.value("PROJECTS/Alpha/CONFIG/OPTIONS").toString(), "6");
+    }
+
+    TISPSettings t(backend.get());
+    t.Load("GLOBAL", 1);
+    t.Load("PROJECTS\\Alpha", 0);
+    EXPECT_EQ(t.Get("environment", "lastdevice", "").AsString(), "COP8SBR9");
+    EXPECT_EQ(t.Get("ZEMPRIX (LPT)", "BASEPORT", 0).AsInteger(), 2);
+    EXPECT_TRUE(t.Get("AUTOPROGRAM", "0", false).AsBoolean());
+    EXPECT_FALSE(t.Get("AUTOPROGRAM", "3", true).AsBoolean());
+    EXPECT_EQ(t.Get("CONFIG", "OPTIONS", 0).AsInteger(), 6);
+    // An empty string is not loaded back.
+    EXPECT_EQ(t.Get("CONFIG", "FLASHFILE", "absent").AsString(), "absent");
+    for (const auto& e : t.Settings()) EXPECT_TRUE(e.Value.IsString());
+    EXPECT_EQ(backend->SubKeys("PROJECTS"), std::vector<std::string>{"Alpha"});
+
+    // AUTOPROGRAM moved to the project: the next global save drops it from GLOBAL.
+    t.MoveSection("AUTOPROGRAM", 0);
+    t.Save("GLOBAL", 1);
+    t.Save("PROJECTS\\Alpha", 0);
+    TISPSettings u(backend.get());
+    u.Load("GLOBAL", 1);
+    EXPECT_EQ(u.Get("AUTOPROGRAM", "0", "none").AsString(), "none");
+    EXPECT_EQ(u.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), "COP8SBR9");
+    u.Load("PROJECTS\\Alpha", 0);
+    EXPECT_EQ(u.Get("AUTOPROGRAM", "0", "none").AsString(), "True");
+
+    // Loading a key that does not exist gives an empty group.
+    u.Load("PROJECTS\\Nobody", 0);
+    for (const auto& e : u.Settings()) EXPECT_NE(e.Group, 0);
+
+    backend->DeleteKey("PROJECTS\\Alpha");
+    EXPECT_TRUE(backend->SubKeys("PROJECTS").empty());
+}
+
+TEST_F(QtSettings, SaveOfAnEmptyGroupLeavesNoSections)
+{
+    TISPSettings s(backend.get());
+    s.Put("A", "x", 1, 1);
+    s.Save("GLOBAL", 1);
+    s.DeleteGroup(1);
+    s.Save("GLOBAL", 1);
+    s.Load("GLOBAL", 1);
+    EXPECT_TRUE(s.Settings().empty());
+}
+
+TEST_F(QtSettings, IniFileFlag)
+{
+    const std::string ini = (dir.path() + "/plain.ini").toStdString();
+    TISPSettings s(backend.get());
+    s.Put("SECTION", "Key", 1, "value");
+    s.Save(ini, 1, true);
+    QSettings raw(QString::fromStdString(ini), QSettings::IniFormat);
+    EXPECT_EQ(raw.value("SECTION/Key").toString(), "value");
+    TISPSettings t(backend.get());
+    t.Load(ini, 1, true);
+    EXPECT_EQ(t.Get("section", "key", "").AsString(), "value");
+}
+
+TEST_F(QtSettings, EnvironmentOverridesTheLocation)
+{
+    QTemporaryDir other;
+    qputenv("ZEMPRIX_SETTINGS_DIR", other.path().toLocal8Bit());
+    TQSettingsBackend fromEnv;
+    qunsetenv("ZEMPRIX_SETTINGS_DIR");
+    EXPECT_EQ(fromEnv.Location(), (other.path() + "/morvel/ZEMPRIX.conf").toStdString());
+}
+
+// A save killed at any moment leaves either the old or the new settings, never a torn file:
+// QSettings writes through QSaveFile (a temporary file renamed over the old one).
+TEST_F(QtSettings, KillDuringSaveLeavesOldOrNewSettings)
+{
+    auto save = [&](int generation) {
+        TISPSettings s(backend.get());
+        for (int section = 0; section < 40; ++section)
+            for (int i = 0; i < 20; ++i)
+                s.Put("S" + std::to_string(section), "K" + std::to_string(i), 1, generation);
+        s.Save("GLOBAL", 1);
+    };
+    save(0);
+    for (int round = 0; round < 12; ++round) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int g = 1;; ++g) save(g);
+        }
+        usleep(static_cast<useconds_t>(3000 + round * 1700));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+
+        TISPSettings s(backend.get());
+        s.Load("GLOBAL", 1);
+        ASSERT_EQ(s.Settings().size(), 800u) << "round " << round;
+        const std::string first = s.Settings().front().Value.AsString();
+        for (const auto& e : s.Settings()) ASSERT_EQ(e.Value.AsString(), first) << "torn save in round " << round;
+    }
+}
