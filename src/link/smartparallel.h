@@ -1,15 +1,21 @@
 #pragma once
 // The programmer box behind a PC parallel port. The framing, the command set and the Flash and
-// option operations live here and are shared with the serial link, which replaces only the byte
-// layer (ReadByte, WriteByte, SendByte, WaitReady, ReadBlock) and Connect, Disconnect, Setup.
+// option operations (smartparallel.cpp) are shared with the serial link, which replaces only the
+// byte layer (ReadByte, WriteByte, SendByte, WaitReady, ReadBlock) and Connect, Disconnect,
+// Setup and ShowInformation. The parallel bit layer and connection live in parallelbits.cpp.
 #include <cstdint>
 #include <string>
 
 #include "link/programmer.h"
 
+class TVicLPT;
+class IClock;
+
 class TSmartParallel : public TISPProgrammer {
 public:
     static constexpr const char* kExpectedId = "ZEMPRIX01";
+    static constexpr const char* kCommFailed = "Communications with ISP failed during this operation";
+    static constexpr const char* kTimedOut = "ISP timed out during operation";
 
     TSmartParallel();
 
@@ -26,9 +32,63 @@ public:
     int32_t MaxWriteTimeout = 50000;
     uint8_t OptionsSetting = 20;
 
-    // Programmer settings under the section named after the hardware kind.
+    // ---- inherited operations: connection (parallelbits.cpp) ----
+    bool Connect() override;
+    void Disconnect() override;
+    void Setup() override;
+    void ShowInformation(const std::string& softwareVersion) override;
+
+    // ---- inherited operations: protocol and device operations (smartparallel.cpp) ----
+    void Synchronise() override;
+    void CheckFirmware() override;
+    std::string ReadProgrammerId() override;
+    std::string ProgrammerId() override { return kExpectedId; }
+    void EraseDevice() override;
+    void ProgramFlash(THexList& image) override;
+    void VerifyFlash(THexList& image) override;
+    void ReadFlash(THexList& image) override;
+    uint8_t ReadOptions() override;
+    void ProgramOptions(uint8_t value) override;
+    void RunTarget() override;
+    void WriteTiming(const std::string& text) override;
+    std::string ReadTiming() override;
+    void PrepareBlankImage(THexList& image) override;
+
+    // Programmer settings under the section named after the hardware kind (linksettings.cpp).
     void LoadSettings() override;
     void SaveSettings() override;
 
-    std::string ProgrammerId() override { return kExpectedId; }
+    // ---- byte and frame layer ----
+    virtual void Ping();
+    virtual void ClearSync() { Synced = false; }
+    // Sends `command` (none when 0), reads `count` characters, then CheckResponse.
+    virtual std::string Query(char command, int count);
+    // Hexadecimal block read into buffer[start .. start+count-1] (buffer indexed by address).
+    virtual void ReadBlock(uint8_t* buffer, char command, uint32_t start, uint32_t count);
+    virtual uint8_t ReadByte(bool reportProgress = false);
+    virtual void WriteByte(uint8_t value);
+    virtual void SendByte(uint8_t value) { WriteByte(value); }
+    // Waits until the box is ready; true when it has a byte to send.
+    virtual bool WaitReady();
+    virtual void CheckResponse();
+    virtual std::string ExpectedId() { return kExpectedId; }
+
+    void SendCommand(char command, const std::string& text = {});
+    void SendCommandNoAck(char command, const std::string& text = {});
+    // Raises the exception of a box error code; returns for codes it does not know.
+    void RaiseBoxError(uint8_t code);
+
+    // The clock used for time-outs and the waits of Connect (the process clock by default).
+    IClock& TimeSource() const;
+    void SetTimeSource(IClock* clock) { clock_ = clock; }
+
+protected:
+    [[noreturn]] void Fail(const char* message) const;
+    // The "Verify Failed at ..." status-log line.
+    void LogVerifyFailure(uint32_t address, uint8_t read, uint8_t expected);
+    // Blocks [a, a+count) of the image that are all 00h are skipped by program and verify.
+    static bool AllZero(const THexList& image, uint32_t from, uint32_t count);
+
+private:
+    IClock* clock_ = nullptr;
 };

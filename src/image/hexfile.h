@@ -1,0 +1,58 @@
+#pragma once
+// Hex file reader and writer: Intel, Motorola, Extended Tektronix, Tektronix and the Atmel
+// generic formats, with format detection. A class without instance data.
+#include <string>
+#include <vector>
+
+#include "link/isperrors.h"
+
+class THexList;
+
+class EFileLoader : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class EUnknownFileType : public EFileLoader {
+public:
+    using EFileLoader::EFileLoader;
+};
+
+// Format identifiers, shared by the reader, the writer and the file dialogs.
+enum TFileFormat : int {
+    ff_EmptyOrBinary = -2,
+    ff_NotFound = -1,
+    ff_AutoDetect = 0,
+    ff_IntelIntellex = 1,
+    ff_IntelMCS86 = 2,
+    ff_IntelHex32 = 3,
+    ff_MotorolaExorciser = 4,
+    ff_MotorolaExormacs = 5,
+    ff_Motorola32 = 6,
+    ff_ExtTektronix = 7,
+    ff_Tektronix = 8,
+    ff_Atmel16 = 9,
+    ff_Atmel8 = 10,
+    ff_Binary = 11,
+};
+
+class TFileLoader {
+public:
+    // Files larger than this are refused with EFileLoader instead of being read into memory.
+    static constexpr size_t kMaxFileSize = 64u * 1024 * 1024;
+
+    // With `lines` given they are examined and the file name is not used; otherwise the file is
+    // read: -1 when it does not exist, -2 when it yields no lines, else 0 or a format id.
+    static int DetectFormat(const std::string& fileName, const std::vector<std::string>* lines = nullptr);
+    // 0, or -1 when a record addresses a byte outside the image. A file that cannot be read
+    // raises EFileLoader.
+    static int LoadFile(const std::string& fileName, THexList& image);
+    // Raises EUnknownFileType "Unknown File ID" for ids outside -2 .. 11.
+    static std::string FormatName(int id);
+    // 0 on success, 1 on any failure; an existing file is replaced only by a complete new one.
+    static int SaveFile(const std::string& fileName, const THexList& image, int formatId);
+
+    // The text split at CR, LF or CR LF; a NUL ends the text.
+    static std::vector<std::string> SplitLines(const std::string& text);
+    static std::vector<std::string> ReadLines(const std::string& fileName);
+};
