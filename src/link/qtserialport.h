@@ -1,0 +1,3 @@
+#pragma once
+// Installs QSerialPort as the serial link's port (call once at program start).
+void InstallQtSerialPort();

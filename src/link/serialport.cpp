@@ -1,0 +1,47 @@
+#include "link/serialport.h"
+
+#include <cstdlib>
+
+#include "image/hextext.h"
+#include "link/isperrors.h"
+
+namespace {
+TSerialPortFactory& Factory()
+{
+    static TSerialPortFactory factory;
+    return factory;
+}
+std::string& Override()
+{
+    static std::string name;
+    return name;
+}
+}  // namespace
+
+void SetSerialPortFactory(TSerialPortFactory factory) { Factory() = std::move(factory); }
+
+std::unique_ptr<ISerialPort> CreateSerialPort()
+{
+    if (!Factory()) throw ESerialOpenError("No serial port support in this program");
+    return Factory()();
+}
+
+std::string ResolveComPortName(const std::string& name, const std::function<std::vector<std::string>()>& listPorts)
+{
+    if (name.size() < 4 || !hex::SameText(name.substr(0, 3), "COM")) return name;
+    const std::string digits = name.substr(3);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 3) return name;
+    const int n = std::atoi(digits.c_str());
+    if (const char* env = std::getenv(("ZEMPRIX_COM" + std::to_string(n)).c_str()); env && *env) return env;
+#ifdef _WIN32
+    return hex::ToUpper(name);
+#else
+    if (!listPorts || n < 1) return name;
+    const auto ports = listPorts();
+    if (static_cast<size_t>(n) <= ports.size()) return ports[static_cast<size_t>(n) - 1];
+    return name;
+#endif
+}
+
+void SetSerialPortOverride(const std::string& nameOrPath) { Override() = nameOrPath; }
+const std::string& SerialPortOverride() { return Override(); }

@@ -1,0 +1,146 @@
+// The serial link's port over QSerialPort. Received bytes are gathered into a buffer of our own
+// without a size limit, so that a whole block answer (4097 characters for a 32 KB device) can be
+// waiting at once; writes are collected and pushed out before the link next waits for input.
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <algorithm>
+#include <deque>
+
+#include "link/isperrors.h"
+#include "link/qtserialport.h"
+#include "link/serialport.h"
+
+namespace {
+
+std::vector<std::string> ListPorts()
+{
+    auto infos = QSerialPortInfo::availablePorts();
+    auto isUsb = [](const QSerialPortInfo& i) {
+        return i.hasVendorIdentifier() || i.portName().contains("USB") || i.portName().contains("ACM");
+    };
+    std::stable_sort(infos.begin(), infos.end(), [&](const QSerialPortInfo& a, const QSerialPortInfo& b) {
+        if (isUsb(a) != isUsb(b)) return isUsb(a);
+        return a.portName() < b.portName();
+    });
+    std::vector<std::string> names;
+    for (const auto& i : infos) names.push_back(i.systemLocation().toStdString());
+    return names;
+}
+
+class TQtSerialPort final : public ISerialPort {
+public:
+    void Open(const std::string& name, int32_t baud) override
+    {
+        port_.setPortName(QString::fromStdString(ResolveComPortName(name, ListPorts)));
+        if (!port_.open(QIODevice::ReadWrite)) {
+            const std::string why = port_.errorString().toStdString();
+            throw ESerialOpenError(why);
+        }
+        port_.setReadBufferSize(0);  // unlimited: whole block answers must fit
+        Tolerate(port_.setBaudRate(baud));
+        Tolerate(port_.setDataBits(QSerialPort::Data8));
+        Tolerate(port_.setStopBits(QSerialPort::OneStop));
+        Tolerate(port_.setFlowControl(QSerialPort::NoFlowControl));
+        Tolerate(port_.setParity(QSerialPort::NoParity));
+        in_.clear();
+        out_.clear();
+    }
+    void Close() override
+    {
+        if (port_.isOpen()) port_.close();
+        in_.clear();
+        out_.clear();
+    }
+    bool IsOpen() const override { return port_.isOpen(); }
+    void SetDtr(bool on) override { Tolerate(port_.setDataTerminalReady(on)); }
+    void SetRts(bool on) override { Tolerate(port_.setRequestToSend(on)); }
+    void SetParitySpace() override { Tolerate(port_.setParity(QSerialPort::SpaceParity)); }
+    void SetBufferSizes(size_t, size_t) override {}
+    void FlushInput() override
+    {
+        Gather(0);
+        in_.clear();
+        port_.clear(QSerialPort::Input);
+        port_.readAll();
+    }
+    void FlushOutput() override
+    {
+        out_.clear();
+        port_.clear(QSerialPort::Output);
+    }
+    size_t BytesWaiting() override
+    {
+        Push();
+        Gather(0);
+        return in_.size();
+    }
+    size_t WaitForBytes(size_t count, int ms) override
+    {
+        Push();
+        Gather(0);
+        if (in_.size() >= count || ms <= 0) return in_.size();
+        Gather(ms);
+        return in_.size();
+    }
+    uint8_t TakeByte() override
+    {
+        const uint8_t b = in_.front();
+        in_.pop_front();
+        return b;
+    }
+    std::string Take(size_t n) override
+    {
+        n = std::min(n, in_.size());
+        std::string s(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+        return s;
+    }
+    void WriteByte(uint8_t value) override { out_.push_back(static_cast<char>(value)); }
+    void Flush() override { Push(); }
+
+private:
+    // Modem lines and parity cannot be set on a pseudo-terminal; that is harmless.
+    void Tolerate(bool ok)
+    {
+        if (!ok) port_.clearError();
+    }
+    void Check()
+    {
+        const auto e = port_.error();
+        if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError || e == QSerialPort::UnsupportedOperationError) {
+            if (e != QSerialPort::NoError) port_.clearError();
+            return;
+        }
+        const std::string why = port_.errorString().toStdString();
+        port_.clearError();
+        throw ESerialError(why);
+    }
+    void Push()
+    {
+        if (out_.empty() || !port_.isOpen()) return;
+        if (port_.write(out_.data(), static_cast<qint64>(out_.size())) < 0) Check();
+        out_.clear();
+        while (port_.bytesToWrite() > 0)
+            if (!port_.waitForBytesWritten(1000)) break;
+        Check();
+    }
+    void Gather(int ms)
+    {
+        if (!port_.isOpen()) return;
+        if (port_.bytesAvailable() == 0) port_.waitForReadyRead(ms);
+        const QByteArray data = port_.readAll();
+        in_.insert(in_.end(), data.begin(), data.end());
+        Check();
+    }
+
+    QSerialPort port_;
+    std::deque<uint8_t> in_;
+    std::string out_;
+};
+
+}  // namespace
+
+void InstallQtSerialPort()
+{
+    SetSerialPortFactory([] { return std::make_unique<TQtSerialPort>(); });
+}

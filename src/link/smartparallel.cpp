@@ -1,0 +1,356 @@
+// The box protocol shared by both links: framing, command set, synchronisation and the Flash and
+// option operations. Only the byte layer below differs between the parallel and the serial link.
+#include "link/smartparallel.h"
+
+#include "image/hexlist.h"
+#include "image/hextext.h"
+#include "link/isperrors.h"
+#include "link/linkhost.h"
+#include "link/linkwide.h"
+#include "lpt/clock.h"
+
+namespace {
+constexpr uint8_t kCR = 0x0D;
+constexpr int kBlock = 16;  // programming block size
+
+std::string Raw(std::initializer_list<uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// A pair of hex characters, upper or lower case; anything else gives 0.
+uint8_t PairValue(uint8_t hi, uint8_t lo)
+{
+    if (!hex::IsHexDigit(static_cast<char>(hi)) || !hex::IsHexDigit(static_cast<char>(lo))) return 0;
+    return static_cast<uint8_t>(hex::DigitValueAnyCase(static_cast<char>(hi)) * 16 +
+                                hex::DigitValueAnyCase(static_cast<char>(lo)));
+}
+}  // namespace
+
+IClock& TSmartParallel::TimeSource() const { return clock_ ? *clock_ : Clock(); }
+
+void TSmartParallel::Fail(const char* message) const { throw EISPException(message, false, HardwareName()); }
+
+// ---- framing ----
+
+void TSmartParallel::SendCommandNoAck(char command, const std::string& text)
+{
+    SendByte(static_cast<uint8_t>(command));
+    for (char c : text) SendByte(static_cast<uint8_t>(c));
+}
+
+void TSmartParallel::SendCommand(char command, const std::string& text)
+{
+    SendCommandNoAck(command, text);
+    CheckResponse();
+}
+
+void TSmartParallel::RaiseBoxError(uint8_t code)
+{
+    switch (code) {
+        case '!': throw EISPException("Command not known here", false, HardwareName());
+        case '#': throw EISPException("Invalid number sent", false, HardwareName());
+        case '%': throw EISPException("BlankCheck Failed", false, HardwareName());
+        case 'M': throw EISPException("illegal attempt to use microwire", false, HardwareName());
+        case 'T': throw EISPException("Program/erase BUSY timed out", false, HardwareName());
+        case 'V': throw EVerifyError("Your target device failed verification");
+        case 'm': throw EISPException("Microwire exchange out of sync", false, HardwareName());
+        default: return;  // the caller decides
+    }
+}
+
+void TSmartParallel::CheckResponse()
+{
+    WaitReady();
+    const uint8_t b = ReadByte();
+    if (b == kCR) return;
+    if (b == '?') {
+        Synced = false;
+        RaiseBoxError(ReadByte());
+    }
+    Fail(kCommFailed);
+}
+
+std::string TSmartParallel::Query(char command, int count)
+{
+    std::string text;
+    if (command != 0) SendByte(static_cast<uint8_t>(command));
+    for (int i = 0; i < count; ++i) text += static_cast<char>(ReadByte());
+    CheckResponse();
+    return text;
+}
+
+void TSmartParallel::ReadBlock(uint8_t* buffer, char command, uint32_t start, uint32_t count)
+{
+    SendCommandNoAck(command, hex::Hex4(start) + hex::Hex4(count));
+    for (uint32_t i = start; i < start + count; ++i) {
+        const uint8_t hi = ReadByte();
+        const uint8_t lo = ReadByte();
+        if (hi == '?') {
+            Synced = false;
+            RaiseBoxError(lo);
+            // An unknown code leaves the block out of step with the box.
+            Fail(kCommFailed);
+        }
+        buffer[i] = PairValue(hi, lo);
+        Host().PumpMessages();
+    }
+    CheckResponse();
+}
+
+// ---- connection ----
+
+void TSmartParallel::Ping()
+{
+    Synced = false;
+    SendByte('I');
+    const uint8_t b = ReadByte();
+    if (b == '?') {
+        Synced = false;
+        ReadByte();  // the code, not interpreted
+        Fail("ISP Failed to connect");
+    }
+    Synced = true;
+}
+
+void TSmartParallel::Synchronise()
+{
+    try {
+        Ping();
+    } catch (const EISPException&) {
+        ClearSync();
+        Disconnect();
+        Connect();
+    }
+    if (!Synced) Ping();
+    SendCommandNoAck('r', "FFFF");
+    const uint8_t b = ReadByte(true);
+    if (b == '?') {
+        // Take the error code too, so that the next exchange starts in step with the box.
+        ReadByte(true);
+        Synced = false;
+        Fail(kTimedOut);
+    }
+    ReadByte(true);
+    CheckResponse();
+}
+
+void TSmartParallel::CheckFirmware()
+{
+    const std::string required = LinkWide().LinkKind == 3 ? "000A" : "0009";
+    if (Query('v', 4) != required) throw EFirmwareMisMatch("Your ISP needs a firmware update");
+}
+
+std::string TSmartParallel::ReadProgrammerId()
+{
+    Synchronise();
+    return Query('S', 9);
+}
+
+// ---- device operations ----
+
+bool TSmartParallel::AllZero(const THexList& image, uint32_t from, uint32_t count)
+{
+    const auto& v = image.Values();
+    const size_t end = std::min<size_t>(v.size(), static_cast<size_t>(from) + count);
+    for (size_t i = from; i < end; ++i)
+        if (v[i] != 0) return false;
+    return true;
+}
+
+void TSmartParallel::LogVerifyFailure(uint32_t address, uint8_t read, uint8_t expected)
+{
+    Host().AppendLog("Verify Failed at " + hex::Hex(address, 4) + "h: Read " + hex::Hex2(read) +
+                     "h - Should have been " + hex::Hex2(expected) + "h");
+}
+
+namespace {
+// The image must cover the device: block transfers write straight into it by address.
+void CheckImage(const TISPProgrammer& p, const THexList& image)
+{
+    if (!p.Device()) throw EISPException("No device selected", false, p.HardwareName());
+    if (image.Size() < static_cast<uint32_t>(p.Device()->FlashSize()))
+        throw EISPException("Flash image is smaller than the device", false, p.HardwareName());
+}
+}  // namespace
+
+void TSmartParallel::EraseDevice()
+{
+    Synchronise();
+    SendCommand('Z');
+}
+
+void TSmartParallel::ProgramFlash(THexList& image)
+{
+    CheckImage(*this, image);
+    const int32_t flashSize = Device()->FlashSize();
+    const uint32_t pageSize = static_cast<uint32_t>(Device()->PageSize());
+    Synchronise();
+    SendCommand('=');
+    SendCommand('%');
+    bool failed = false;
+    auto leaveProgrammingMode = [&] {
+        SendCommand(':');
+        SendCommand('$');
+    };
+    try {
+        DoProgress(0, flashSize);
+        const int64_t top = image.TopAddress();
+        uint32_t a = 0;
+        while (top >= 0 && static_cast<int64_t>(a) <= top) {
+            if (AllZero(image, a, pageSize)) {
+                a += kBlock;
+                continue;
+            }
+            if (a % pageSize == 0) SendCommand('z', Raw({static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}));
+            const uint32_t blockStart = a;
+            std::string block = Raw({static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), kBlock});
+            for (int k = 0; k < kBlock; ++k) {
+                block += static_cast<char>(image.GetValue(a));
+                image.SetStatus(a, ps_verified);
+                ++a;
+                Host().PumpMessages();
+                DoProgress(static_cast<int32_t>(a), flashSize);
+            }
+            SendCommandNoAck('W', block);
+            if (!WaitReady()) Fail(kTimedOut);
+            if (ReadByte(true) == kCR) continue;
+            if (ReadByte(true) != 'V') continue;  // any other answer is ignored
+            for (uint32_t i = blockStart; i < blockStart + kBlock; ++i) {
+                SendCommandNoAck('r', Raw({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}));
+                const uint8_t read = ReadByte(true);
+                if (read != image.GetValue(i)) {
+                    image.SetStatus(i, ps_failed);
+                    LogVerifyFailure(i, read, image.GetValue(i));
+                }
+                CheckResponse();
+            }
+            failed = true;
+        }
+    } catch (...) {
+        leaveProgrammingMode();  // if this fails too, that failure is what the caller sees
+        throw;
+    }
+    leaveProgrammingMode();
+    if (failed) throw EVerifyError("Program Flash: Verification Failed");
+}
+
+void TSmartParallel::VerifyFlash(THexList& image)
+{
+    CheckImage(*this, image);
+    const uint32_t flashSize = static_cast<uint32_t>(Device()->FlashSize());
+    Synchronise();
+    DoProgress(0, static_cast<int32_t>(flashSize));
+    const uint32_t chunk = flashSize / 16;
+    THexList scratch;
+    scratch.SetSize(flashSize);
+    bool failed = false;
+    for (uint32_t a = 0; a <= flashSize - 1; a += chunk) {
+        if (AllZero(image, a, chunk)) continue;
+        DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(chunk));
+        ReadBlock(scratch.Values().data(), 'R', a, chunk);
+        for (uint32_t i = a; i < a + chunk; ++i) {
+            const uint8_t read = scratch.GetValue(i);
+            const uint8_t expected = image.GetValue(i);
+            if (read == expected) {
+                image.SetStatus(i, ps_verified);
+            } else {
+                image.SetStatus(i, ps_failed);
+                LogVerifyFailure(i, read, expected);
+                failed = true;
+            }
+        }
+    }
+    if (failed) throw EVerifyError("Flash: Verification Failed");
+}
+
+void TSmartParallel::ReadFlash(THexList& image)
+{
+    CheckImage(*this, image);
+    const uint32_t flashSize = static_cast<uint32_t>(Device()->FlashSize());
+    Synchronise();
+    DoProgress(0, static_cast<int32_t>(flashSize));
+    const uint32_t chunk = flashSize / 16;
+    for (uint32_t a = 0; a < flashSize - 1; a += chunk) {
+        DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(flashSize));
+        ReadBlock(image.Values().data(), 'R', a, chunk);
+        image.SetStatus(a, ps_read);
+    }
+}
+
+uint8_t TSmartParallel::ReadOptions()
+{
+    if (!Device()) throw EISPException("No device selected", false, HardwareName());
+    Synchronise();
+    SendCommandNoAck('r', hex::Hex4(Device()->OptionAddress()));
+    const uint8_t hi = ReadByte();
+    const uint8_t lo = ReadByte();
+    if (hi == '?') {
+        // An error answer is not an option byte: report it instead of reading "?x" as 00h.
+        Synced = false;
+        RaiseBoxError(lo);
+        Fail(kCommFailed);
+    }
+    CheckResponse();
+    return PairValue(hi, lo);
+}
+
+void TSmartParallel::ProgramOptions(uint8_t value)
+{
+    if (!Device()) throw EISPException("No device selected", false, HardwareName());
+    Synchronise();
+    const uint32_t flashSize = static_cast<uint32_t>(Device()->FlashSize());
+    const uint32_t pageSize = static_cast<uint32_t>(Device()->PageSize());
+    const uint32_t p = flashSize - pageSize;
+    auto readPage = [&] {
+        SendCommandNoAck('R', hex::Hex4(p) + hex::Hex4(pageSize));
+        std::string text;
+        for (uint32_t i = 0; i < 2 * pageSize; ++i) {
+            const uint8_t c = ReadByte(true);
+            if (i == 1 && text[0] == '?') {
+                Synced = false;
+                RaiseBoxError(c);
+                Fail(kCommFailed);
+            }
+            text += static_cast<char>(c);
+        }
+        CheckResponse();
+        return text;
+    };
+    const std::string saved = readPage();
+    // The page is erased next: never erase it unless what was saved can be written back.
+    for (char c : saved)
+        if (!hex::IsHexDigit(c)) Fail(kCommFailed);
+    SendCommand('z', hex::Hex4(p));
+    readPage();  // read completely and not used
+    const uint32_t pieces = pageSize / 32;
+    for (uint32_t k = 1; k <= pieces; ++k) {
+        std::string piece = hex::ToUpper(saved.substr(64 * (k - 1), 64));
+        if (k == pieces) piece.replace(62, 2, "00");
+        SendCommandNoAck('W', hex::Hex4(p + 32 * (k - 1)) + "20" + piece);
+        CheckResponse();
+    }
+    SendCommand('w', hex::Hex4(flashSize - 1) + hex::Hex2(value));
+}
+
+void TSmartParallel::RunTarget()
+{
+    Synchronise();
+    SendCommand('x');
+    SendCommand('X');
+    ClearSync();
+}
+
+void TSmartParallel::WriteTiming(const std::string& text) { SendCommand('T', text); }
+
+std::string TSmartParallel::ReadTiming() { return Query('t', 8); }
+
+void TSmartParallel::PrepareBlankImage(THexList& image)
+{
+    if (!Device()) return;
+    const uint32_t size = std::min<uint32_t>(image.Size(), static_cast<uint32_t>(Device()->FlashSize()));
+    auto& v = image.Values();
+    for (uint32_t block = size / kBlock; block-- > 0;) {
+        const uint32_t a = block * kBlock;
+        bool blank = true;
+        for (int k = 0; k < kBlock && blank; ++k) blank = v[a + static_cast<uint32_t>(k)] == 0xFF;
+        if (blank) std::fill(v.begin() + a, v.begin() + a + kBlock, 0);
+    }
+}
