@@ -1,0 +1,327 @@
+// The serial byte layer and the shared framing against a scripted port, in virtual time.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "devices/devices.h"
+#include "image/settings.h"
+#include "link/isperrors.h"
+#include "link/linkhost.h"
+#include "link/linkwide.h"
+#include "link/serialport.h"
+#include "link/smartserial.h"
+#include "lpt/clock.h"
+
+namespace {
+
+// A port whose answers come from a script: `reply` sees every byte the link writes and queues
+// what the box would answer.
+class ScriptedPort final : public ISerialPort {
+public:
+    std::function<void(ScriptedPort&, uint8_t)> reply;
+    std::deque<uint8_t> in;
+    std::string written;
+    bool open = false;
+    int inputFlushes = 0;
+
+    void Queue(const std::string& s) { in.insert(in.end(), s.begin(), s.end()); }
+    void Open(const std::string&, int32_t) override { open = true; }
+    void Close() override { open = false; }
+    bool IsOpen() const override { return open; }
+    void SetDtr(bool) override {}
+    void SetRts(bool) override {}
+    void SetParitySpace() override {}
+    void SetBufferSizes(size_t, size_t) override {}
+    void FlushInput() override
+    {
+        in.clear();
+        ++inputFlushes;
+    }
+    void FlushOutput() override {}
+    size_t BytesWaiting() override { return in.size(); }
+    size_t WaitForBytes(size_t, int) override { return in.size(); }
+    uint8_t TakeByte() override
+    {
+        uint8_t b = in.front();
+        in.pop_front();
+        return b;
+    }
+    std::string Take(size_t n) override
+    {
+        std::string s;
+        while (n-- && !in.empty()) s += static_cast<char>(TakeByte());
+        return s;
+    }
+    void WriteByte(uint8_t v) override
+    {
+        written += static_cast<char>(v);
+        if (reply) reply(*this, v);
+    }
+};
+
+struct RecordingHost : ILinkHost {
+    std::vector<std::string> log, report, advanced;
+    bool answer = false;
+    int chosen = -1;
+    void AppendLog(const std::string& l) override { log.push_back(l); }
+    bool RunSetupDialog(const std::vector<std::string>&, int& index) override
+    {
+        if (answer) index = chosen;
+        return answer;
+    }
+    void AddAdvancedPort(const std::string& n) override { advanced.push_back(n); }
+    void ShowTextReport(const std::vector<std::string>& lines) override { report = lines; }
+};
+
+struct SerialFraming : ::testing::Test {
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    ScriptedPort* port = nullptr;
+    TSmartSerial link;
+    RecordingHost host;
+    TISPSettings settings;
+
+    void SetUp() override
+    {
+        SetSerialPortFactory([this] {
+            auto p = std::make_unique<ScriptedPort>();
+            port = p.get();
+            return p;
+        });
+        link.SetHardwareName("ZEMPRIX (COM)");
+        link.SetHost(&host);
+        link.SetSettingsStore(&settings);
+        link.SetDevice(DeviceList().FindDevice("COP8SBR9", 0x04));
+        link.CreatePort();
+        port->open = true;
+    }
+    void TearDown() override { SetSerialPortFactory(nullptr); }
+
+    std::string ErrorOf(const std::function<void()>& f)
+    {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "(no exception)";
+    }
+};
+
+}  // namespace
+
+TEST_F(SerialFraming, BlockReadErrorMarkRaisesItsCodeAndFlushes)
+{
+    port->reply = [](ScriptedPort& p, uint8_t b) {
+        if (p.written.size() == 9) p.Queue("?T");  // "R" + 8 argument characters
+        (void)b;
+    };
+    uint8_t buffer[16] = {};
+    int flushes = port->inputFlushes;
+    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }), "Program/erase BUSY timed out");
+    EXPECT_EQ(port->written, "R00000010");
+    EXPECT_TRUE(port->in.empty());
+    EXPECT_GT(port->inputFlushes, flushes + 1);
+    EXPECT_FALSE(link.Synced);
+}
+
+TEST_F(SerialFraming, CompleteBlockNeedsNoCarriageReturnAndTakesBothCases)
+{
+    port->reply = [](ScriptedPort& p, uint8_t) {
+        if (p.written.size() == 9) p.Queue("0aFF7cX");
+    };
+    uint8_t buffer[8] = {};
+    link.ReadBlock(buffer, 'R', 5, 3);
+    EXPECT_EQ(buffer[5], 0x0A);
+    EXPECT_EQ(buffer[6], 0xFF);
+    EXPECT_EQ(buffer[7], 0x7C);
+    EXPECT_EQ(buffer[4], 0);
+}
+
+TEST_F(SerialFraming, BrokenBlockAnswerFailsAtTheLimitWithoutHanging)
+{
+    port->reply = [](ScriptedPort& p, uint8_t) {
+        if (p.written.size() == 9) p.Queue("0102");  // half a block, then silence
+    };
+    uint8_t buffer[16] = {};
+    const int64_t before = clock.NowNs();
+    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }),
+              "Communications with ISP failed during this operation");
+    const double waited = static_cast<double>(clock.NowNs() - before) / 1e9;
+    EXPECT_GE(waited, 2.0);
+    EXPECT_LT(waited, 2.2);
+    EXPECT_TRUE(port->in.empty());
+}
+
+TEST_F(SerialFraming, SilentBoxEndsReadByteAfterTwoSecondsAndWaitReadyAfterFive)
+{
+    int64_t t0 = clock.NowNs();
+    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), "Communications with ISP failed during this operation");
+    EXPECT_NEAR(static_cast<double>(clock.NowNs() - t0) / 1e9, 2.0, 0.1);
+    t0 = clock.NowNs();
+    EXPECT_EQ(ErrorOf([&] { link.WaitReady(); }), "ISP timed out during operation");
+    EXPECT_NEAR(static_cast<double>(clock.NowNs() - t0) / 1e9, 5.0, 0.1);
+    try {
+        link.ReadByte();
+    } catch (const EISPException& e) {
+        EXPECT_EQ(e.HardwareName(), "ZEMPRIX (COM)");
+    }
+}
+
+TEST_F(SerialFraming, ReadByteWithProgressKeepsTheShellAlive)
+{
+    int keepAlive = 0;
+    link.SetOnProgress([&](int32_t a, int32_t b) {
+        EXPECT_EQ(a, -1);
+        EXPECT_EQ(b, -1);
+        if (++keepAlive == 50) throw EAbortOp();
+    });
+    EXPECT_THROW(link.ReadByte(true), EAbortOp);
+    EXPECT_EQ(keepAlive, 50);
+}
+
+TEST_F(SerialFraming, ResponseMarksAndErrorCodes)
+{
+    struct Case {
+        std::string answer;
+        std::string error;
+    } cases[] = {
+        {"\r", "(no exception)"},
+        {"?!", "Command not known here"},
+        {"?#", "Invalid number sent"},
+        {"?%", "BlankCheck Failed"},
+        {"?M", "illegal attempt to use microwire"},
+        {"?T", "Program/erase BUSY timed out"},
+        {"?V", "Your target device failed verification"},
+        {"?m", "Microwire exchange out of sync"},
+        {"?A", "Communications with ISP failed during this operation"},
+        {"x", "Communications with ISP failed during this operation"},
+    };
+    for (const auto& c : cases) {
+        port->in.clear();
+        port->Queue(c.answer);
+        link.Synced = true;
+        EXPECT_EQ(ErrorOf([&] { link.CheckResponse(); }), c.error) << c.answer;
+        if (c.answer[0] == '?') {
+            EXPECT_FALSE(link.Synced);
+        }
+    }
+    port->Queue("?V");
+    EXPECT_THROW(link.CheckResponse(), EVerifyError);
+}
+
+TEST_F(SerialFraming, PingTakesAnyByteButQuestionMark)
+{
+    port->reply = [](ScriptedPort& p, uint8_t b) {
+        if (b == 'I') p.Queue("Z");
+    };
+    link.Ping();
+    EXPECT_TRUE(link.Synced);
+    EXPECT_TRUE(port->in.empty());  // no further mark is read
+    port->reply = [](ScriptedPort& p, uint8_t b) {
+        if (b == 'I') p.Queue("?!");
+    };
+    EXPECT_EQ(ErrorOf([&] { link.Ping(); }), "ISP Failed to connect");
+    EXPECT_FALSE(link.Synced);
+    EXPECT_TRUE(port->in.empty());
+}
+
+TEST_F(SerialFraming, SynchroniseConsumesTheErrorCodeOfItsRead)
+{
+    port->reply = [](ScriptedPort& p, uint8_t b) {
+        if (b == 'I') p.Queue("\r");
+        if (p.written.size() >= 5 && p.written.substr(p.written.size() - 5) == "rFFFF") p.Queue("?T");
+    };
+    EXPECT_EQ(ErrorOf([&] { link.Synchronise(); }), "ISP timed out during operation");
+    EXPECT_TRUE(port->in.empty());
+    EXPECT_FALSE(link.Synced);
+}
+
+TEST_F(SerialFraming, ConnectReportsASilentOrRefusingBoxAsNotResponding)
+{
+    link.DestroyPort();
+    LinkWide().PortIndex = 0;
+    // The box answers "*" but refuses "S".
+    SetSerialPortFactory([this] {
+        auto p = std::make_unique<ScriptedPort>();
+        p->reply = [](ScriptedPort& q, uint8_t b) {
+            if (b == '*') q.Queue("\r");
+            if (b == 'S') q.Queue("?!");
+        };
+        port = p.get();
+        return p;
+    });
+    try {
+        link.Connect();
+        FAIL();
+    } catch (const EISPException& e) {
+        EXPECT_STREQ(e.what(), "ISP is not responding, check your communications settings");
+        EXPECT_TRUE(e.HardwareName().empty());
+    }
+}
+
+TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
+{
+    link.DestroyPort();
+    for (const auto& [id, fw] : {std::pair<std::string, std::string>{"ZEMPRIX02", "0009"}, {"ZEMPRIX01", "0010"}}) {
+        SetSerialPortFactory([this, id = id, fw = fw] {
+            auto p = std::make_unique<ScriptedPort>();
+            p->reply = [id, fw](ScriptedPort& q, uint8_t b) {
+                if (b == '*') q.Queue("\r");
+                if (b == 'S') q.Queue(id + "\r");
+                if (b == 'v') q.Queue(fw + "\r");
+                if (b == 'I') q.Queue("\r");
+            };
+            port = p.get();
+            return p;
+        });
+        EXPECT_THROW(link.Connect(), EFirmwareMisMatch) << id << " " << fw;
+        link.Disconnect();
+    }
+}
+
+TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
+{
+    LinkWide().PortIndex = 2;
+    host.answer = false;
+    EXPECT_NO_THROW(link.Setup());
+    EXPECT_EQ(LinkWide().PortIndex, 2);
+    EXPECT_EQ(host.advanced.size(), 8u);
+    EXPECT_EQ(host.advanced.front(), "COM1");
+}
+
+TEST_F(SerialFraming, ReportBeforeTheFirstConnection)
+{
+    link.DestroyPort();
+    SetSerialPortFactory(nullptr);  // reconnecting fails: no port can be made
+    LinkWide().PortIndex = 0;
+    EXPECT_THROW(link.ShowInformation("1.0"), ESerialOpenError);
+}
+
+TEST_F(SerialFraming, ReportWithASilentBox)
+{
+    port->open = false;
+    link.ShowInformation("1.0");
+    ASSERT_GE(host.report.size(), 9u);
+    EXPECT_EQ(host.report[0], "======== Programmer Connection =======");
+    EXPECT_EQ(host.report[1], "Hardware Selected: ZEMPRIX (COM)");
+    EXPECT_EQ(host.report[2], "Connection Method: Serial Port");
+    EXPECT_EQ(host.report[4], "*Driver Status: Not Connected");
+    EXPECT_EQ(host.report[5], "Max Read Timeout: 50000");
+    EXPECT_EQ(host.report[7], "*Communications to Programmer Failed");
+    EXPECT_EQ(host.report[8], "======== General Information =======");
+    EXPECT_EQ(host.report.size(), 9u);
+}
+
+TEST(ComPortNames, Resolution)
+{
+    auto lister = [] { return std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyS0"}; };
+    EXPECT_EQ(ResolveComPortName("/dev/pts/7", lister), "/dev/pts/7");
+    EXPECT_EQ(ResolveComPortName("COM1", lister), "/dev/ttyUSB0");
+    EXPECT_EQ(ResolveComPortName("com2", lister), "/dev/ttyS0");
+    EXPECT_EQ(ResolveComPortName("COM3", lister), "COM3");  // not there: the open fails clearly
+    setenv("ZEMPRIX_COM3", "/dev/pts/9", 1);
+    EXPECT_EQ(ResolveComPortName("COM3", lister), "/dev/pts/9");
+    unsetenv("ZEMPRIX_COM3");
+    EXPECT_EQ(ResolveComPortName("COMX", lister), "COMX");
+}
