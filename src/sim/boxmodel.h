@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct TBoxFaults {
     // An address whose byte never programs (writes leave it as it was); -1 = none.
     long stuckAddress = -1;
     bool targetAbsent = false;  // the target does not answer: Flash commands fail with "?m"
+    // Every "I" is refused with "?" and this code; 0 = none (ping answers are not acked, so
+    // errorCode does not reach them).
+    uint8_t pingRefusal = 0;
 };
 
 class TBoxModel {
@@ -57,15 +61,33 @@ public:
     size_t BytesIn() const { return bytesIn_; }
     size_t BytesOut() const { return bytesOut_; }
 
-    // Keeps Flash, the timing text and the option byte between runs.
+    // Counts every change of Flash or the timing text (a front end saves its state when it moves).
+    uint64_t Changes() const { return changes_; }
+    // Called with each complete command as readable text ("R00000800", "W 0100 10 <data>").
+    void SetTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+
+    // Keeps Flash, the timing text and the option byte between runs. The file is text: a header
+    // line, "DEVICE name", "TIMING text" and "FLASH size" followed by lines "AAAA: 32 bytes in hex".
+    // Saving writes a temporary file and renames it over the old one; loading changes nothing
+    // unless the whole file is valid and sized for this device.
     bool SaveState(const std::string& path) const;
     bool LoadState(const std::string& path);
 
 private:
-    // (implementation state: parser of the current command, programming-mode flags, ...)
     void Emit(uint8_t byte);
     void Emit(const std::string& text);
     void Violation(const std::string& what);
+
+    size_t ArgumentLength() const;  // bytes after the letter; grows once a count is known
+    bool TakeHexArgument(size_t offset, size_t digits, uint32_t& value);
+    void Execute();
+    void ExecuteText(char letter);
+    void ExecuteBinary(char letter);
+    bool InjectedError();
+    bool TargetMissing();
+    bool WriteAnd(uint32_t address, uint8_t value);
+    void ErasePage(uint32_t address);
+    void Trace();
 
     const TDevice& device_;
     TBoxFaults faults_;
@@ -79,4 +101,10 @@ private:
     size_t bytesIn_ = 0;
     size_t bytesOut_ = 0;
     std::vector<uint8_t> pending_;  // bytes of the command being received
+    bool binary_ = false;           // the pending command takes raw arguments (programming mode)
+    bool malformed_ = false;        // a hex argument held a character that is not a hex digit
+    bool lowerCaseSeen_ = false;    // reported once per command
+    char lastLetter_ = 0;           // previous complete command: "=" arms "%", ":" "$", "x" "X"
+    uint64_t changes_ = 0;
+    std::function<void(const std::string&)> trace_;
 };
