@@ -1,0 +1,55 @@
+#pragma once
+// One suite for both links: the same device operations against the simulated box, in virtual
+// time. Each link supplies a rig that builds the box, the link and whatever sits between them.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/devices.h"
+#include "image/settings.h"
+#include "link/linkhost.h"
+#include "link/smartparallel.h"
+#include "lpt/clock.h"
+#include "sim/boxmodel.h"
+
+struct LogHost : ILinkHost {
+    std::vector<std::string> log;
+    void AppendLog(const std::string& line) override { log.push_back(line); }
+};
+
+class LinkRig {
+public:
+    virtual ~LinkRig() = default;
+    virtual TSmartParallel& Link() = 0;
+    virtual TBoxModel& Box() = 0;
+};
+
+struct LinkRigFactory {
+    std::string name;
+    std::function<std::unique_ptr<LinkRig>(const TDevice&, TISPSettings&, ILinkHost&)> make;
+};
+
+inline void PrintTo(const LinkRigFactory& f, std::ostream* os) { *os << f.name; }
+
+class LinkContract : public ::testing::TestWithParam<LinkRigFactory> {
+protected:
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    TISPSettings settings;
+    LogHost host;
+    const TDevice* device = nullptr;
+    std::unique_ptr<LinkRig> rig;
+
+    void Build(const char* deviceName = "COP8SBR9")
+    {
+        device = DeviceList().FindDevice(deviceName, 0x04);
+        rig.reset();  // one rig at a time: each installs its own port factory
+        rig = GetParam().make(*device, settings, host);
+    }
+    void SetUp() override { Build(); }
+    TSmartParallel& Link() { return rig->Link(); }
+    TBoxModel& Box() { return rig->Box(); }
+};

@@ -1,0 +1,290 @@
+#include "link_contract.h"
+
+#include "image/hexlist.h"
+#include "image/hextext.h"
+#include "link/isperrors.h"
+#include "link/smartserial.h"
+#include "sim/simserial.h"
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+THexList ImageFor(const TDevice& d)
+{
+    THexList img;
+    img.SetSize(static_cast<uint32_t>(d.FlashSize()));
+    return img;
+}
+
+// Pseudo-random bytes that are neither 00 nor FF, so every block is used.
+void FillRandom(THexList& img, uint32_t seed)
+{
+    for (uint32_t a = 0; a < img.Size(); ++a) {
+        seed = seed * 134775813u + 1;
+        img.SetValue(a, static_cast<uint8_t>(1 + (seed >> 24) % 254));
+    }
+}
+
+}  // namespace
+
+TEST_P(LinkContract, ConnectsAndIdentifies)
+{
+    EXPECT_TRUE(Link().Connect());
+    EXPECT_EQ(Link().ReadProgrammerId(), "ZEMPRIX01");
+    EXPECT_TRUE(Link().Synced);
+    EXPECT_TRUE(Box().Violations().empty());
+}
+
+TEST_P(LinkContract, ProgramsReadsAndVerifiesAFull32KImage)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    FillRandom(img, 7);
+    Link().EraseDevice();
+    Link().ProgramFlash(img);
+    EXPECT_EQ(Box().Flash(), img.Values());
+    for (uint32_t a = 0; a < img.Size(); ++a) ASSERT_EQ(img.GetStatus(a), TProgStatus(ps_verified)) << a;
+
+    THexList back = ImageFor(*device);
+    Link().ReadFlash(back);
+    EXPECT_EQ(back.Values(), img.Values());
+    for (uint32_t a = 0; a < back.Size(); ++a)
+        EXPECT_EQ(back.GetStatus(a), TProgStatus(a % 0x800 == 0 ? ps_read : ps_normal)) << a;
+
+    Link().VerifyFlash(img);
+    EXPECT_TRUE(host.log.empty());
+    EXPECT_TRUE(Box().Violations().empty()) << Box().Violations().front();
+}
+
+TEST_P(LinkContract, VerifyReportsEachDifferingByte)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    FillRandom(img, 3);
+    img.SetValue(0x1A0, 0x3C);
+    Link().EraseDevice();
+    Link().ProgramFlash(img);
+    Box().Flash()[0x1A0] = 0x00;
+    Box().Flash()[0x7FF0] = 0x00;
+    EXPECT_EQ(ErrorOf([&] { Link().VerifyFlash(img); }), "Flash: Verification Failed");
+    ASSERT_EQ(host.log.size(), 2u);
+    EXPECT_EQ(host.log[0], "Verify Failed at 01A0h: Read 00h - Should have been 3Ch");
+    EXPECT_EQ(host.log[1].substr(0, 33), "Verify Failed at 7FF0h: Read 00h ");
+    EXPECT_EQ(img.GetStatus(0x1A0), TProgStatus(ps_failed));
+    EXPECT_EQ(img.GetStatus(0x1A1), TProgStatus(ps_verified));
+    EXPECT_THROW(Link().VerifyFlash(img), EVerifyError);
+}
+
+TEST_P(LinkContract, OnlyUsedAreasAreProgrammedAndVerified)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    for (uint32_t a = 0; a < img.Size(); ++a) img.SetValue(a, 0);
+    img.SetValue(0x1234, 0x5A);
+    Box().ClearCommands();
+    Link().ProgramFlash(img);
+    // The page-wide window first meets the byte at 11C0h; the page at 1200h is erased when the
+    // writing reaches it, and the blocks 11C0h .. 1230h are written.
+    EXPECT_EQ(Box().Flash()[0x1234], 0x5A);
+    EXPECT_EQ(Box().Flash()[0x1200], 0x00);
+    EXPECT_EQ(Box().Flash()[0x11C0], 0x00);
+    EXPECT_EQ(Box().Flash()[0x11BF], 0xFF);
+    EXPECT_EQ(Box().Flash()[0x1240], 0xFF);
+    const std::string c = Box().Commands();
+    EXPECT_EQ(std::count(c.begin(), c.end(), 'z'), 1);
+    EXPECT_EQ(std::count(c.begin(), c.end(), 'W'), 8);
+
+    // 00h counts as empty: only the chunk holding the byte is read back (and must match).
+    for (uint32_t a = 0x1000; a < 0x1800; ++a) Box().Flash()[a] = img.GetValue(a);
+    Box().ClearCommands();
+    Link().VerifyFlash(img);
+    EXPECT_EQ(std::count(Box().Commands().begin(), Box().Commands().end(), 'R'), 1);
+}
+
+TEST_P(LinkContract, BlankImageOnlyEntersAndLeavesProgrammingMode)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    Box().ClearCommands();
+    Link().ProgramFlash(img);
+    const std::string c = Box().Commands();
+    EXPECT_EQ(c.substr(c.size() - 4), "=%:$");
+    EXPECT_EQ(c.find('W'), std::string::npos);
+    EXPECT_FALSE(Box().ProgrammingMode());
+}
+
+TEST_P(LinkContract, AStuckByteFailsProgrammingButTheRestIsWritten)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    FillRandom(img, 11);
+    Link().EraseDevice();
+    Box().Faults().stuckAddress = 0x2345;
+    EXPECT_EQ(ErrorOf([&] { Link().ProgramFlash(img); }), "Program Flash: Verification Failed");
+    ASSERT_EQ(host.log.size(), 1u);
+    EXPECT_EQ(host.log[0], "Verify Failed at 2345h: Read FFh - Should have been " + hex::Hex2(img.GetValue(0x2345)) + "h");
+    EXPECT_EQ(img.GetStatus(0x2345), TProgStatus(ps_failed));
+    EXPECT_EQ(img.GetStatus(0x2346), TProgStatus(ps_verified));
+    EXPECT_EQ(Box().Flash()[0x7FFE], img.GetValue(0x7FFE));
+    EXPECT_FALSE(Box().ProgrammingMode());
+}
+
+TEST_P(LinkContract, ProgramOptionsKeepsTheRestOfTheLastPage)
+{
+    for (const char* name : {"COP8SBR9", "COP8SBE9"}) {
+        Build(name);
+        Link().Connect();
+        THexList img = ImageFor(*device);
+        FillRandom(img, 5);
+        Link().EraseDevice();
+        Link().ProgramFlash(img);
+        Link().ProgramOptions(0x5A);
+        const uint32_t size = static_cast<uint32_t>(device->FlashSize());
+        for (uint32_t a = size - static_cast<uint32_t>(device->PageSize()); a < size - 1; ++a)
+            ASSERT_EQ(Box().Flash()[a], img.GetValue(a)) << name << " " << a;
+        EXPECT_EQ(Box().Flash()[size - 1], 0x5A);
+        EXPECT_EQ(Link().ReadOptions(), 0x5A);
+        EXPECT_TRUE(Box().Violations().empty());
+    }
+}
+
+TEST_P(LinkContract, TimingRunAndResynchronisation)
+{
+    Link().Connect();
+    Link().WriteTiming("7B000CFF");
+    EXPECT_EQ(Box().Timing(), "7B000CFF");
+    EXPECT_EQ(Link().ReadTiming(), "7B000CFF");
+    Link().RunTarget();
+    EXPECT_TRUE(Box().Running());
+    EXPECT_FALSE(Link().Synced);
+    Link().EraseDevice();  // pings again first
+    EXPECT_TRUE(Link().Synced);
+}
+
+TEST_P(LinkContract, EveryBoxErrorCodeGivesItsException)
+{
+    struct Case {
+        char code;
+        std::string message;
+        bool verify;
+    } cases[] = {
+        {'!', "Command not known here", false},       {'#', "Invalid number sent", false},
+        {'%', "BlankCheck Failed", false},             {'M', "illegal attempt to use microwire", false},
+        {'T', "Program/erase BUSY timed out", false},  {'V', "Your target device failed verification", true},
+        {'m', "Microwire exchange out of sync", false},
+    };
+    Link().Connect();
+    for (const auto& c : cases) {
+        Box().Faults().errorCode = static_cast<uint8_t>(c.code);
+        try {
+            Link().WriteTiming("7B000CFF");  // acked, and no synchronisation before it
+            ADD_FAILURE() << "no exception for " << c.code;
+        } catch (const EVerifyError& e) {
+            EXPECT_TRUE(c.verify);
+            EXPECT_EQ(e.what(), c.message);
+        } catch (const EISPException& e) {
+            EXPECT_FALSE(c.verify);
+            EXPECT_EQ(e.what(), c.message);
+            EXPECT_EQ(e.HardwareName(), Link().HardwareName());
+        }
+        EXPECT_FALSE(Link().Synced);
+    }
+    // A block read answered with an error in place of the data.
+    Box().Faults().errorCode = '#';
+    THexList img = ImageFor(*device);
+    EXPECT_EQ(ErrorOf([&] { Link().ReadBlock(img.Values().data(), 'R', 0, 16); }), "Invalid number sent");
+    // The error code reaching the synchronising read of an operation reads as a time-out.
+    Box().Faults().errorCode = 'T';
+    EXPECT_EQ(ErrorOf([&] { Link().EraseDevice(); }), "ISP timed out during operation");
+    Link().EraseDevice();  // and the link recovers
+}
+
+TEST_P(LinkContract, ASilentBoxFailsWithinTheLinksLimit)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    FillRandom(img, 1);
+    Box().Faults().silentAfter = 100;
+    const double t0 = clock.NowSeconds();
+    const std::string error = ErrorOf([&] { Link().ProgramFlash(img); });
+    EXPECT_TRUE(error == "Communications with ISP failed during this operation" ||
+                error == "ISP timed out during operation" ||
+                error == "ISP is not responding, check your communications settings" ||
+                error == "LPT port not found or in use by another program" ||
+                error == "Your ISP needs a firmware update")
+        << error;
+    EXPECT_LT(clock.NowSeconds() - t0, 120.0);
+}
+
+TEST_P(LinkContract, WrongIdentificationOrFirmwareNeedsAnUpdate)
+{
+    Box().Faults().identification = "ZEMPRIX02";
+    EXPECT_EQ(ErrorOf([&] { Link().Connect(); }), "Your ISP needs a firmware update");
+    Build();
+    Box().Faults().firmware = "0008";
+    EXPECT_THROW(Link().Connect(), EFirmwareMisMatch);
+}
+
+TEST_P(LinkContract, AnAbortStillLeavesProgrammingMode)
+{
+    Link().Connect();
+    THexList img = ImageFor(*device);
+    FillRandom(img, 9);
+    int calls = 0;
+    Link().SetOnProgress([&](int32_t position, int32_t) {
+        if (++calls > 1 && position >= 0x300) throw EAbortOp();
+    });
+    EXPECT_THROW(Link().ProgramFlash(img), EAbortOp);
+    EXPECT_FALSE(Box().ProgrammingMode());
+    const std::string c = Box().Commands();
+    EXPECT_EQ(c.substr(c.size() - 2), ":$");
+    EXPECT_EQ(img.GetStatus(0x2FF), TProgStatus(ps_verified));
+    EXPECT_EQ(img.GetStatus(0x400), TProgStatus(ps_normal));
+    EXPECT_TRUE(Box().Violations().empty());
+}
+
+TEST_P(LinkContract, ReadOptionsAsksForTheLastAddress)
+{
+    Link().Connect();
+    Box().Flash()[0x7FFF] = 0x06;
+    Box().SetTrace([&](const std::string& line) { host.log.push_back(line); });
+    EXPECT_EQ(Link().ReadOptions(), 0x06);
+    EXPECT_NE(std::find(host.log.begin(), host.log.end(), "r7FFF"), host.log.end());
+}
+
+// ---- the serial link's rig ----
+
+namespace {
+class SerialRig final : public LinkRig {
+public:
+    SerialRig(const TDevice& d, TISPSettings& s, ILinkHost& h) : box_(d), install_(box_)
+    {
+        link_.SetHardwareName("ZEMPRIX (COM)");
+        link_.SetSettingsStore(&s);
+        link_.SetHost(&h);
+        link_.SetDevice(&d);
+    }
+    TSmartParallel& Link() override { return link_; }
+    TBoxModel& Box() override { return box_; }
+
+private:
+    TBoxModel box_;
+    TSimSerialInstall install_;
+    TSmartSerial link_;
+};
+}  // namespace
+
+INSTANTIATE_TEST_SUITE_P(Serial, LinkContract,
+                         ::testing::Values(LinkRigFactory{"Serial", [](const TDevice& d, TISPSettings& s, ILinkHost& h) {
+                                                              return std::unique_ptr<LinkRig>(new SerialRig(d, s, h));
+                                                          }}),
+                         [](const auto& info) { return info.param.name; });
