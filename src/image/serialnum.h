@@ -1,0 +1,48 @@
+#pragma once
+// The serial-number dialog's state without widgets: where and how a serial number is written
+// into the Flash image, and the increment the auto-program run applies once per device. The
+// settings live as long as the program and are never saved.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class THexList;
+
+class TSerialNum {
+public:
+    static constexpr const char* kInvalidLocation = "Location is not valid! - Please enter another";
+
+    enum TMode : int { smDisabled = 0, smStoreInFlash = 1 };
+    enum TSize : int { ssTwoBytes = 0, ssThreeBytes = 1, ssFourBytes = 2 };
+    enum TBase : int { sbBinary = 0, sbDecimal = 1, sbHexadecimal = 2, sbOctal = 3 };
+
+    // Item indexes of the radio groups and the values of the two entry fields.
+    int rgSerialNumMode = smDisabled;
+    int rgSerialNumSize = ssTwoBytes;
+    int RadioGroup1 = sbHexadecimal;  // how the current serial is shown and typed; never its value
+    uint32_t heCurrentSerial = 0;
+    uint32_t heSerialLocation = 0;
+
+    // Bytes the serial number occupies: 2, 3 or 4.
+    int SizeInBytes() const;
+    // The size group, labels and entry fields are enabled exactly when numbering is on.
+    bool FieldsEnabled() const { return rgSerialNumMode != smDisabled; }
+
+    // Writes the serial big-endian at the location. A value wider than the chosen size keeps
+    // its leading digits, so the stored bytes are its most significant ones.
+    void PlaceSerial(THexList& image) const;
+    // True when the whole number fits inside the image at the location.
+    bool LocationValid(const THexList& image) const;
+
+    // The OK button: with numbering on, checks the location and places the serial. Returns false
+    // when the location was refused (the dialog then stays open for another one).
+    bool Button2Click(THexList& image);
+    // One more device: the serial goes up by one, wrapping at 32 bits whatever the size.
+    void Increment() { ++heCurrentSerial; }
+    // "Clear" and "Cancel": numbering off, both fields 0.
+    void Clear();
+    void Cancel() { Clear(); }
+
+    // Shows an information message with an OK button.
+    std::function<void(const std::string&)> OnMessage;
+};
