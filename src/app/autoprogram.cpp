@@ -1,0 +1,126 @@
+#include "app/autoprogram.h"
+
+#include "app/commands.h"
+#include "image/hexlist.h"
+#include "image/serialnum.h"
+#include "image/settings.h"
+#include "link/programmer.h"
+#include "lpt/clock.h"
+
+namespace {
+// Lets the box settle between steps.
+constexpr uint32_t kStepPauseMs = 100;
+
+const char* const kCaptions[TAutoProgramSteps::kCount] = {
+    "Reload Files",        "Erase Device",           "Program Flash Memory", "Flash Verification",
+    "Program Options Byte", "Increment Serial Number", "Run",
+};
+
+// Clears the run mark however the steps end, before a failure is reported.
+class TRunMark {
+public:
+    explicit TRunMark(TOperationRunner& runner) : runner_(runner) { runner_.SetAutoRunMark(true); }
+    ~TRunMark() { runner_.SetAutoRunMark(false); }
+    TRunMark(const TRunMark&) = delete;
+    TRunMark& operator=(const TRunMark&) = delete;
+
+private:
+    TOperationRunner& runner_;
+};
+}  // namespace
+
+const char* TAutoProgramSteps::Caption(int step) { return kCaptions[step]; }
+
+void TAutoProgramSteps::Load(TISPSettings& store)
+{
+    store_ = &store;
+    for (int i = 0; i < kCount; ++i)
+        checked_[static_cast<size_t>(i)] = store.Get(kSection, std::to_string(i), false).AsBoolean(false);
+}
+
+void TAutoProgramSteps::Store()
+{
+    if (!store_) return;
+    for (int i = 0; i < kCount; ++i)
+        store_->Put(kSection, std::to_string(i), kGlobalGroup, checked_[static_cast<size_t>(i)]);
+}
+
+void TAutoProgramSteps::Execute(TISPSettings& store, const std::function<void(TAutoProgramSteps&)>& showModal)
+{
+    Load(store);
+    if (showModal) showModal(*this);
+    Store();
+}
+
+bool TAutoProgramSteps::AnyChecked() const
+{
+    for (bool on : checked_)
+        if (on) return true;
+    return false;
+}
+
+TAutoProgramSteps TAutoProgram::LoadSteps()
+{
+    TAutoProgramSteps steps;
+    steps.Load(settings_);
+    return steps;
+}
+
+void TAutoProgram::AutoProgramOptionsExecute()
+{
+    TAutoProgramSteps steps;
+    steps.Execute(settings_, ShowOptionsDialog);
+}
+
+std::string TAutoProgram::CompletionMessage() const
+{
+    return "Auto Program: Complete (" + std::to_string(devicesProgrammed_) + " devices programmed this session)";
+}
+
+void TAutoProgram::AutoProgramExecute()
+{
+    if (!commands_.Programmer()) return;
+    TAutoProgramSteps steps = LoadSteps();
+    CountDevice();
+    if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
+    {
+        TRunMark mark(commands_.Runner);
+        RunSteps(steps);
+    }
+    commands_.Runner.EndOp(CompletionMessage());
+}
+
+void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
+{
+    TCommandContext& ctx = commands_;
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    // A fresh start of the box for every device.
+    p->Disconnect();
+    p->Connect();
+    Clock().Sleep(kStepPauseMs);
+
+    // The run's own start line; each step then sets and clears busy through its own lines.
+    ctx.Runner.StartOp("Auto Programming Device");
+    ctx.Runner.SetBusy(false);
+
+    using S = TAutoProgramSteps;
+    if (steps.Checked(S::stReload)) commands::ReloadFlashFile(ctx);
+    auto step = [&](int which, void (*command)(TCommandContext&)) {
+        Clock().Sleep(kStepPauseMs);
+        if (steps.Checked(which)) command(ctx);
+    };
+    step(S::stErase, commands::Erase);
+    step(S::stProgramFlash, commands::ProgramFlash);
+    step(S::stVerify, commands::VerifyFlash);
+    step(S::stProgramOptions, commands::ProgramOptions);
+    Clock().Sleep(kStepPauseMs);
+    if (steps.Checked(S::stIncrementSerial)) {
+        serial_.Increment();
+        serial_.Button2Click(ctx.Project.Flash);
+        if (ctx.RefreshView) ctx.RefreshView();
+        if (ctx.ShowFlashPage) ctx.ShowFlashPage();
+    }
+    step(S::stRun, commands::Run);
+    Clock().Sleep(kStepPauseMs);
+}

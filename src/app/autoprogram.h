@@ -1,0 +1,80 @@
+#pragma once
+// Auto Program: one production run of the user's chosen steps, counted per session, with the
+// run's total time in its completion line.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TISPSettings;
+class TSerialNum;
+struct TCommandContext;
+
+// The step selection of the auto-program options dialog, kept in the settings store under
+// section "AUTOPROGRAM", idents "0" to "6".
+class TAutoProgramSteps {
+public:
+    static constexpr int kCount = 7;
+    static constexpr const char* kSection = "AUTOPROGRAM";
+    enum TStep : int {
+        stReload = 0,
+        stErase = 1,
+        stProgramFlash = 2,
+        stVerify = 3,
+        stProgramOptions = 4,
+        stIncrementSerial = 5,
+        stRun = 6,
+    };
+
+    static const char* Caption(int step);
+
+    // Remembers the store and reads each step from it; missing values read as off.
+    void Load(TISPSettings& store);
+    // Writes every step into the store last loaded from (global group).
+    void Store();
+    // Load, let the user edit the steps (`showModal`), store. OK is the dialog's only way out,
+    // so the states are always stored.
+    void Execute(TISPSettings& store, const std::function<void(TAutoProgramSteps&)>& showModal);
+
+    bool Checked(int step) const { return checked_.at(static_cast<size_t>(step)); }
+    void SetChecked(int step, bool on) { checked_.at(static_cast<size_t>(step)) = on; }
+    bool AnyChecked() const;
+
+private:
+    TISPSettings* store_ = nullptr;
+    std::array<bool, kCount> checked_{};
+};
+
+class TAutoProgram {
+public:
+    TAutoProgram(TCommandContext& commands, TSerialNum& serial, TISPSettings& settings)
+        : commands_(commands), serial_(serial), settings_(settings)
+    {
+    }
+
+    // Shows the options dialog modally on the steps; used when a run finds no step on.
+    std::function<void(TAutoProgramSteps&)> ShowOptionsDialog;
+
+    // One run (F5). A failing step's exception escapes after the run mark is cleared; the
+    // caller reports it through the runner. Does nothing without a programmer.
+    void AutoProgramExecute();
+    // Device ▸ Auto Program Options...
+    void AutoProgramOptionsExecute();
+
+    // Runs attempted since the program started, failed ones included.
+    uint32_t DevicesProgrammed() const { return devicesProgrammed_; }
+    void CountDevice() { ++devicesProgrammed_; }
+
+    // From the reconnection to the final wait: the part of a run that plug-and-program repeats
+    // per board. Expects the run mark to be set.
+    void RunSteps(const TAutoProgramSteps& steps);
+    std::string CompletionMessage() const;
+
+private:
+    TAutoProgramSteps LoadSteps();
+
+    TCommandContext& commands_;
+    TSerialNum& serial_;
+    TISPSettings& settings_;
+    uint32_t devicesProgrammed_ = 0;
+};

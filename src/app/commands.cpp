@@ -1,0 +1,222 @@
+#include "app/commands.h"
+
+#include "devices/devices.h"
+#include "devices/options.h"
+#include "image/hexfile.h"
+#include "image/hexlist.h"
+#include "link/isperrors.h"
+#include "link/programmer.h"
+
+namespace commands {
+namespace {
+
+void Call(const std::function<void()>& hook)
+{
+    if (hook) hook();
+}
+
+// Repaints the hex view and brings the Flash page to the front.
+void RefreshFlashView(TCommandContext& ctx)
+{
+    Call(ctx.RefreshView);
+    Call(ctx.ShowFlashPage);
+}
+
+// The Flash operations repaint also when they fail, so that the per-byte status the programmer
+// wrote before the failure is visible.
+template <typename Body>
+void RefreshingOnFailure(TCommandContext& ctx, Body body)
+{
+    try {
+        body();
+    } catch (...) {
+        RefreshFlashView(ctx);
+        throw;
+    }
+}
+
+bool DeviceHasFlash(const TCommandContext& ctx)
+{
+    const TDevice* device = ctx.Project.Device();
+    return device && device->FlashSize() > 0;
+}
+
+const std::string& Timing(const TCommandContext& ctx) { return ctx.Options.Label4(); }
+
+}  // namespace
+
+void CopyOptionByte(TCommandContext& ctx)
+{
+    THexList& image = ctx.Project.Flash;
+    if (image.Size() > 0) image.SetValue(image.Size() - 1, ctx.Options.GetOptions());
+}
+
+void Erase(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartOp("Erase: Erasing Device");
+    p->EraseDevice();
+    ctx.Runner.EndOp("Erase: Complete");
+}
+
+void ProgramFlash(TCommandContext& ctx)
+{
+    CopyOptionByte(ctx);
+    TISPProgrammer* p = ctx.Programmer();
+    if (!DeviceHasFlash(ctx) || !p) return;
+    ctx.Runner.StartProgressOp("Flash: Programming");
+    THexList& image = ctx.Project.Flash;
+    if (image.TopAddress() == -1) {
+        ctx.Runner.FailOp("Flash Buffer is Empty");
+        RefreshFlashView(ctx);
+        return;
+    }
+    RefreshingOnFailure(ctx, [&] {
+        p->WriteTiming(Timing(ctx));
+        p->ProgramFlash(image);
+    });
+    RefreshFlashView(ctx);
+    ctx.Runner.EndOp("Flash: Programming Complete");
+}
+
+void ReadFlash(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartProgressOp("Flash: Reading");
+    THexList& image = ctx.Project.Flash;
+    RefreshingOnFailure(ctx, [&] {
+        image.Clear();
+        p->PrepareBlankImage(image);
+        p->WriteTiming(Timing(ctx));
+        p->ReadFlash(image);
+    });
+    RefreshFlashView(ctx);
+    ctx.Runner.EndOp("Flash: Read Complete");
+}
+
+void VerifyFlash(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!DeviceHasFlash(ctx) || !p) return;
+    ctx.Runner.StartProgressOp("Flash: Verifying");
+    RefreshingOnFailure(ctx, [&] {
+        p->WriteTiming(Timing(ctx));
+        ctx.Options.SetOptions(p->ReadOptions());
+        CopyOptionByte(ctx);
+        p->VerifyFlash(ctx.Project.Flash);
+    });
+    RefreshFlashView(ctx);
+    ctx.Runner.EndOp("Flash: Verify Complete");
+}
+
+void ProgramOptions(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartOp("Programming: OPTIONS");
+    p->WriteTiming(Timing(ctx));
+    p->ProgramOptions(ctx.Options.GetOptions());
+    CopyOptionByte(ctx);
+    ctx.Runner.EndOp("OPTIONS: Programmed ");
+}
+
+void ReadOptions(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartOp("OPTIONS: Reading");
+    p->WriteTiming(Timing(ctx));
+    ctx.Options.SetOptions(p->ReadOptions());
+    Call(ctx.ShowOptionsPage);
+    CopyOptionByte(ctx);
+    ctx.Runner.EndOp("OPTIONS: Read Complete");
+}
+
+void WriteDeviceTime(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartProgressOp("TIMING: Programming");
+    p->WriteTiming(Timing(ctx));
+    ctx.Runner.EndOp("TIMING: Programming Complete");
+}
+
+void ReadDeviceTime(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartProgressOp("TIMING: Reading");
+    const std::string text = p->ReadTiming();
+    ctx.Options.SetTimingText(text);
+    ctx.Options.SelectPGMTIM(TBaseFuseForm::GetSpeedIndex(text));
+    Call(ctx.ShowOptionsPage);
+    ctx.Runner.EndOp("TIMING: Read Complete");
+}
+
+void Run(TCommandContext& ctx)
+{
+    ctx.Runner.StartOp("Putting target in run mode");
+    if (TISPProgrammer* p = ctx.Programmer()) {
+        ctx.Options.FlexBit = 1;
+        const uint8_t value = static_cast<uint8_t>(ctx.Options.GetOptions() | 1u);
+        ctx.Options.DisplayOptionByte();
+        p->ProgramOptions(value);
+        CopyOptionByte(ctx);
+        p->RunTarget();
+    }
+    ctx.Runner.EndOp("Run Mode: Operation Complete");
+}
+
+void Reset(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p) return;
+    ctx.Runner.StartOp("Reset: Resetting ISP");
+    p->Disconnect();
+    p->Connect();
+    p->WriteTiming(Timing(ctx));
+    ctx.Options.SetOptions(p->ReadOptions());
+    p->AfterConnect(ctx.Project.Flash);
+    ctx.Runner.EndOp("Reset: Complete - Detected Device: ");
+}
+
+void Setup(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p || !p->HasSetup()) return;
+    ctx.Runner.StartOp("Changing ISP Options");
+    try {
+        p->Setup();
+    } catch (const EAbort&) {
+        ctx.Runner.EndOp("Options Cancelled");
+        return;
+    }
+    ctx.Runner.EndOp("Options Set; Detected Device: ");
+}
+
+void Information(TCommandContext& ctx)
+{
+    TISPProgrammer* p = ctx.Programmer();
+    if (!p || !p->HasInformation()) return;
+    ctx.Runner.StartOp("Status: Retrieving Status");
+    p->ShowInformation(ctx.SoftwareVersion);
+    ctx.Runner.EndOp("Status: Operation Complete");
+}
+
+void ReloadFlashFile(TCommandContext& ctx)
+{
+    THexList& image = ctx.Project.Flash;
+    if (image.FileName().empty()) return;
+    ctx.Runner.StartOp("Reloading: Flash Intel Hex File");
+    const std::string file = ctx.CommandLineFile.empty() ? image.FileName() : ctx.CommandLineFile;
+    if (ctx.ShowFileName) ctx.ShowFileName(file);
+    const int result = TFileLoader::LoadFile(file, image);
+    Call(ctx.ScrollViewHome);
+    Call(ctx.RefreshView);
+    ctx.Runner.EndOp(result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
+                                 : "Flash: File Reloaded");
+}
+
+}  // namespace commands

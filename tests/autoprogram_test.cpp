@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <initializer_list>
+
+#include "app/autoprogram.h"
+#include "fakeprogrammer.h"
+#include "image/serialnum.h"
+#include "image/settings.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+struct AutoProgram : CommandFixture {
+    TISPSettings settings;
+    TSerialNum serial;
+    TAutoProgram autoProgram{ctx, serial, settings};
+    int dialogShown = 0;
+
+    void SetUp() override
+    {
+        CommandFixture::SetUp();
+        serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+        serial.heSerialLocation = 0x100;
+        serial.heCurrentSerial = 0x41;
+        serial.Button2Click(project.Flash);  // the user's OK in the dialog
+        project.Flash.SetValue(0, 0x02);
+        autoProgram.ShowOptionsDialog = [this](TAutoProgramSteps&) { ++dialogShown; };
+    }
+    void Steps(std::initializer_list<int> on)
+    {
+        for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+            settings.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, false);
+        for (int i : on) settings.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, true);
+    }
+    bool RunOnce()
+    {
+        return runner.Run([this] { autoProgram.AutoProgramExecute(); });
+    }
+    uint16_t SerialInImage() const
+    {
+        return static_cast<uint16_t>(project.Flash.GetValue(0x100) << 8 | project.Flash.GetValue(0x101));
+    }
+    std::string WriteFile(const std::string& name, const std::string& text)
+    {
+        const std::string path = ::testing::TempDir() + "/autoprogram_" + name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+};
+}  // namespace
+
+TEST(AutoProgramSteps, LoadsAndStoresUnderAutoprogram)
+{
+    TISPSettings store;
+    TAutoProgramSteps steps;
+    steps.Load(store);
+    EXPECT_FALSE(steps.AnyChecked());  // nothing stored yet
+    store.Put("AUTOPROGRAM", "3", kGlobalGroup, "True");
+    steps.Load(store);
+    EXPECT_TRUE(steps.Checked(3));
+    EXPECT_FALSE(steps.Checked(2));
+    steps.SetChecked(6, true);
+    steps.SetChecked(3, false);
+    steps.Store();
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(store.Get("AUTOPROGRAM", std::to_string(i), true).AsBoolean(true), i == 6) << i;
+    for (const TSetting& s : store.Settings()) EXPECT_EQ(s.Group, kGlobalGroup) << s.Ident;
+    EXPECT_STREQ(TAutoProgramSteps::Caption(0), "Reload Files");
+    EXPECT_STREQ(TAutoProgramSteps::Caption(5), "Increment Serial Number");
+}
+
+TEST_F(AutoProgram, AllDeviceStepsRunInOrderAndTheSerialAdvancesAfterProgramming)
+{
+    Steps({1, 2, 3, 4, 5, 6});
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(programmer.calls,
+              (Lines{"Disconnect", "Connect", "EraseDevice", "WriteTiming 0111FCFF", "ProgramFlash",
+                     "WriteTiming 0111FCFF", "ReadOptions", "VerifyFlash", "WriteTiming 0111FCFF",
+                     "ProgramOptions 06", "ProgramOptions 07", "RunTarget"}));
+    EXPECT_EQ(runner.Log(),
+              (Lines{"Auto Programming Device", "Erase: Erasing Device", "Erase: Complete - 00:00",
+                     "Flash: Programming", "Flash: Programming Complete - 00:00", "Flash: Verifying",
+                     "Flash: Verify Complete - 00:00", "Programming: OPTIONS", "OPTIONS: Programmed  - 00:00",
+                     "Putting target in run mode", "Run Mode: Operation Complete - 00:00",
+                     "Auto Program: Complete (1 devices programmed this session) - 00:00"}));
+    // The device got the serial current when the run began; the image keeps the next one.
+    EXPECT_EQ(programmer.programmed[0x100], 0x00);
+    EXPECT_EQ(programmer.programmed[0x101], 0x41);
+    EXPECT_EQ(SerialInImage(), 0x42);
+    EXPECT_EQ(dialogShown, 0);
+    EXPECT_FALSE(runner.AutoRunMark());
+    EXPECT_FALSE(runner.Busy());
+}
+
+TEST_F(AutoProgram, CounterCountsEveryRunFailedOnesToo)
+{
+    Steps({1});
+    EXPECT_TRUE(RunOnce());
+    programmer.failOn = "EraseDevice";
+    EXPECT_FALSE(RunOnce());
+    programmer.failOn.clear();
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(runner.Log().back(), "Auto Program: Complete (3 devices programmed this session) - 00:00");
+    EXPECT_EQ(autoProgram.DevicesProgrammed(), 3u);
+}
+
+TEST_F(AutoProgram, OnlyTheSerialStepAdvancesTheNumberAndProgramsNothing)
+{
+    Steps({5});
+    for (int run = 1; run <= 3; ++run) {
+        EXPECT_TRUE(RunOnce());
+        EXPECT_EQ(SerialInImage(), 0x41 + run);
+    }
+    EXPECT_EQ(serial.heCurrentSerial, 0x44u);
+    EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect", "Disconnect", "Connect", "Disconnect", "Connect"}));
+    EXPECT_EQ(hooks, (Lines{"refresh", "flash page", "refresh", "flash page", "refresh", "flash page"}));
+}
+
+TEST_F(AutoProgram, FailingVerifyStopsBeforeSerialAndRun)
+{
+    Steps({2, 3, 4, 5, 6});
+    programmer.failOn = "VerifyFlash";
+    EXPECT_FALSE(RunOnce());
+    EXPECT_EQ(programmer.calls.back(), "VerifyFlash");
+    EXPECT_EQ(serial.heCurrentSerial, 0x41u);
+    EXPECT_EQ(SerialInImage(), 0x41);
+    EXPECT_EQ(runner.Log().back(), "Verify Failed");
+    EXPECT_EQ(runner.StatusText(), "2|Verify Failed");
+    EXPECT_FALSE(runner.AutoRunMark());
+    EXPECT_EQ(autoProgram.DevicesProgrammed(), 1u);
+}
+
+TEST_F(AutoProgram, RunLineSumsTheStepsWholeSeconds)
+{
+    Steps({1, 4});
+    programmer.msPerCall = 1600;  // Erase 1.6 s, Program Options 3.2 s, the reconnect 3.2 s
+    EXPECT_TRUE(RunOnce());
+    // 1 + 3 whole seconds; neither the reconnect, the waits nor the fractions count.
+    EXPECT_EQ(runner.Log().back(), "Auto Program: Complete (1 devices programmed this session) - 00:04");
+    EXPECT_EQ(runner.ElapsedSeconds(), 0u);
+}
+
+TEST_F(AutoProgram, AfterAFailedRunTheNextCommandShowsOnlyItsOwnTime)
+{
+    Steps({1, 4});
+    programmer.msPerCall = 1600;
+    programmer.failOn = "ProgramOptions";
+    EXPECT_FALSE(RunOnce());
+    programmer.failOn.clear();
+    EXPECT_TRUE(Shell(commands::Erase));
+    EXPECT_EQ(runner.Log().back(), "Erase: Complete - 00:01");
+}
+
+TEST_F(AutoProgram, NoStepOnOpensTheDialogFirst)
+{
+    autoProgram.ShowOptionsDialog = [this](TAutoProgramSteps& steps) {
+        ++dialogShown;
+        steps.SetChecked(TAutoProgramSteps::stErase, true);
+    };
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(dialogShown, 1);
+    EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect", "EraseDevice"}));
+    EXPECT_TRUE(settings.Get("AUTOPROGRAM", "1", false).AsBoolean());
+    EXPECT_FALSE(settings.Get("AUTOPROGRAM", "0", true).AsBoolean(true));
+
+    EXPECT_TRUE(RunOnce());  // now stored: no dialog
+    EXPECT_EQ(dialogShown, 1);
+}
+
+TEST_F(AutoProgram, ConfirmingNothingOnlyReconnectsAndCompletes)
+{
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(dialogShown, 1);
+    EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect"}));
+    EXPECT_EQ(runner.Log(), (Lines{"Auto Programming Device",
+                                   "Auto Program: Complete (1 devices programmed this session) - 00:00"}));
+    for (int i = 0; i < 7; ++i) EXPECT_FALSE(settings.Get("AUTOPROGRAM", std::to_string(i), true).AsBoolean(true));
+}
+
+TEST_F(AutoProgram, ReloadPrefersTheCommandLineFile)
+{
+    const std::string own = WriteFile("own.hex", ":01000000AA55\r\n:00000001FF\r\n");
+    const std::string given = WriteFile("given.hex", ":0400000001020304F2\r\n:00000001FF\r\n");
+    project.Flash.SetFileName(own);
+    ctx.CommandLineFile = given;
+    Steps({0});
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(project.Flash.GetValue(0), 0x01);
+    EXPECT_EQ(project.Flash.GetValue(3), 0x04);
+    EXPECT_EQ(runner.Log(), (Lines{"Auto Programming Device", "Reloading: Flash Intel Hex File",
+                                   "Flash: File Reloaded - 00:00",
+                                   "Auto Program: Complete (1 devices programmed this session) - 00:00"}));
+
+    ctx.CommandLineFile.clear();
+    project.Flash.SetFileName(own);  // the load above recorded the other name
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(project.Flash.GetValue(0), 0xAA);
+}
+
+TEST_F(AutoProgram, ReloadWarnsAboutDataBeyondTheDevice)
+{
+    const std::string big = WriteFile("big.hex", ":01100000AA45\r\n:00000001FF\r\n");  // at 1000h of 800h
+    project.Flash.SetFileName(big);
+    Steps({0});
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(runner.Log()[2], "Flash: File Reloaded - Warning: Bad data or file larger than device  - 00:00");
+}
+
+TEST_F(AutoProgram, UnreadableReloadFileEndsTheRunBeforeAnyDeviceOperation)
+{
+    project.Flash.SetFileName(::testing::TempDir() + "/autoprogram_missing.hex");
+    Steps({0, 1, 2});
+    EXPECT_FALSE(RunOnce());
+    EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect"}));
+    EXPECT_FALSE(runner.AutoRunMark());
+    EXPECT_NE(runner.Log().back().find("Error: "), std::string::npos);
+}
+
+TEST_F(AutoProgram, WithoutAProgrammerNothingHappens)
+{
+    runner.SetProgrammer(nullptr);
+    Steps({1});
+    EXPECT_TRUE(RunOnce());
+    EXPECT_TRUE(runner.Log().empty());
+    EXPECT_EQ(autoProgram.DevicesProgrammed(), 0u);
+}

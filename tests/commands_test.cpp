@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include "fakeprogrammer.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+struct CommandCase {
+    const char* name;
+    void (*command)(TCommandContext&);
+    Lines log;
+    Lines calls;
+    Lines hooks;
+};
+
+const CommandCase kCommandCases[] = {
+    {"Erase", commands::Erase, {"Erase: Erasing Device", "Erase: Complete - 00:00"}, {"EraseDevice"}, {}},
+    {"ProgramFlash",
+     commands::ProgramFlash,
+     {"Flash: Programming", "Flash: Programming Complete - 00:00"},
+     {"WriteTiming 0111FCFF", "ProgramFlash"},
+     {"refresh", "flash page"}},
+    {"ReadFlash",
+     commands::ReadFlash,
+     {"Flash: Reading", "Flash: Read Complete - 00:00"},
+     {"PrepareBlankImage blank", "WriteTiming 0111FCFF", "ReadFlash"},
+     {"refresh", "flash page"}},
+    {"VerifyFlash",
+     commands::VerifyFlash,
+     {"Flash: Verifying", "Flash: Verify Complete - 00:00"},
+     {"WriteTiming 0111FCFF", "ReadOptions", "VerifyFlash"},
+     {"refresh", "flash page"}},
+    {"ProgramOptions",
+     commands::ProgramOptions,
+     {"Programming: OPTIONS", "OPTIONS: Programmed  - 00:00"},
+     {"WriteTiming 0111FCFF", "ProgramOptions 06"},
+     {}},
+    {"ReadOptions",
+     commands::ReadOptions,
+     {"OPTIONS: Reading", "OPTIONS: Read Complete - 00:00"},
+     {"WriteTiming 0111FCFF", "ReadOptions"},
+     {"options page"}},
+    {"WriteDeviceTime",
+     commands::WriteDeviceTime,
+     {"TIMING: Programming", "TIMING: Programming Complete - 00:00"},
+     {"WriteTiming 0111FCFF"},
+     {}},
+    {"ReadDeviceTime",
+     commands::ReadDeviceTime,
+     {"TIMING: Reading", "TIMING: Read Complete - 00:00"},
+     {"ReadTiming"},
+     {"options page"}},
+    {"Run",
+     commands::Run,
+     {"Putting target in run mode", "Run Mode: Operation Complete - 00:00"},
+     {"ProgramOptions 07", "RunTarget"},
+     {}},
+    {"Reset",
+     commands::Reset,
+     {"Reset: Resetting ISP", "Reset: Complete - Detected Device:  - 00:00"},
+     {"Disconnect", "Connect", "WriteTiming 0111FCFF", "ReadOptions", "AfterConnect"},
+     {}},
+    {"Setup", commands::Setup, {"Changing ISP Options", "Options Set; Detected Device:  - 00:00"}, {"Setup"}, {}},
+    {"Information",
+     commands::Information,
+     {"Status: Retrieving Status", "Status: Operation Complete - 00:00"},
+     {"ShowInformation 1.4.0.13"},
+     {}},
+};
+}  // namespace
+
+TEST_F(CommandFixture, EveryCommandWritesItsLinesAndCallsInOrder)
+{
+    programmer.SetHasSetup(true);
+    programmer.SetHasInformation(true);
+    for (const CommandCase& c : kCommandCases) {
+        SCOPED_TRACE(c.name);
+        runner.ClearLog();
+        programmer.calls.clear();
+        hooks.clear();
+        options.SelectPGMTIM(0);  // Read Device Time leaves the device's range and text behind
+        options.PGMTIMChange();
+        project.Flash.SetValue(0x10, 0x55);  // something to program
+        EXPECT_TRUE(Shell(c.command));
+        EXPECT_EQ(runner.Log(), c.log);
+        EXPECT_EQ(programmer.calls, c.calls);
+        EXPECT_EQ(hooks, c.hooks);
+        EXPECT_FALSE(runner.Busy());
+    }
+}
+
+TEST_F(CommandFixture, CommandsWithoutProgrammerDoNothingExceptRun)
+{
+    runner.SetProgrammer(nullptr);
+    for (const CommandCase& c : kCommandCases) {
+        SCOPED_TRACE(c.name);
+        runner.ClearLog();
+        EXPECT_TRUE(Shell(c.command));
+        if (c.command == commands::Run)
+            EXPECT_EQ(runner.Log(), c.log);
+        else
+            EXPECT_TRUE(runner.Log().empty());
+    }
+    EXPECT_TRUE(programmer.calls.empty());
+}
+
+TEST_F(CommandFixture, CancelledSetupEndsAsCancelledNotFailed)
+{
+    programmer.SetHasSetup(true);
+    programmer.failOn = "Setup";
+    programmer.failure = [] { throw EAbort(); };
+    EXPECT_TRUE(Shell(commands::Setup));
+    EXPECT_EQ(runner.Log(), (Lines{"Changing ISP Options", "Options Cancelled - 00:00"}));
+    EXPECT_EQ(runner.StatusText()[0], '0');
+}
+
+TEST_F(CommandFixture, FlashOperationsRefreshTheViewWhenTheyFail)
+{
+    const std::pair<void (*)(TCommandContext&), const char*> cases[] = {
+        {commands::ProgramFlash, "ProgramFlash"},
+        {commands::ReadFlash, "ReadFlash"},
+        {commands::VerifyFlash, "VerifyFlash"},
+    };
+    programmer.failure = [] { throw EISPException("Device not responding", false, "ZEMPRIX (LPT)"); };
+    project.Flash.SetValue(0, 0x01);
+    for (const auto& [command, op] : cases) {
+        SCOPED_TRACE(op);
+        runner.ClearLog();
+        hooks.clear();
+        programmer.failOn = op;
+        EXPECT_FALSE(Shell(command));
+        EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
+        EXPECT_EQ(runner.Log().back(), "ZEMPRIX (LPT): Device not responding");
+        EXPECT_FALSE(runner.Busy());
+    }
+}
+
+TEST_F(CommandFixture, ProgramFlashCopiesTheOptionByteFirst)
+{
+    // The image's last byte was overwritten behind the editor's back (a file load, say).
+    project.Flash.SetValue(project.Flash.Size() - 1, 0xFF);
+    project.Flash.SetValue(0, 0x02);
+    options.Security = 1;  // 26h, not yet mirrored
+    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    ASSERT_EQ(programmer.programmed.size(), 0x800u);
+    EXPECT_EQ(programmer.programmed.back(), 0x26);
+}
+
+TEST_F(CommandFixture, ImageBlankButForTheOptionByteStillPrograms)
+{
+    EXPECT_EQ(LastByte(), 0x06);
+    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_EQ(runner.Log().back(), "Flash: Programming Complete - 00:00");
+    EXPECT_EQ(programmer.calls.back(), "ProgramFlash");
+}
+
+TEST_F(CommandFixture, AllBlankImageFailsBeforeTalkingToTheBox)
+{
+    options.SetOptions(0xFF);  // the option byte alone cannot make the image non-blank
+    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_EQ(runner.Log(), (Lines{"Flash: Programming", "Flash Buffer is Empty"}));
+    EXPECT_EQ(runner.StatusText(), "2|Flash Buffer is Empty");
+    EXPECT_TRUE(programmer.calls.empty());
+    EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
+    EXPECT_FALSE(runner.Busy());
+}
+
+TEST_F(CommandFixture, DeviceWithoutFlashIsNeitherProgrammedNorVerified)
+{
+    const TDevice noFlash("NOFLASH", SetOf({2}), 0, 0, 64, {});
+    project.SetDevice(&noFlash);
+    project.Flash.SetValue(0, 0x11);
+    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_TRUE(Shell(commands::VerifyFlash));
+    EXPECT_TRUE(runner.Log().empty());
+    EXPECT_TRUE(programmer.calls.empty());
+    EXPECT_TRUE(hooks.empty());
+}
+
+TEST_F(CommandFixture, VerifyComparesTheDevicesOwnOptionByte)
+{
+    options.BindImage(nullptr);  // the command's own copy, not the editor's mirror
+    programmer.deviceOptions = 0x27;
+    project.Flash.SetValue(0, 0x02);
+    EXPECT_TRUE(Shell(commands::VerifyFlash));
+    EXPECT_EQ(programmer.verifiedLastByte, 0x27);
+    EXPECT_EQ(options.GetOptions(), 0x27);
+    EXPECT_EQ(options.Label5(), "27h - 00100111b");
+}
+
+TEST_F(CommandFixture, OptionCommandsLeaveTheEditorsByteInTheImage)
+{
+    const std::pair<void (*)(TCommandContext&), uint8_t> cases[] = {
+        {commands::ReadOptions, 0x24},     // the device's byte
+        {commands::ProgramOptions, 0x24},  // the editor's byte, now the device's
+        {commands::Run, 0x25},             // the same with FLEX set
+    };
+    options.BindImage(nullptr);  // the command's own copy, not the editor's mirror
+    programmer.deviceOptions = 0x24;
+    for (const auto& [command, expected] : cases) {
+        project.Flash.Values().back() = 0x00;
+        EXPECT_TRUE(Shell(command));
+        EXPECT_EQ(LastByte(), expected);
+    }
+}
+
+TEST_F(CommandFixture, RunSetsTheFlexBitAndProgramsIt)
+{
+    EXPECT_TRUE(Shell(commands::Run));
+    EXPECT_EQ(options.FlexBit, 1);
+    EXPECT_EQ(options.GetOptions(), 0x07);
+    EXPECT_EQ(options.Label5(), "07h - 00000111b");
+    EXPECT_EQ(programmer.deviceOptions, 0x07);
+    EXPECT_EQ(LastByte(), 0x07);
+}
+
+TEST_F(CommandFixture, ReadDeviceTimeSelectsTheRowButKeepsTheTimingInUse)
+{
+    const TLinkWide before = LinkWide();
+    programmer.deviceTiming = "54002800";
+    EXPECT_TRUE(Shell(commands::ReadDeviceTime));
+    EXPECT_EQ(options.PGMTIM(), 19);
+    EXPECT_EQ(options.Label4(), "54002800");
+    EXPECT_EQ(LinkWide().PGMTIME, before.PGMTIME);
+    EXPECT_EQ(LinkWide().TENCYC, before.TENCYC);
+    EXPECT_EQ(LinkWide().BusyTime, before.BusyTime);
+    EXPECT_EQ(LinkWide().PGMTIME, 0x01);
+}
+
+TEST_F(CommandFixture, ReadFlashClearsTheImageBeforeReading)
+{
+    project.Flash.SetValue(0x100, 0xAA);
+    project.Flash.SetStatus(0x100, ps_failed);
+    EXPECT_TRUE(Shell(commands::ReadFlash));
+    EXPECT_EQ(programmer.calls.front(), "PrepareBlankImage blank");
+    EXPECT_EQ(project.Flash.GetValue(0x100), 0xFF);
+    EXPECT_EQ(project.Flash.GetStatus(0x100), TProgStatus(ps_normal));
+    EXPECT_EQ(project.Flash.GetValue(0), 0x12);  // what the device sent
+}

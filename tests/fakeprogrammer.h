@@ -1,0 +1,134 @@
+#pragma once
+// A scripted programmer for the command tests: records every call in order, answers with the
+// device's option byte and timing text, can spend virtual time per call and fail on demand.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/commands.h"
+#include "app/runner.h"
+#include "devices/devices.h"
+#include "devices/options.h"
+#include "image/hexlist.h"
+#include "image/hextext.h"
+#include "link/isperrors.h"
+#include "link/linkwide.h"
+#include "link/programmer.h"
+#include "lpt/clock.h"
+
+class TFakeProgrammer : public TISPProgrammer {
+public:
+    std::vector<std::string> calls;
+    // The operation (first word of a call) that fails, and how.
+    std::string failOn;
+    std::function<void()> failure = [] { throw EVerifyError("Verify Failed"); };
+    uint32_t msPerCall = 0;
+    uint8_t deviceOptions = 0x06;
+    std::string deviceTiming = "54002800";
+    // The image as ProgramFlash saw it.
+    std::vector<uint8_t> programmed;
+    uint8_t verifiedLastByte = 0;
+
+    void ProgramFlash(THexList& image) override
+    {
+        programmed = image.Values();
+        Record("ProgramFlash");
+    }
+    void VerifyFlash(THexList& image) override
+    {
+        verifiedLastByte = image.GetValue(image.Size() - 1);
+        Record("VerifyFlash");
+    }
+    void ReadFlash(THexList& image) override
+    {
+        Record("ReadFlash");
+        image.SetValue(0, 0x12);
+    }
+    void EraseDevice() override { Record("EraseDevice"); }
+    uint8_t ReadOptions() override
+    {
+        Record("ReadOptions");
+        return deviceOptions;
+    }
+    void ProgramOptions(uint8_t value) override
+    {
+        Record("ProgramOptions " + hex::Hex2(value));
+        deviceOptions = value;
+    }
+    void AfterConnect(THexList&) override { Record("AfterConnect"); }
+    void WriteTiming(const std::string& text) override { Record("WriteTiming " + text); }
+    std::string ReadTiming() override
+    {
+        Record("ReadTiming");
+        return deviceTiming;
+    }
+    void Setup() override { Record("Setup"); }
+    void RunTarget() override { Record("RunTarget"); }
+    bool Connect() override
+    {
+        Record("Connect");
+        return true;
+    }
+    void Disconnect() override { Record("Disconnect"); }
+    void ShowInformation(const std::string& version) override { Record("ShowInformation " + version); }
+    void PrepareBlankImage(THexList& image) override
+    {
+        // Record what the image looked like: it must have been cleared before.
+        Record(std::string("PrepareBlankImage ") + (image.TopAddress() == -1 ? "blank" : "dirty"));
+    }
+
+private:
+    void Record(const std::string& call)
+    {
+        calls.push_back(call);
+        if (msPerCall) Clock().Sleep(msPerCall);
+        if (!failOn.empty() && call.compare(0, failOn.size(), failOn) == 0) failure();
+    }
+};
+
+// The runner, a project on a 2 KiB device, the option editor and the fake, in virtual time.
+struct CommandFixture : ::testing::Test {
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    IOperationView view;
+    TOperationRunner runner{view};
+    TFakeProgrammer programmer;
+    TTarvoProject project;
+    TBaseFuseForm options;
+    TCommandContext ctx{runner, project, options};
+    std::vector<std::string> hooks;
+    TLinkWide savedLinkWide = LinkWide();
+
+    void SetUp() override
+    {
+        clock.Advance(5'000'000'000);
+        programmer.SetHardwareName("ZEMPRIX (LPT)");
+        runner.SetProgrammer(&programmer);
+        project.SetDevice(Device("COP8TAB9"));  // 2 KiB of Flash
+        options.BindImage(&project.Flash);
+        options.SelectPGMTIM(0);
+        options.PGMTIMChange();
+        options.SetOptions(0x06);
+        ctx.SoftwareVersion = "1.4.0.13";
+        ctx.RefreshView = [this] { hooks.push_back("refresh"); };
+        ctx.ShowFlashPage = [this] { hooks.push_back("flash page"); };
+        ctx.ShowOptionsPage = [this] { hooks.push_back("options page"); };
+        ctx.ScrollViewHome = [this] { hooks.push_back("home"); };
+    }
+    void TearDown() override { LinkWide() = savedLinkWide; }
+
+    static const TDevice* Device(const std::string& name)
+    {
+        for (int i = 0; i < DeviceList().Count(); ++i)
+            if (DeviceList().Items(i).Name() == name) return &DeviceList().Items(i);
+        return nullptr;
+    }
+    uint8_t LastByte() const { return project.Flash.GetValue(project.Flash.Size() - 1); }
+    // Runs a command as the shell does: escaping exceptions become a failure line.
+    bool Shell(void (*command)(TCommandContext&))
+    {
+        return runner.Run([&] { command(ctx); });
+    }
+};
