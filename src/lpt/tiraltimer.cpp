@@ -1,0 +1,60 @@
+#include "lpt/tiraltimer.h"
+
+#include <future>
+#include <memory>
+#include <mutex>
+
+#include "lpt/clock.h"
+
+TTiralTimer::TTiralTimer(const TCpuSources& sources) : cpuid_(sources)
+{
+    IClock& clock = sources.Clock ? *sources.Clock : Clock();
+    const int64_t frequency = clock.PerformanceFrequency();
+    if (frequency > 0) {
+        quantumExists_ = true;
+        quantumFrequency_ = frequency;
+        quantumMin_ = 1e6 / static_cast<double>(frequency);
+    }
+    if (cpuid_.HasTimeStamp()) {
+        tickExists_ = true;
+        const int64_t first = MeasureTimeStampSecond(sources);
+        stampMin_ = first > 0 ? 1e6 / static_cast<double>(first) : 0;
+        stampFrequency_ = MeasureTimeStampSecond(sources);
+    }
+    cpuSpeed_ = cpuid_.SpeedMHz();
+}
+
+namespace {
+
+std::mutex gTimerMutex;
+std::shared_future<std::shared_ptr<const TTiralTimer>> gTimer;
+
+}  // namespace
+
+void StartTiralTimer()
+{
+    std::lock_guard<std::mutex> lock(gTimerMutex);
+    if (gTimer.valid()) return;
+    // The steady clock, not whatever clock is installed now: the worker outlives any scope.
+    static SteadyClock steady;
+    TCpuSources sources = PlatformCpuSources();
+    sources.Clock = &steady;
+    gTimer = std::async(std::launch::async, [sources] {
+                 return std::shared_ptr<const TTiralTimer>(std::make_shared<TTiralTimer>(sources));
+             }).share();
+}
+
+const TTiralTimer& TiralTimer1()
+{
+    std::shared_future<std::shared_ptr<const TTiralTimer>> timer;
+    {
+        std::lock_guard<std::mutex> lock(gTimerMutex);
+        if (!gTimer.valid()) {
+            std::promise<std::shared_ptr<const TTiralTimer>> here;
+            here.set_value(std::make_shared<TTiralTimer>());
+            gTimer = here.get_future().share();
+        }
+        timer = gTimer;
+    }
+    return *timer.get();
+}
