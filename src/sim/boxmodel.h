@@ -61,6 +61,13 @@ public:
     size_t BytesIn() const { return bytesIn_; }
     size_t BytesOut() const { return bytesOut_; }
 
+    // Stores a byte as it is, whatever was there (a test or a control channel changing the
+    // target behind the host's back).
+    void Poke(uint32_t address, uint8_t value)
+    {
+        flash_.at(address) = value;
+        ++changes_;
+    }
     // Counts every change of Flash or the timing text (a front end saves its state when it moves).
     uint64_t Changes() const { return changes_; }
     // Called with each complete command as readable text ("R00000800", "W 0100 10 <data>").

@@ -38,7 +38,7 @@ void TSimSerialPort::SetLine(bool& line, bool on)
 {
     const bool rising = on && !line;
     line = on;
-    if (!dtr_ && !rts_) pulseLow_ = true;
+    if (open_ && !dtr_ && !rts_) pulseLow_ = true;
     if (rising && pulseLow_ && open_) {
         pulseLow_ = false;
         ++resets_;
