@@ -29,7 +29,7 @@ private:
 };
 }  // namespace
 
-const char* TAutoProgramSteps::Caption(int step) { return kCaptions[step]; }
+const char* TAutoProgramSteps::Caption(int step) { return (step >= 0 && step < kCount) ? kCaptions[step] : ""; }
 
 void TAutoProgramSteps::Load(TISPSettings& store)
 {
