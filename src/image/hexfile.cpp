@@ -355,7 +355,12 @@ int TFileLoader::LoadFile(const std::string& fileName, THexList& image)
     image.Clear();
     const std::vector<std::string> lines = ReadLines(fileName);
     image.Clear();
-    const int format = DetectFormat(fileName, &lines);
+    return LoadLines(lines, image);
+}
+
+int TFileLoader::LoadLines(const std::vector<std::string>& lines, THexList& image)
+{
+    const int format = DetectFormat(std::string(), &lines);
     try {
         switch (format) {
         case ff_IntelIntellex:

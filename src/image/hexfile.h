@@ -52,6 +52,12 @@ public:
     // 0 on success, 1 on any failure; an existing file is replaced only by a complete new one.
     static int SaveFile(const std::string& fileName, const THexList& image, int formatId);
 
+    // LoadFile's work after reading: detect the format of the lines and run its reader into the
+    // (already cleared) image. 0, or -1 when a record addresses a byte outside the image.
+    static int LoadLines(const std::vector<std::string>& lines, THexList& image);
+    // The text SaveFile writes; raises EFileLoader when an address does not fit the format.
+    static std::string SaveText(const THexList& image, int formatId);
+
     // The text split at CR, LF or CR LF; a NUL ends the text.
     static std::vector<std::string> SplitLines(const std::string& text);
     static std::vector<std::string> ReadLines(const std::string& fileName);

@@ -182,7 +182,9 @@ std::string WriteAtmelBytes(const THexList& image)
     return out;
 }
 
-std::string FormatText(const THexList& image, int formatId)
+}  // namespace
+
+std::string TFileLoader::SaveText(const THexList& image, int formatId)
 {
     switch (formatId) {
     case ff_IntelIntellex:
@@ -205,6 +207,8 @@ std::string FormatText(const THexList& image, int formatId)
         return {};
     }
 }
+
+namespace {
 
 // A name beside the target that no other save in this process uses at the same time.
 std::filesystem::path TemporaryBeside(const std::filesystem::path& target)
@@ -245,7 +249,7 @@ void ReplaceFile(const std::string& fileName, const std::string& text)
 int TFileLoader::SaveFile(const std::string& fileName, const THexList& image, int formatId)
 {
     try {
-        ReplaceFile(fileName, FormatText(image, formatId));
+        ReplaceFile(fileName, SaveText(image, formatId));
         return 0;
     } catch (...) {
         return 1;
