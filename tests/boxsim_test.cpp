@@ -17,7 +17,13 @@
 #include <vector>
 
 #include "devices/devices.h"
+#include "image/hexlist.h"
+#include "image/settings.h"
 #include "link/isperrors.h"
+#include "link/linkhost.h"
+#include "link/qtserialport.h"
+#include "link/smartserial.h"
+#include "lpt/clock.h"
 #include "sim/boxmodel.h"
 #include "sim/simserial.h"
 
@@ -356,6 +362,64 @@ TEST_F(BoxsimTest, PacedAnswersTakeWireTime)
     EXPECT_EQ(term.Exchange("R00000200", 1025).size(), 1025u);
     EXPECT_GE(NowMs() - start, 95);
     EXPECT_EQ(sim.Stop(), 0);
+}
+
+struct TQuietHost : ILinkHost {
+    std::vector<std::string> log;
+    void AppendLog(const std::string& line) override { log.push_back(line); }
+};
+
+// The whole serial link through QSerialPort and a real pseudo-terminal: modem lines and parity
+// that a terminal cannot set, raw bytes such as FFh and 0Dh both ways, and a strict box that
+// would stop at the first protocol violation. Only the link's own waits run in virtual time.
+TEST_F(BoxsimTest, SerialLinkThroughQSerialPortProgramsAndVerifies)
+{
+    // The stuck byte makes the link re-read a block with raw "r" reads, whose FFh answers must
+    // arrive as one byte each (no parity marking on the terminal).
+    TBoxsimProcess sim({"--strict", "--device", "COP8SBE9", "--state", StatePath(), "--stuck-address", "0100"});
+    const std::string path = sim.FirstLine();
+    ASSERT_FALSE(path.empty());
+
+    VirtualClock clock;
+    ScopedClock scoped(clock);
+    InstallQtSerialPort();
+    SetSerialPortOverride(path);
+    const TDevice& device = *DeviceList().FindDevice("COP8SBE9", 0x04);
+    TISPSettings settings;
+    TQuietHost host;
+    {
+        TSmartSerial link;
+        link.SetHardwareName("ZEMPRIX (COM)");
+        link.SetSettingsStore(&settings);
+        link.SetHost(&host);
+        link.SetDevice(&device);
+        ASSERT_NO_THROW(link.Connect());
+
+        THexList image;
+        image.SetSize(static_cast<uint32_t>(device.FlashSize()));
+        for (uint32_t a = 0; a < image.Size(); ++a) {
+            image.SetValue(a, static_cast<uint8_t>(a * 13 + 0x0D));  // every byte value occurs
+        }
+        link.EraseDevice();
+        const std::string failure = "Verify Failed at 0100h: Read FFh - Should have been 0Dh";
+        EXPECT_THROW(link.ProgramFlash(image), EVerifyError);
+        EXPECT_EQ(host.log, std::vector<std::string>{failure});
+        EXPECT_THROW(link.VerifyFlash(image), EVerifyError);
+        EXPECT_EQ(host.log, (std::vector<std::string>{failure, failure}));
+        EXPECT_EQ(image.GetStatus(0x0101), TProgStatus(ps_verified));
+        link.ProgramOptions(0x44);
+        EXPECT_EQ(link.ReadOptions(), 0x44);
+        link.Disconnect();
+    }
+    SetSerialPortOverride("");
+    SetSerialPortFactory(nullptr);
+    EXPECT_EQ(sim.Stop(), 0) << sim.Stderr();
+
+    TBoxModel saved(device);
+    ASSERT_TRUE(saved.LoadState(StatePath()));
+    EXPECT_EQ(saved.Flash()[0x1FFF], 0x44);
+    EXPECT_EQ(saved.Flash()[0x1FFE], static_cast<uint8_t>(0x1FFE * 13 + 0x0D));
+    EXPECT_EQ(saved.Flash()[0x0100], 0xFF);
 }
 
 TEST_F(BoxsimTest, BadUsageExitsWithTwo)
