@@ -13,8 +13,10 @@ bool TLptChipset::Decodes(uint16_t address) const
 {
     const uint16_t b = config_.Base;
     if (address >= b && address <= b + 2) return true;
-    if (address >= b + 3 && address <= b + 7) return config_.Base != 0x3BC;
-    return HasEcr() && address >= b + 0x400 && address <= b + 0x402;
+    // The EPP and ECP ranges belong to the port even where the chip has nothing there: the
+    // layer probes them during detection and reads a floating bus.
+    if (config_.Base == 0x3BC) return false;
+    return (address >= b + 3 && address <= b + 7) || (address >= b + 0x400 && address <= b + 0x402);
 }
 
 bool TLptChipset::BoxDead() const
@@ -56,6 +58,7 @@ uint8_t TLptChipset::Read(uint16_t address)
         if (HasEpp()) eppTimeout_ = true;
         return 0xFF;
     }
+    if (!HasEcr()) return 0xFF;
     if (address == b + 0x402) return static_cast<uint8_t>((ecr_ & 0xFC) | 0x01);  // FIFO empty
     return address == b + 0x400 ? 0xFF : 0x00;
 }
@@ -79,7 +82,7 @@ void TLptChipset::Write(uint16_t address, uint8_t value)
     } else if (address == b + 3) {
         if (HasEpp()) eppAddress_ = value;
     } else if (address == b + 0x402) {
-        ecr_ = value;
+        if (HasEcr()) ecr_ = value;
     }
 }
 

@@ -1,0 +1,301 @@
+// The parallel link's bit layer and connection against the simulated chipset and box, in
+// virtual time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "devices/devices.h"
+#include "image/hexlist.h"
+#include "image/settings.h"
+#include "link/isperrors.h"
+#include "link/linkhost.h"
+#include "link/linkwide.h"
+#include "link/smartparallel.h"
+#include "lpt/LptUnit.h"
+#include "lpt/clock.h"
+#include "lpt/tiraltimer.h"
+#include "lpt_fakeports.h"
+#include "sim/lptchipset.h"
+
+namespace {
+
+const char* kLpt = "ZEMPRIX (LPT)";
+
+struct RecordingHost : ILinkHost {
+    std::vector<std::string> log;
+    std::vector<std::string> dialogPorts, advancedPorts;
+    bool acceptSetup = false;
+    int setupChoice = 0;
+    std::string shownVersion, shownFirmware;
+    std::vector<std::string> shownLines;
+    int reports = 0;
+
+    void AppendLog(const std::string& line) override { log.push_back(line); }
+    bool RunSetupDialog(const std::vector<std::string>& ports, int& index) override
+    {
+        dialogPorts = ports;
+        if (acceptSetup) index = setupChoice;
+        return acceptSetup;
+    }
+    void ClearAdvancedPortList() override { advancedPorts.clear(); }
+    void AddAdvancedPort(const std::string& name) override { advancedPorts.push_back(name); }
+    void ShowProgrammerInformation(const std::string& v, const std::string& fw,
+                                   const std::vector<std::string>& lines) override
+    {
+        ++reports;
+        shownVersion = v;
+        shownFirmware = fw;
+        shownLines = lines;
+    }
+    bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+};
+
+std::string ErrorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no exception)";
+}
+
+class ParallelLink : public ::testing::Test {
+protected:
+    // Coarse steps keep the 30-second waits to a few hundred thousand polls.
+    VirtualClock clock{100'000};
+    ScopedClock scoped{clock};
+    TISPSettings settings;
+    RecordingHost host;
+    const TDevice* device = DeviceList().FindDevice("COP8SBR9", 0xFF);
+    std::shared_ptr<TLptChipset> chipset;
+    TSmartParallel link;
+
+    void SetUp() override
+    {
+        LinkWide() = TLinkWide();
+        settings.Put(kLpt, "BASEPORT", kGlobalGroup, 0);
+        InstallChipset(TLptChipsetConfig{});
+        link.SetHardwareName(kLpt);
+        link.SetSettingsStore(&settings);
+        link.SetHost(&host);
+        link.SetDevice(device);
+    }
+    void TearDown() override
+    {
+        if (chipset) {
+            EXPECT_TRUE(chipset->Violations().empty()) << chipset->Violations().front();
+            EXPECT_TRUE(chipset->Box().Violations().empty()) << chipset->Box().Violations().front();
+        }
+        DestroyVicLPT();
+    }
+    void InstallChipset(TLptChipsetConfig config)
+    {
+        chipset = std::make_shared<TLptChipset>(*device, config);
+        InstallVicLPT(std::make_unique<TVicLPT>(CreateSimPortIo(chipset)));
+    }
+    TBoxModel& Box() { return chipset->Box(); }
+};
+
+}  // namespace
+
+TEST_F(ParallelLink, ConnectResetsTheBoxReadsItsAnnouncementAndLogsThePort)
+{
+    TiralTimer1();  // measured once per process, in whatever time is current
+    const double t0 = clock.NowSeconds();
+    EXPECT_TRUE(link.Connect());
+    EXPECT_GE(clock.NowSeconds() - t0, 1.3);  // 300 ms and two 500 ms waits
+    EXPECT_LT(clock.NowSeconds() - t0, 2.0);
+    EXPECT_EQ(chipset->Resets(), 1);
+    EXPECT_EQ(LinkWide().LinkKind, 2);
+    EXPECT_EQ(Box().Commands(), "v");  // the identification came unasked
+    EXPECT_EQ(VicLPT().DriverInstance(), 1);
+    EXPECT_EQ(VicLPT().LptMode(), 1);
+    EXPECT_TRUE(host.Logged("Current selected LPT details"));
+    EXPECT_TRUE(host.Logged("BasePortAddress=0378h"));
+    EXPECT_TRUE(host.Logged("ECP Mode"));
+    EXPECT_EQ(link.ReadProgrammerId(), "ZEMPRIX01");
+    EXPECT_EQ(chipset->Resets(), 1);
+
+    link.Disconnect();
+    EXPECT_FALSE(chipset->ResetLevel());
+    EXPECT_FALSE(chipset->SelectLevel());
+    EXPECT_FALSE(link.Synced);
+    // Reconnecting pulses reset again.
+    EXPECT_TRUE(link.Connect());
+    EXPECT_EQ(chipset->Resets(), 2);
+}
+
+TEST_F(ParallelLink, ConnectWorksOnEveryKindOfChipset)
+{
+    for (TLptChipKind kind : {TLptChipKind::ecp, TLptChipKind::spp, TLptChipKind::ps2, TLptChipKind::epp}) {
+        InstallChipset(TLptChipsetConfig{0x378, kind});
+        host.log.clear();
+        EXPECT_TRUE(link.Connect()) << static_cast<int>(kind);
+        // Detection after connecting may leave the reset line low; the box must not reset for that.
+        if (kind == TLptChipKind::spp || kind == TLptChipKind::ps2) {
+            EXPECT_FALSE(chipset->ResetLevel()) << static_cast<int>(kind);
+        }
+        EXPECT_EQ(link.ReadProgrammerId(), "ZEMPRIX01");
+        EXPECT_EQ(chipset->Resets(), 1);
+        EXPECT_TRUE(chipset->Violations().empty()) << static_cast<int>(kind) << chipset->Violations().front();
+    }
+    EXPECT_TRUE(host.Logged("EPP Mode"));
+    EXPECT_FALSE(host.Logged("ECP Mode"));
+}
+
+TEST_F(ParallelLink, AWrongEchoFailsTheByteEvenWhenEveryBitWasTaken)
+{
+    ASSERT_TRUE(link.Connect());
+    chipset->PinFaults().Echo = 0x2B;
+    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kCommFailed);
+    chipset->PinFaults().Echo = 0x2A;
+    EXPECT_EQ(Box().Commands(), "vI");  // the box did receive the byte
+}
+
+TEST_F(ParallelLink, ASilentBoxTimesOutAfterThirtySeconds)
+{
+    ASSERT_TRUE(link.Connect());
+    chipset->PinFaults().Hung = true;
+    const double t0 = clock.NowSeconds();
+    EXPECT_EQ(ErrorOf([&] { link.Ping(); }), TSmartParallel::kTimedOut);
+    EXPECT_GE(clock.NowSeconds() - t0, 30.0);
+    EXPECT_LT(clock.NowSeconds() - t0, 30.5);
+    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kTimedOut);
+}
+
+TEST_F(ParallelLink, WritingWhileTheBoxWantsToSendTimesOut)
+{
+    ASSERT_TRUE(link.Connect());
+    Box().Reset();  // queues the announcement again
+    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
+    for (int i = 0; i < 9; ++i) link.ReadByte();
+    // Reading when the box waits for a byte is a communication failure, not a wait.
+    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
+}
+
+TEST_F(ParallelLink, TheReadPollLimitCountsTheLastPollAsAFailure)
+{
+    ASSERT_TRUE(link.Connect());
+    link.WriteByte('I');
+    link.MaxReadTimeout = 1;  // the very first poll reaches the limit, though AckPin is high
+    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
+    link.MaxReadTimeout = 2;
+    EXPECT_NE(link.ReadByte(), '?');
+}
+
+TEST_F(ParallelLink, ABoxThatNeverPresentsItsBitFailsInsteadOfHanging)
+{
+    // AckPin high and DataInPin low for ever: ready to send, but it never lowers AckPin.
+    auto io = std::make_unique<FakeRegisterFile>();
+    io->ports[0x378].kind = FakeKind::spp;
+    io->ports[0x378].status = 0xC0;
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io)));
+    chipset.reset();
+    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
+}
+
+TEST_F(ParallelLink, AnUnopenablePortIsReportedAsMissing)
+{
+    auto io = std::make_unique<FakeRegisterFile>();
+    io->openOk = false;
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io)));
+    chipset.reset();
+    try {
+        link.Connect();
+        FAIL() << "connected";
+    } catch (const EISPException& e) {
+        EXPECT_STREQ(e.what(), "LPT port not found or in use by another program");
+        EXPECT_EQ(e.HardwareName(), kLpt);
+    }
+}
+
+TEST_F(ParallelLink, AWrongAnnouncementNeedsAFirmwareUpdate)
+{
+    Box().Faults().identification = "ZEMPRIX1X";
+    EXPECT_THROW(link.Connect(), EFirmwareMisMatch);
+    EXPECT_EQ(Box().Commands(), "");  // nothing was sent to a box that announced itself wrongly
+}
+
+TEST_F(ParallelLink, ASavedPortIndexAboveLpt3ConnectsLpt1AndIsStoredAsZero)
+{
+    settings.Put(kLpt, "BASEPORT", kGlobalGroup, 3);
+    ASSERT_TRUE(link.Connect());
+    EXPECT_EQ(VicLPT().CurrentPort(), 1);
+    link.Disconnect();
+    EXPECT_EQ(settings.Get(kLpt, "BASEPORT", -1).AsInteger(), 0);
+}
+
+TEST_F(ParallelLink, APortIndexWithoutAPortStaysOnTheConfiguredOne)
+{
+    settings.Put(kLpt, "BASEPORT", kGlobalGroup, 2);  // LPT3, which this machine does not have
+    ASSERT_TRUE(link.Connect());
+    EXPECT_EQ(VicLPT().CurrentPort(), 1);
+    EXPECT_EQ(VicLPT().BaseAddress(), 0x378);
+}
+
+TEST_F(ParallelLink, InformationReportWithAndWithoutTheBox)
+{
+    ASSERT_TRUE(link.Connect());
+    link.ShowInformation("1.4.0.13");
+    ASSERT_EQ(host.reports, 1);
+    EXPECT_EQ(host.shownVersion, "1.4.0.13");
+    EXPECT_EQ(host.shownFirmware, "0009");
+    const std::vector<std::string> expected = {"Printer Port: LPT1 Port Address:378",
+                                               "Printer Port Driver: OK",
+                                               "======== General Information =======",
+                                               "Programmer ID: ZEMPRIX01",
+                                               "Hardware Version: 0001",
+                                               "Device Selected: COP8SBR9"};
+    EXPECT_EQ(host.shownLines, expected);
+
+    chipset->PinFaults().Hung = true;  // unplugged
+    link.ShowInformation("1.4.0.13");
+    ASSERT_EQ(host.reports, 2);
+    EXPECT_EQ(host.shownFirmware, "Unknown Hardware not available");
+    const std::vector<std::string> unplugged = {"Printer Port: LPT1 Port Address:378", "Printer Port Driver: OK",
+                                                "*Communications to Programmer Failed",
+                                                "======== General Information ======="};
+    EXPECT_EQ(host.shownLines, unplugged);
+}
+
+TEST_F(ParallelLink, SetupCancelledChangesNothingAndOkReconnects)
+{
+    ASSERT_TRUE(link.Connect());
+    try {
+        link.Setup();
+        FAIL() << "no abort";
+    } catch (const EAbort& e) {
+        EXPECT_STREQ(e.what(), "Cancelled");
+    }
+    EXPECT_EQ(host.dialogPorts, std::vector<std::string>{"LPT1"});
+    EXPECT_EQ(host.advancedPorts, std::vector<std::string>{"LPT1"});
+    EXPECT_EQ(chipset->Resets(), 1);
+
+    host.acceptSetup = true;
+    host.setupChoice = 0;
+    link.Setup();
+    EXPECT_EQ(chipset->Resets(), 2);
+    EXPECT_EQ(settings.Get(kLpt, "BASEPORT", -1).AsInteger(), 0);
+}
+
+TEST_F(ParallelLink, ProgramsAndVerifiesOverTheSimulatedPort)
+{
+    ASSERT_TRUE(link.Connect());
+    THexList img;
+    img.SetSize(static_cast<uint32_t>(device->FlashSize()));
+    for (uint32_t a = 0; a < 0x200; ++a) img.SetValue(a, static_cast<uint8_t>(a * 7 + 1));
+    link.EraseDevice();
+    link.ProgramFlash(img);
+    EXPECT_TRUE(std::equal(img.Values().begin(), img.Values().begin() + 0x200, Box().Flash().begin()));
+    link.VerifyFlash(img);
+    link.ProgramOptions(0x5A);
+    EXPECT_EQ(link.ReadOptions(), 0x5A);
+    Box().Faults().errorCode = '%';
+    EXPECT_EQ(ErrorOf([&] { link.SendCommand('Z'); }), "BlankCheck Failed");
+    EXPECT_FALSE(link.Synced);
+}
