@@ -242,25 +242,29 @@ TEST_F(BoxModelTest, WrongIdentificationAndVersions)
 }
 
 // Every box error code can be produced on demand, answered once, in place of the whole answer
-// of the next acked command, which is then not carried out.
-TEST_F(BoxModelTest, InjectedErrorCodeIsOneShotForEveryAckedCommand)
+// of the command it hits, which is then not carried out.
+TEST_F(BoxModelTest, InjectedErrorCodeIsOneShot)
 {
     struct Case {
         std::string command;
         bool programming;
+        char errorCommand;  // 0: the default, the next acked command
     };
     const Case cases[] = {
-        {"r0000", false}, {"R00000010", false}, {"W00000100", false}, {"w000000", false},
-        {"z0000", false}, {"Z", false},         {"x", false},         {"T00000000", false},
-        {"t", false},     {"S", false},         {"V", false},         {"v", false},
-        {"=", false},     {":", true},          {"z" + Raw({0, 0}), true},
-        {Block(0, 0), true},                    {"r" + Raw({0, 0}), true},
+        {"r0000", false, 0},     {"R00000010", false, 0}, {"W00000100", false, 0},
+        {"w000000", false, 0},   {"z0000", false, 0},     {"Z", false, 0},
+        {"x", false, 0},         {"T00000000", false, 0}, {"t", false, 0},
+        {"S", false, 0},         {"V", false, 0},         {"v", false, 0},
+        {"=", false, 0},         {":", true, 0},          {"z" + Raw({0, 0}), true, 0},
+        {Block(0, 0), true, 0},  {"r" + Raw({0, 0}), true, 0},
+        {"Z", false, 'Z'},       {"S", false, 'S'},       {Block(0, 0), true, 'W'},
     };
     for (char code : std::string("!#%MTVm")) {
         for (const Case& c : cases) {
             TBoxModel fresh(Device("COP8SBR9"));
             if (c.programming) Send(fresh, "=%");
             fresh.Faults().errorCode = static_cast<uint8_t>(code);
+            fresh.Faults().errorCommand = c.errorCommand;
             EXPECT_EQ(Send(fresh, c.command), std::string("?") + code) << c.command;
             EXPECT_EQ(fresh.Faults().errorCode, 0);
             for (uint8_t b : fresh.Flash()) ASSERT_EQ(b, 0xFF) << c.command;
@@ -268,10 +272,15 @@ TEST_F(BoxModelTest, InjectedErrorCodeIsOneShotForEveryAckedCommand)
             EXPECT_EQ(fresh.ProgrammingMode(), c.programming) << c.command;
         }
     }
-    // Ping and sync are not acked: the injected code waits for the next acked command.
+    // Ping and sync never take it.
     box.Faults().errorCode = 'T';
-    EXPECT_EQ(Send(box, "I*S"), "\r\r?T");
-    EXPECT_EQ(Send(box, "S"), "ZEMPRIX01\r");
+    EXPECT_EQ(Send(box, "I*rFFFF"), "\r\r?T");
+    EXPECT_EQ(Send(box, "rFFFF"), "FF\r");
+    // Aimed at a letter, it lets everything else through.
+    box.Faults().errorCode = '%';
+    box.Faults().errorCommand = 'Z';
+    EXPECT_EQ(Send(box, "IrFFFFSZ"), "\rFF\rZEMPRIX01\r?%");
+    EXPECT_EQ(Send(box, "Z"), "\r");
 }
 
 TEST_F(BoxModelTest, PingRefusal)
@@ -319,11 +328,12 @@ TEST_F(BoxModelTest, StuckByteNeverPrograms)
 TEST_F(BoxModelTest, AbsentTargetFailsFlashAndOptionCommands)
 {
     box.Faults().targetAbsent = true;
-    for (const std::string cmd : {"r0000", "rFFFF", "R00000010", "W00000100", "w7FFF00", "z0000", "Z"}) {
+    for (const std::string cmd : {"r0000", "r7FFF", "R00000010", "W00000100", "w7FFF00", "z0000", "Z"}) {
         EXPECT_EQ(Send(box, cmd), "?m") << cmd;
     }
-    // The box itself still answers.
+    // The box itself still answers, and so does a read beyond Flash, which needs no target.
     EXPECT_EQ(Send(box, "ISvT00000000t"), "\rZEMPRIX01\r0009\r\r00000000\r");
+    EXPECT_EQ(Send(box, "rFFFF"), "FF\r");
     EnterProgramming();
     EXPECT_EQ(Send(box, "z" + Raw({0, 0}) + Block(0, 0) + "r" + Raw({0, 0}) + ":$"), "?m?m?m\r\r");
     for (uint8_t b : box.Flash()) ASSERT_EQ(b, 0xFF);

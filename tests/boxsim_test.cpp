@@ -305,7 +305,12 @@ TEST_F(BoxsimTest, FaultFlagsReachTheBox)
 
     TBoxsimProcess absent({"--no-target"});
     TTerminal term2(absent.FirstLine());
-    EXPECT_EQ(term2.Exchange("rFFFF", 2), "?m");
+    EXPECT_EQ(term2.Exchange("rFFFF", 3), "FF\r");
+    EXPECT_EQ(term2.Exchange("Z", 2), "?m");
+
+    TBoxsimProcess aimed({"--error-code", "#", "--error-command", "S"});
+    TTerminal term3(aimed.FirstLine());
+    EXPECT_EQ(term3.Exchange("ZS", 3), "\r?#");
 }
 
 TEST_F(BoxsimTest, StateSurvivesRunsAndPokesChangeFlash)

@@ -166,11 +166,12 @@ void TBoxModel::Execute()
     }
 }
 
-// The one-shot injected error replaces the whole answer of the next acked command, which is
-// then not carried out.
-bool TBoxModel::InjectedError()
+// The one-shot injected error replaces the whole answer of the command it hits (any command
+// answered with a response mark, or only the one aimed at), which is then not carried out.
+bool TBoxModel::InjectedError(char letter)
 {
     if (faults_.errorCode == 0) return false;
+    if (faults_.errorCommand != 0 && letter != faults_.errorCommand) return false;
     Emit('?');
     Emit(faults_.errorCode);
     faults_.errorCode = 0;
@@ -229,7 +230,7 @@ void TBoxModel::ExecuteText(char letter)
         Emit("?!");
         return;
     }
-    if (InjectedError()) return;
+    if (InjectedError(letter)) return;
 
     const size_t size = flash_.size();
     uint32_t address = 0;
@@ -237,7 +238,8 @@ void TBoxModel::ExecuteText(char letter)
     switch (letter) {
     case 'r':
         if (!TakeHexArgument(0, 4, address)) break;
-        if (TargetMissing()) return;
+        // A read beyond Flash (the host's synchronising "rFFFF") never reaches the target.
+        if (address < size && TargetMissing()) return;
         running_ = false;
         Emit(hex::Hex2(address < size ? flash_[address] : 0xFF));
         Emit(kCr);
@@ -353,10 +355,10 @@ void TBoxModel::ExecuteText(char letter)
 
 void TBoxModel::ExecuteBinary(char letter)
 {
-    if (InjectedError()) return;
-    if (TargetMissing()) return;
+    if (InjectedError(letter)) return;
     const uint32_t address = static_cast<uint32_t>(pending_[1]) << 8 | pending_[2];
     const size_t size = flash_.size();
+    if (!(letter == 'r' && address >= size) && TargetMissing()) return;
     switch (letter) {
     case 'z':
         if (address >= size) {

@@ -17,7 +17,12 @@ struct TBoxFaults {
     std::string firmware = "0009";             // answered to "v"
     std::string hardware = "0001";             // answered to "V"
     // The next acked command (or block read) answers "?" and this code instead; 0 = none.
+    // Acked: every command answered with a response mark, queries included, so the "rFFFF" an
+    // operation synchronises with takes it; "I" and "*" never do.
     uint8_t errorCode = 0;
+    // When set, errorCode waits for the next command with this letter instead (for example "Z"
+    // to fail an erase after its synchronisation went through).
+    char errorCommand = 0;
     // Go silent (drop all output and stop answering) once this many more bytes have been sent;
     // -1 = never.
     long silentAfter = -1;
@@ -90,7 +95,7 @@ private:
     void Execute();
     void ExecuteText(char letter);
     void ExecuteBinary(char letter);
-    bool InjectedError();
+    bool InjectedError(char letter);
     bool TargetMissing();
     bool WriteAnd(uint32_t address, uint8_t value);
     void ErasePage(uint32_t address);

@@ -55,10 +55,17 @@ const std::vector<TFlag>& Flags()
         {"--hardware", "TEXT", "hardware version answered to \"V\" (default 0001)",
          [](TBoxsimOptions& o, const std::string& v) { o.faults.hardware = v; return true; }},
         {"--error-code", "C",
-         "answer the first acked command with \"?\" and the character C (! # % M T V m)",
+         "answer the next command that ends with a response mark with \"?\" and C (! # % M T V m)",
          [](TBoxsimOptions& o, const std::string& v) {
              if (v.size() != 1 || v[0] == 0) return false;
              o.faults.errorCode = static_cast<uint8_t>(v[0]);
+             return true;
+         }},
+        {"--error-command", "L",
+         "keep the --error-code answer for the first command with letter L",
+         [](TBoxsimOptions& o, const std::string& v) {
+             if (v.size() != 1 || v[0] == 0) return false;
+             o.faults.errorCommand = v[0];
              return true;
          }},
         {"--silent-after", "N", "go silent after sending N more bytes",
