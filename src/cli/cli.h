@@ -1,0 +1,108 @@
+#pragma once
+// zemprix-cli: the parsed options, the context a command runs in, and the command table.
+// Commands are plain functions registered by name; each returns the process exit status.
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/runner.h"
+#include "image/settings.h"
+#include "json.h"
+#include "textview.h"
+
+class TDevice;
+class THexList;
+
+enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerifyFailed = 3 };
+
+// Everything the command line says; "given" flags tell explicit values from defaults, which
+// come from the remembered settings.
+struct TCliOptions {
+    std::string hardware;  // as typed; resolved by TCliContext
+    std::string port;      // COMn, LPTn or a device path; empty when not given
+    std::string device;
+    int clockRow = -1;    // 0..23, -1 when not given
+    int optionByte = -1;  // 0..255, -1 when not given
+    int format = 1;       // writer format id 1..10
+    std::vector<std::string> steps;  // auto-program steps in the order given
+    bool stepsGiven = false;
+    bool json = false;
+    bool noSettings = false;
+    bool help = false;
+    bool version = false;
+    std::string command;
+    std::vector<std::string> args;
+};
+
+// A command-line mistake: exit status 2 with this text.
+struct TUsageError {
+    std::string message;
+};
+
+// Raises TUsageError. argv[0] is not included in `arguments`.
+TCliOptions ParseCommandLine(const std::vector<std::string>& arguments);
+std::string HelpText();
+// Writer format ids by number or name ("intel", "motorola", "ext-tektronix", "tektronix",
+// "atmel16", "atmel8"); -1 when unknown.
+int ParseFormat(const std::string& text);
+// COM1..COM8, LPT1..LPT3 in any case, or a device path.
+bool IsValidPort(const std::string& port);
+extern const std::vector<std::string> kAutoSteps;
+
+class TCliContext {
+public:
+    TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err);
+
+    // Hardware, device, option byte and clock row from the options, else the remembered
+    // settings, else the defaults. Raises TUsageError for an unknown hardware or device.
+    void Resolve();
+
+    const TCliOptions& Options() const { return options_; }
+    TISPSettings& Settings() { return settings_; }
+    TOperationRunner& Runner() { return runner_; }
+    TTextView& View() { return view_; }
+    TJsonObject& Result() { return result_; }
+
+    const std::string& HardwareName() const { return hardwareName_; }
+    int HardwareIndex() const { return hardwareIndex_; }
+    const TDevice& Device() const { return *device_; }
+    uint8_t OptionByte() const { return optionByte_; }
+    int ClockRow() const { return clockRow_; }
+
+    // A line of command data: stdout, or nothing with --json (the data go into the result).
+    void Data(const std::string& line);
+    // Loads a hex file into `image` (sized for the device) as the application's Flash load
+    // does, reporting through the runner, and copies the option byte into its last byte.
+    // Returns false, with the failure line written, when the load failed.
+    bool LoadFlashFile(const std::string& fileName, THexList& image);
+
+private:
+    TCliOptions options_;
+    TISPSettings settings_;
+    std::ostream& out_;
+    TTextView view_;
+    TOperationRunner runner_;
+    TJsonObject result_;
+    std::string hardwareName_;
+    int hardwareIndex_ = 0;
+    const TDevice* device_ = nullptr;
+    uint8_t optionByte_ = 0x06;
+    int clockRow_ = 23;
+};
+
+struct TCliCommand {
+    std::string name;
+    std::string arguments;  // for the help text, e.g. "IN OUT"
+    std::string summary;
+    size_t argumentCount = 0;
+    std::function<int(TCliContext&)> run;
+};
+
+void RegisterCommand(TCliCommand command);
+const TCliCommand* FindCommand(const std::string& name);
+const std::vector<TCliCommand>& Commands();
+
+void RegisterFileCommands();
+void RegisterDeviceCommands();

@@ -1,0 +1,66 @@
+// Commands that need no programmer: the device list, checksums of a file's image and
+// conversion between hex formats.
+#include "cli.h"
+#include "devices/devices.h"
+#include "image/checksum.h"
+#include "image/hexfile.h"
+#include "image/hexlist.h"
+#include "link/hardware.h"
+
+namespace {
+
+int Devices(TCliContext& c)
+{
+    std::vector<std::string> rows;
+    for (const std::string& name : DeviceList().NamesForHardware(HardwareDeviceSet(c.HardwareIndex()))) {
+        const TDevice* d = DeviceList().FindDevice(name, HardwareDeviceSet(c.HardwareIndex()));
+        c.Data(name);
+        TJsonObject row;
+        row.Set("name", name);
+        row.Set("flashSize", d->FlashSize());
+        row.Set("pageSize", d->PageSize());
+        rows.push_back(row.Text());
+    }
+    c.Result().SetRaw("devices", JsonArray(rows));
+    return kExitOk;
+}
+
+int Checksums(TCliContext& c)
+{
+    THexList image;
+    if (!c.LoadFlashFile(c.Options().args[0], image)) return kExitFailed;
+    TJsonObject sums;
+    for (const std::string& name : ChecksumNames()) {
+        const std::string text = DigestText(ChecksumByName(name)->Compute(image.Values()));
+        c.Data(name + ": " + text);
+        sums.Set(name, text);
+    }
+    c.Result().Set("checksums", sums);
+    return kExitOk;
+}
+
+int Convert(TCliContext& c)
+{
+    const std::string& out = c.Options().args[1];
+    THexList image;
+    if (!c.LoadFlashFile(c.Options().args[0], image)) return kExitFailed;
+    c.Runner().StartOp("Flash: Saving File");
+    c.Result().Set("output", out);
+    c.Result().Set("outputFormat", TFileLoader::FormatName(c.Options().format));
+    if (TFileLoader::SaveFile(out, image, c.Options().format) != 0) {
+        c.Runner().FailOp("Flash: File Save Failed (" + out + ")");
+        c.Result().Set("error", "file save failed");
+        return kExitFailed;
+    }
+    c.Runner().EndOp("Flash: File Saved (" + out + ")");
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterFileCommands()
+{
+    RegisterCommand({"devices", "", "list the devices the hardware can program", 0, Devices});
+    RegisterCommand({"checksums", "FILE", "load FILE into the device image and print its five checksums", 1, Checksums});
+    RegisterCommand({"convert", "IN OUT", "load IN into the device image and write it to OUT in --format", 2, Convert});
+}

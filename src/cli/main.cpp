@@ -1,0 +1,88 @@
+// zemprix-cli: parse, resolve the target, run one command, report.
+#include <iostream>
+#include <memory>
+
+#include "cli.h"
+#include "image/qsettingsbackend.h"
+#include "link/isperrors.h"
+
+namespace {
+
+int Finish(TCliContext* context, const TCliOptions& options, int code, const std::string& error)
+{
+    if (!options.json) return code;
+    TJsonObject fallback;
+    TJsonObject& result = context ? context->Result() : fallback;
+    result.Set("command", options.command);
+    result.Set("ok", code == kExitOk);
+    result.Set("exitCode", code);
+    if (!error.empty()) result.Set("error", error);
+    if (context) result.SetRaw("log", JsonStringArray(context->View().Lines()));
+    std::cout << result.Text() << std::endl;
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    RegisterFileCommands();
+    RegisterDeviceCommands();
+
+    TCliOptions options;
+    try {
+        options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const TUsageError& e) {
+        std::cerr << "zemprix-cli: " << e.message << "\nTry 'zemprix-cli --help'.\n";
+        // The parse stopped early, so look for --json among the raw arguments.
+        for (int i = 1; i < argc; ++i)
+            if (std::string(argv[i]) == "--json") options.json = true;
+        return Finish(nullptr, options, kExitUsage, e.message);
+    }
+    if (options.help) {
+        std::cout << HelpText();
+        return kExitOk;
+    }
+    if (options.version) {
+        std::cout << "zemprix-cli " << ZEMPRIX_FILE_VERSION << "\n";
+        return kExitOk;
+    }
+    const TCliCommand* command = FindCommand(options.command);
+    std::string usage;
+    if (options.command.empty()) usage = "No command given";
+    else if (command == nullptr) usage = "Unknown command \"" + options.command + "\"";
+    else if (options.args.size() != command->argumentCount)
+        usage = options.command + " takes " + (command->arguments.empty() ? "no arguments" : command->arguments);
+    if (!usage.empty()) {
+        std::cerr << "zemprix-cli: " << usage << "\nTry 'zemprix-cli --help'.\n";
+        return Finish(nullptr, options, kExitUsage, usage);
+    }
+
+    std::unique_ptr<TQSettingsBackend> backend;
+    if (!options.noSettings) backend = std::make_unique<TQSettingsBackend>();
+    TCliContext context(options, backend.get(), std::cout, std::cerr);
+    try {
+        context.Resolve();
+    } catch (const TUsageError& e) {
+        std::cerr << "zemprix-cli: " << e.message << "\n";
+        return Finish(&context, options, kExitUsage, e.message);
+    } catch (const std::exception& e) {
+        std::cerr << "zemprix-cli: " << e.what() << "\n";
+        return Finish(&context, options, kExitFailed, e.what());
+    }
+
+    int code = kExitFailed;
+    try {
+        code = command->run(context);
+    } catch (const TUsageError& e) {
+        std::cerr << "zemprix-cli: " << e.message << "\n";
+        return Finish(&context, options, kExitUsage, e.message);
+    } catch (const EVerifyError&) {
+        context.Runner().AppException(std::current_exception());
+        code = kExitVerifyFailed;
+    } catch (...) {
+        context.Runner().AppException(std::current_exception());
+        code = kExitFailed;
+    }
+    return Finish(&context, options, code, {});
+}

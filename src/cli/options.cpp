@@ -1,0 +1,153 @@
+// Parsing of the zemprix-cli command line and its help text.
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "cli.h"
+#include "image/hextext.h"
+
+const std::vector<std::string> kAutoSteps = {"reload", "erase", "program", "verify", "options", "serial", "run"};
+
+namespace {
+
+bool AllDigits(const std::string& s, bool hexDigits)
+{
+    if (s.empty()) return false;
+    for (char c : s)
+        if (hexDigits ? !hex::IsHexDigit(c) : (c < '0' || c > '9')) return false;
+    return true;
+}
+
+std::vector<std::string> ParseSteps(const std::string& text)
+{
+    std::vector<std::string> steps;
+    std::stringstream list(text);
+    std::string step;
+    while (std::getline(list, step, ',')) {
+        const std::string lower = [&] {
+            std::string s = step;
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        }();
+        if (std::find(kAutoSteps.begin(), kAutoSteps.end(), lower) == kAutoSteps.end())
+            throw TUsageError{"Unknown auto-program step \"" + step + "\" (use reload,erase,program,verify,options,serial,run)"};
+        steps.push_back(lower);
+    }
+    if (steps.empty()) throw TUsageError{"--steps needs at least one step"};
+    return steps;
+}
+
+}  // namespace
+
+int ParseFormat(const std::string& text)
+{
+    if (AllDigits(text, false) && text.size() <= 2) {
+        const int id = std::stoi(text);
+        return id >= 1 && id <= 10 ? id : -1;
+    }
+    static const std::pair<const char*, int> kNames[] = {{"intel", 1},     {"motorola", 4}, {"ext-tektronix", 7},
+                                                        {"tektronix", 8}, {"atmel16", 9},  {"atmel8", 10}};
+    for (const auto& [name, id] : kNames)
+        if (hex::SameText(text, name)) return id;
+    return -1;
+}
+
+bool IsValidPort(const std::string& port)
+{
+    const std::string up = hex::ToUpper(port);
+    if (up.size() == 4 && up.compare(0, 3, "COM") == 0) return up[3] >= '1' && up[3] <= '8';
+    if (up.size() == 4 && up.compare(0, 3, "LPT") == 0) return up[3] >= '1' && up[3] <= '3';
+    return port.size() > 1 && port[0] == '/';
+}
+
+TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
+{
+    TCliOptions o;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        std::string arg = arguments[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            if (o.command.empty()) o.command = arg;
+            else o.args.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasValue = true;
+        }
+        auto needValue = [&]() -> std::string {
+            if (hasValue) return value;
+            if (i + 1 >= arguments.size()) throw TUsageError{arg + " needs a value"};
+            return arguments[++i];
+        };
+        if (arg == "--help" || arg == "-h") o.help = true;
+        else if (arg == "--version") o.version = true;
+        else if (arg == "--json") o.json = true;
+        else if (arg == "--no-settings") o.noSettings = true;
+        else if (arg == "--hardware") o.hardware = needValue();
+        else if (arg == "--device") o.device = needValue();
+        else if (arg == "--port") {
+            o.port = needValue();
+            if (!IsValidPort(o.port)) throw TUsageError{"Invalid port \"" + o.port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
+        } else if (arg == "--clock") {
+            const std::string v = needValue();
+            if (!AllDigits(v, false) || v.size() > 2 || std::stoi(v) > 23)
+                throw TUsageError{"Invalid clock range row \"" + v + "\" (0..23)"};
+            o.clockRow = std::stoi(v);
+        } else if (arg == "--option-byte") {
+            const std::string v = needValue();
+            if (!AllDigits(v, true) || v.size() > 2) throw TUsageError{"Invalid option byte \"" + v + "\" (two hex digits)"};
+            o.optionByte = static_cast<int>(hex::Word(hex::ToUpper(v)));
+        } else if (arg == "--format") {
+            const std::string v = needValue();
+            o.format = ParseFormat(v);
+            if (o.format < 0)
+                throw TUsageError{"Invalid format \"" + v + "\" (1..10, intel, motorola, ext-tektronix, tektronix, atmel16, atmel8)"};
+        } else if (arg == "--steps") {
+            o.steps = ParseSteps(needValue());
+            o.stepsGiven = true;
+        } else {
+            throw TUsageError{"Unknown option " + arg};
+        }
+    }
+    return o;
+}
+
+std::string HelpText()
+{
+    std::string text =
+        "Usage: zemprix-cli [OPTIONS] COMMAND [ARGS...]\n"
+        "\n"
+        "Options:\n"
+        "  --hardware NAME   \"ZEMPRIX (LPT)\", \"ZEMPRIX (COM)\", or lpt / com (case-insensitive)\n"
+        "  --port PORT       COM1..COM8 / LPT1..LPT3, or a device path (/dev/ttyUSB0, /dev/parport0)\n"
+        "  --device NAME     target device, case-insensitive (see the devices command)\n"
+        "  --clock ROW       programming clock range row 0..23 (default: remembered row, else 23)\n"
+        "  --option-byte HH  option byte for program / write-options / auto (default: remembered, else 06)\n"
+        "  --format F        output format for read / convert: 1..10 or intel, motorola,\n"
+        "                    ext-tektronix, tektronix, atmel16, atmel8 (default intel)\n"
+        "  --steps LIST      auto-program steps: reload,erase,program,verify,options,serial,run\n"
+        "  --json            print one JSON object with the result on stdout at the end\n"
+        "  --no-settings     neither read nor write stored settings\n"
+        "  --help, --version\n"
+        "\n"
+        "Commands:\n";
+    for (const TCliCommand& c : Commands()) {
+        std::string head = "  " + c.name + (c.arguments.empty() ? "" : " " + c.arguments);
+        if (head.size() < 28) head.resize(28, ' ');
+        else head += "  ";
+        text += head + c.summary + "\n";
+    }
+    text +=
+        "\n"
+        "Status lines go to stderr, command data to stdout.\n"
+        "Exit status: 0 success, 1 operation failed, 2 bad usage or argument, 3 verification failed.\n";
+    return text;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The CLI's view for the operation runner: the status log as lines on stderr, so the CLI prints
+// the same status lines as the GUI's log. Widgets (lamp, hourglass, selectors) have no
+// counterpart and are ignored.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/runner.h"
+
+class TTextView final : public IOperationView {
+public:
+    explicit TTextView(std::ostream& err) : err_(err) {}
+
+    void AppendLog(const std::string& line) override;
+    // The error box of an unexpected exception: the runner's failure line that follows says
+    // the same, so it is only kept for the JSON result.
+    void ShowErrorBox(const std::string& message) override { errors_.push_back(message); }
+    void PopUp(const std::string& message) override { (void)message; }
+
+    // The status text without its kind prefix, as the status bar would show it.
+    void ShowStatus(const std::string& prefixedText) override;
+    const std::string& LastStatus() const { return lastStatus_; }
+    // "0" completed, "1" started, "2" failed; empty before the first status.
+    const std::string& LastKind() const { return lastKind_; }
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+    const std::vector<std::string>& Errors() const { return errors_; }
+
+private:
+    std::ostream& err_;
+    std::vector<std::string> lines_;
+    std::vector<std::string> errors_;
+    std::string lastStatus_;
+    std::string lastKind_;
+};
