@@ -171,6 +171,15 @@ TEST_F(WriterFiles, AFailedSaveLeavesTheExistingFileAndNoLeftovers)
     EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
 }
 
+TEST_F(WriterFiles, ReplacingAFileKeepsItsPermissions)
+{
+    const fs::path p = dir_ / "mode.hex";
+    { std::ofstream(p, std::ios::binary) << "old"; }
+    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(TFileLoader::SaveFile(p.string(), GoldenImage(), 1), 0);
+    EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
 // ---- One round-trip suite over every format: what is written reads back the same. ----
 
 struct RoundTrip {

@@ -237,6 +237,9 @@ void ReplaceFile(const std::string& fileName, const std::string& text)
             out.close();
             if (!out) throw EFileLoader("Cannot write file beside " + fileName);
         }
+        // The new file takes the place of the old one, so it keeps the old one's permissions.
+        const auto previous = std::filesystem::status(target, ec);
+        if (!ec && std::filesystem::exists(previous)) std::filesystem::permissions(tmp, previous.permissions(), ec);
         std::filesystem::rename(tmp, target);
     } catch (...) {
         std::filesystem::remove(tmp, ec);
