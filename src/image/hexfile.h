@@ -42,7 +42,8 @@ public:
     static constexpr size_t kMaxFileSize = 64u * 1024 * 1024;
 
     // With `lines` given they are examined and the file name is not used; otherwise the file is
-    // read: -1 when it does not exist, -2 when it yields no lines, else 0 or a format id.
+    // read: -1 when it does not exist, -2 when it yields no lines, else 0 or a format id. A file
+    // that exists but cannot be read, or is over kMaxFileSize, raises EFileLoader.
     static int DetectFormat(const std::string& fileName, const std::vector<std::string>* lines = nullptr);
     // 0, or -1 when a record addresses a byte outside the image. A file that cannot be read
     // raises EFileLoader.
