@@ -1,8 +1,28 @@
 #!/usr/bin/env bash
-# `make run`: the application on the simulator when no programmer hardware is configured.
+# `make run`: programs the example image into a simulated COP8 on zemprix-boxsim over a
+# pseudo-terminal, verifies it, reads it back and shows its checksums. With ZEMPRIX_PORT set
+# (a serial port or device path with a real programmer box on it) the box there is used instead.
 set -eu
 build=${1:-build}
-if [ -x "$build/src/cli/zemprix-cli" ]; then
-  exec "$build/src/cli/zemprix-cli" devices
+cli="$build/src/cli/zemprix-cli"
+boxsim="$build/src/zemprix-boxsim"
+work=$(mktemp -d)
+trap 'kill ${sim_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
+export ZEMPRIX_SETTINGS_DIR=${ZEMPRIX_SETTINGS_DIR:-$work/settings}
+
+port=${ZEMPRIX_PORT:-}
+if [ -z "$port" ]; then
+  "$boxsim" --device COP8SBR9 --state "$work/target.state" > "$work/boxsim.out" &
+  sim_pid=$!
+  for _ in $(seq 50); do [ -s "$work/boxsim.out" ] && break; sleep 0.1; done
+  port=$(head -n1 "$work/boxsim.out")
+  echo "Simulated programmer box on $port"
 fi
-echo "zemprix-cli is not built yet"
+
+run() { echo "\$ zemprix-cli $*"; "$cli" --hardware com --port "$port" --device COP8SBR9 "$@"; }
+"$cli" devices
+run info
+run program examples/demo.hex
+run verify examples/demo.hex
+run read "$work/readback.hex"
+run checksums "$work/readback.hex"

@@ -267,7 +267,7 @@ TEST_F(Cli, AcceptedSpellings)
     }
 }
 
-TEST_F(Cli, DeviceCommandsAreNotAvailableYet)
+TEST_F(Cli, DeviceCommandsWithoutABoxFailCleanly)
 {
     THexList image;
     const std::string file = HexFile("in.hex", 0x100, image);
@@ -275,10 +275,10 @@ TEST_F(Cli, DeviceCommandsAreNotAvailableYet)
              {"info"}, {"erase"}, {"program", file}, {"verify", file}, {"read", Path("r.hex")}, {"read-options"},
              {"write-options", "06"}, {"read-timing"}, {"write-timing"}, {"run"}, {"auto", file, "--steps", "erase,program"}}) {
         std::vector<std::string> full = args;
-        full.push_back("--no-settings");
+        full.insert(full.end(), {"--no-settings", "--hardware", "com", "--port", Path("no-such-port")});
         const CliRun r = Run(full);
         EXPECT_EQ(r.code, 1) << args[0];
-        EXPECT_TRUE(r.ErrHas(args[0] + ": not available yet")) << r.err;
+        EXPECT_TRUE(r.ErrHas("ZEMPRIX (COM): Could not open communications port")) << r.err;
     }
 }
 

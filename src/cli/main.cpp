@@ -1,4 +1,5 @@
 // zemprix-cli: parse, resolve the target, run one command, report.
+#include <QCoreApplication>
 #include <iostream>
 #include <memory>
 
@@ -26,6 +27,8 @@ int Finish(TCliContext* context, const TCliOptions& options, int code, const std
 
 int main(int argc, char** argv)
 {
+    // The serial port's notifiers need an application object; no event loop runs.
+    QCoreApplication application(argc, argv);
     RegisterFileCommands();
     RegisterDeviceCommands();
 
@@ -80,6 +83,12 @@ int main(int argc, char** argv)
     } catch (const EVerifyError&) {
         context.Runner().AppException(std::current_exception());
         code = kExitVerifyFailed;
+    } catch (const EFirmwareMisMatch& e) {
+        // The application answers this with its firmware-update offer; here the reason is shown.
+        std::cerr << context.HardwareName() << ": " << e.what() << "\n";
+        context.Result().Set("error", e.what());
+        context.Runner().AppException(std::current_exception());
+        code = kExitFailed;
     } catch (...) {
         context.Runner().AppException(std::current_exception());
         code = kExitFailed;

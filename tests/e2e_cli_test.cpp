@@ -1,0 +1,122 @@
+// zemprix-cli against zemprix-boxsim over a real pseudo-terminal, and against the simulated
+// parallel port, as separate processes.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+
+#include "devices/devices.h"
+#include "e2e_support.h"
+#include "image/hexfile.h"
+#include "image/hexlist.h"
+#include "image/hextext.h"
+
+namespace {
+
+struct CliE2E : ::testing::Test {
+    QTemporaryDir dir;
+    const TDevice& device = *DeviceList().FindDevice("COP8SBR9", 0x04);
+
+    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+    std::string Settings() const { return Path("settings"); }
+
+    // A full image of bytes that are neither 00 nor FF, saved as Intel hex.
+    THexList WriteImage(const std::string& file, uint32_t seed)
+    {
+        THexList img;
+        img.SetSize(static_cast<uint32_t>(device.FlashSize()));
+        for (uint32_t a = 0; a < img.Size(); ++a) {
+            seed = seed * 134775813u + 1;
+            img.SetValue(a, static_cast<uint8_t>(1 + (seed >> 24) % 254));
+        }
+        EXPECT_EQ(TFileLoader::SaveFile(file, img, ff_IntelHex32), 0);
+        return img;
+    }
+    THexList Load(const std::string& file)
+    {
+        THexList img;
+        img.SetSize(static_cast<uint32_t>(device.FlashSize()));
+        EXPECT_EQ(TFileLoader::LoadFile(file, img), 0);
+        return img;
+    }
+    static std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b)
+    {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+};
+
+}  // namespace
+
+TEST_F(CliE2E, SerialProgramReadBackAndVerifyAgainstThePtySimulator)
+{
+    Boxsim box({"--device", "COP8SBR9", "--poke-file", Path("poke"), "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "cop8sbr9", "--no-settings"};
+    THexList image = WriteImage(Path("in.hex"), 42);
+    image.SetValue(0x7FFF, 0x06);  // the option byte is copied into the image before programming
+
+    CliResult r = RunCli(Join(base, {"program", Path("in.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Flash: Programming Complete - "), std::string::npos) << r.err;
+
+    r = RunCli(Join(base, {"read", Path("out.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Load(Path("out.hex")).Values(), image.Values());
+
+    r = RunCli(Join(base, {"verify", Path("in.hex")}), Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+
+    {
+        std::FILE* f = std::fopen(Path("poke.tmp").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("01A0 00\n", f);
+        std::fclose(f);
+        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
+    }
+    r = RunCli(Join(base, {"verify", Path("in.hex")}), Settings());
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    const std::string line =
+        "Verify Failed at 01A0h: Read 00h - Should have been " + hex::Hex2(image.GetValue(0x1A0)) + "h";
+    EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Flash: Verification Failed"), std::string::npos) << r.err;
+}
+
+TEST_F(CliE2E, SilenceEndsInTheLinksFailureWithoutHanging)
+{
+    Boxsim box({"--silent-after", "300"});
+    WriteImage(Path("in.hex"), 1);
+    const auto t0 = std::chrono::steady_clock::now();
+    CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--no-settings", "program", Path("in.hex")}, Settings());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(r.err.find("ZEMPRIX (COM): Communications with ISP failed during this operation") != std::string::npos ||
+                r.err.find("ZEMPRIX (COM): ISP timed out during operation") != std::string::npos ||
+                r.err.find("ISP is not responding, check your communications settings") != std::string::npos)
+        << r.err;
+    EXPECT_LT(seconds, 30.0);
+}
+
+TEST_F(CliE2E, WrongIdentificationOrFirmwareNeedsAnUpdate)
+{
+    for (const auto& fault : {std::vector<std::string>{"--ident", "ZEMPRIX99"}, {"--firmware", "0008"}}) {
+        Boxsim box(fault);
+        CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--no-settings", "info"}, Settings());
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find("Your ISP needs a firmware update"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(CliE2E, ParallelSimProgramsInOneRunAndReadsBackInTheNext)
+{
+    const std::vector<std::string> env = {"ZEMPRIX_PORTIO=sim", "ZEMPRIX_SIM_STATE=" + Path("lpt.state")};
+    const std::vector<std::string> base = {"--hardware", "lpt", "--device", "COP8SBR9", "--no-settings"};
+    THexList image = WriteImage(Path("in.hex"), 7);
+    image.SetValue(0x7FFF, 0x06);
+    CliResult r = RunCli(Join(base, {"program", Path("in.hex")}), Settings(), env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunCli(Join(base, {"read", Path("out.hex")}), Settings(), env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Load(Path("out.hex")).Values(), image.Values());
+}
