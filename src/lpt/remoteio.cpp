@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,6 +14,8 @@
 #include "lpt/portio.h"
 
 namespace {
+
+constexpr int kAnswerSeconds = 5;
 
 class TRemotePortIo final : public IPortIo {
 public:
@@ -43,6 +46,9 @@ public:
         if (fd_ < 0) return false;
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // A server that stops answering reads as an unplugged port instead of hanging the program.
+        timeval limit{kAnswerSeconds, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         return true;
     }
 

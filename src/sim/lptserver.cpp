@@ -25,7 +25,6 @@ TLptServer::TLptServer(std::shared_ptr<TLptChipset> chipset) : chipset_(std::mov
 TLptServer::~TLptServer()
 {
     Stop();
-    if (listenFd_ >= 0) close(listenFd_);
     if (wakeRead_ >= 0) close(wakeRead_);
     if (wakeWrite_ >= 0) close(wakeWrite_);
 }
@@ -68,6 +67,11 @@ void TLptServer::Stop()
         (void)!write(wakeWrite_, &c, 1);
     }
     if (thread_.joinable()) thread_.join();
+    // Stop taking connections too; a kept listening socket would still complete handshakes.
+    if (listenFd_ >= 0) {
+        close(listenFd_);
+        listenFd_ = -1;
+    }
 }
 
 void TLptServer::Serve()

@@ -1,0 +1,132 @@
+// The remote register backend against the simulated chipset behind TLptServer, and the "sim"
+// backend of the registry.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "devices/devices.h"
+#include "image/settings.h"
+#include "link/isperrors.h"
+#include "link/linkwide.h"
+#include "link/smartparallel.h"
+#include "lpt/LptUnit.h"
+#include "lpt/clock.h"
+#include "sim/lptchipset.h"
+#include "sim/lptserver.h"
+
+namespace {
+
+const TDevice& Sbr9() { return *DeviceList().FindDevice("COP8SBR9", 0xFF); }
+
+// Sends `request` on a fresh connection and reads `lines` answer lines.
+std::string Exchange(uint16_t port, const std::string& request, int lines)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return "(no connection)";
+    }
+    timeval limit{5, 0};  // a server that does not answer fails the test instead of hanging it
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    send(fd, request.data(), request.size(), 0);
+    std::string answer;
+    char c;
+    while (lines > 0 && recv(fd, &c, 1, 0) == 1) {
+        answer += c;
+        if (c == '\n') --lines;
+    }
+    close(fd);
+    return answer;
+}
+
+}  // namespace
+
+TEST(LptRemote, ServerSpeaksTheLineProtocol)
+{
+    auto chipset = std::make_shared<TLptChipset>(Sbr9());
+    TLptServer server(chipset);
+    ASSERT_TRUE(server.Listen(0)) << server.Error();
+    server.Start();
+    // Control 0Bh drives pins 1, 14 and 17 low and 16 low; a bad read still gets an answer.
+    EXPECT_EQ(Exchange(server.Port(), "W 037A 0B\nR 037A\nr 037a\nR 037\nW 0378\nR 0378\n", 3), "0B\nFF\n00\n");
+    EXPECT_GE(server.BadLines(), 2u);
+    EXPECT_FALSE(chipset->ResetLevel());
+    server.Stop();
+}
+
+TEST(LptRemote, TheParallelLinkWorksThroughTheServer)
+{
+    VirtualClock clock;
+    ScopedClock scoped(clock);
+    auto chipset = std::make_shared<TLptChipset>(Sbr9());
+    TLptServer server(chipset);
+    ASSERT_TRUE(server.Listen(0)) << server.Error();
+    server.Start();
+
+    LinkWide() = TLinkWide();
+    TISPSettings settings;
+    settings.Put("ZEMPRIX (LPT)", "BASEPORT", kGlobalGroup, 0);
+    TSmartParallel link;
+    link.SetHardwareName("ZEMPRIX (LPT)");
+    link.SetSettingsStore(&settings);
+    link.SetDevice(&Sbr9());
+    auto backend = CreatePortBackend("remote:127.0.0.1:" + std::to_string(server.Port()));
+    ASSERT_NE(backend, nullptr);
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(backend)));
+
+    ASSERT_TRUE(link.Connect());
+    EXPECT_EQ(VicLPT().BaseAddress(), 0x378);
+    EXPECT_EQ(VicLPT().HardwareMode(), 5);
+    EXPECT_EQ(link.ReadProgrammerId(), "ZEMPRIX01");
+    link.ProgramOptions(0x33);
+    EXPECT_EQ(link.ReadOptions(), 0x33);
+    link.Disconnect();
+    DestroyVicLPT();
+    server.Stop();
+    {
+        std::lock_guard<std::mutex> lock(chipset->Mutex());
+        EXPECT_EQ(chipset->Box().Flash().back(), 0x33);
+        EXPECT_TRUE(chipset->Violations().empty()) << chipset->Violations().front();
+        EXPECT_TRUE(chipset->Box().Violations().empty()) << chipset->Box().Violations().front();
+    }
+    EXPECT_GT(server.LinesServed(), 1000u);
+
+    // Nobody listens any more: the port is missing.
+    InstallVicLPT(std::make_unique<TVicLPT>(CreatePortBackend("remote:127.0.0.1:" + std::to_string(server.Port()))));
+    EXPECT_THROW(link.Connect(), EISPException);
+    DestroyVicLPT();
+}
+
+TEST(LptSimBackend, RegisteredByNameAndKeepsTheTargetBetweenRuns)
+{
+    const std::filesystem::path state =
+        std::filesystem::temp_directory_path() / ("zemprix_simlpt_" + std::to_string(::getpid()));
+    setenv("ZEMPRIX_SIM_STATE", state.c_str(), 1);
+    RegisterSimPortBackends();
+    EXPECT_TRUE(PortBackendRegistered("sim"));
+    {
+        auto io = CreatePortBackend("sim");
+        ASSERT_NE(io, nullptr);
+        ASSERT_TRUE(io->Open());
+        EXPECT_FALSE(io->UsesSystemDiscovery());
+        EXPECT_EQ(io->BiosTable()[0], 0x378);
+        SimLptChipset()->Box().Flash()[0x10] = 0x12;
+        io->Close();
+    }
+    unsetenv("ZEMPRIX_SIM_STATE");
+    TBoxModel next(SimLptChipset()->Box().Device());
+    ASSERT_TRUE(next.LoadState(state.string()));
+    EXPECT_EQ(next.Flash()[0x10], 0x12);
+    std::filesystem::remove(state);
+}
