@@ -130,3 +130,47 @@ TEST(LptSimBackend, RegisteredByNameAndKeepsTheTargetBetweenRuns)
     EXPECT_EQ(next.Flash()[0x10], 0x12);
     std::filesystem::remove(state);
 }
+
+#ifdef ZEMPRIX_BIN_DIR
+#include <signal.h>
+#include <sys/wait.h>
+
+TEST(LptRemote, BoxsimServesTheParallelPort)
+{
+    const std::string exe = std::string(ZEMPRIX_BIN_DIR) + "/zemprix-boxsim";
+    if (::access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << exe;
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(exe.c_str(), exe.c_str(), "--lpt-server", "0", "--hardware", "0042", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string address;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') address += c;
+    close(out[0]);
+    ASSERT_EQ(address.rfind("127.0.0.1:", 0), 0u) << address;
+
+    VirtualClock clock;
+    ScopedClock scoped(clock);
+    LinkWide() = TLinkWide();
+    TISPSettings settings;
+    TSmartParallel link;
+    link.SetHardwareName("ZEMPRIX (LPT)");
+    link.SetSettingsStore(&settings);
+    link.SetDevice(&Sbr9());
+    InstallVicLPT(std::make_unique<TVicLPT>(CreatePortBackend("remote:" + address)));
+    EXPECT_TRUE(link.Connect());
+    EXPECT_EQ(link.Query('V', 4), "0042");
+    DestroyVicLPT();
+    kill(pid, SIGTERM);
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+#endif

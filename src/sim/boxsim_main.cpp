@@ -14,6 +14,8 @@
 #include "devices/devices.h"
 #include "image/hextext.h"
 #include "sim/boxmodel.h"
+#include "sim/lptchipset.h"
+#include "sim/lptserver.h"
 #include "sim/pty.h"
 #include "sim/ptyserver.h"
 
@@ -25,6 +27,7 @@ struct TBoxsimOptions {
     TPtyServeOptions serve;
     bool log = false;
     bool help = false;
+    long lptPort = -1;  // serve a simulated parallel port on this TCP port instead of a terminal
 };
 
 // One row per command-line flag: a new flag is one more row (and a field above).
@@ -93,6 +96,10 @@ const std::vector<TFlag>& Flags()
         {"--strict", nullptr,
          "exit with status 3 at the first protocol violation (printed on stderr)",
          [](TBoxsimOptions& o, const std::string&) { o.serve.strict = true; return true; }},
+        {"--lpt-server", "PORT",
+         "serve the box on a simulated parallel port at 127.0.0.1:PORT (0 = any free port) for "
+         "ZEMPRIX_PORTIO=remote:127.0.0.1:PORT; the first line of stdout is the address",
+         [](TBoxsimOptions& o, const std::string& v) { return ParseCount(v, o.lptPort) && o.lptPort <= 65535; }},
         {"--log", nullptr, "print every command received on stderr",
          [](TBoxsimOptions& o, const std::string&) { o.log = true; return true; }},
         {"--help", nullptr, "show this text",
@@ -216,6 +223,10 @@ int main(int argc, char** argv)
     if (!InstallStopSignals(wakeRead)) {
         std::cerr << "zemprix-boxsim: cannot set up signal handling: " << std::strerror(errno) << std::endl;
         return 1;
+    }
+    if (options.lptPort >= 0) {
+        return RunLptServer(std::make_shared<TLptChipset>(box), static_cast<uint16_t>(options.lptPort), wakeRead,
+                            options.serve.statePath, std::cout, std::cerr);
     }
     TPty pty;
     if (!pty.Open(error)) {

@@ -7,6 +7,8 @@
 
 TLptChipset::TLptChipset(const TDevice& device, TLptChipsetConfig config) : box_(device), config_(config) {}
 
+TLptChipset::TLptChipset(const TBoxModel& box, TLptChipsetConfig config) : box_(box), config_(config) {}
+
 void TLptChipset::Violation(const std::string& what) { violations_.push_back(what); }
 
 bool TLptChipset::Decodes(uint16_t address) const

@@ -29,6 +29,8 @@ struct TLptPinFaults {
 class TLptChipset {
 public:
     TLptChipset(const TDevice& device, TLptChipsetConfig config = {});
+    // A chipset whose box starts as a copy of `box` (its faults, memory and trace).
+    explicit TLptChipset(const TBoxModel& box, TLptChipsetConfig config = {});
 
     uint8_t Read(uint16_t address);
     void Write(uint16_t address, uint8_t value);

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <ostream>
 
 #include "image/hextext.h"
 #include "sim/lptchipset.h"
@@ -90,6 +91,7 @@ void TLptServer::Serve()
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         ServeClient(fd);
         close(fd);
+        if (onClientDone_) onClientDone_();
     }
 }
 
@@ -160,4 +162,32 @@ bool TLptServer::HandleLine(const std::string& line, std::string& reply)
         return true;
     }
     return false;
+}
+
+int RunLptServer(std::shared_ptr<TLptChipset> chipset, uint16_t port, int wakeFd, const std::string& statePath,
+                 std::ostream& out, std::ostream& err)
+{
+    TLptServer server(chipset);
+    if (!server.Listen(port)) {
+        err << "zemprix-boxsim: cannot listen on 127.0.0.1:" << port << ": " << server.Error() << std::endl;
+        return 1;
+    }
+    uint64_t saved = chipset->Box().Changes();
+    auto save = [&] {
+        std::lock_guard<std::mutex> lock(chipset->Mutex());
+        if (statePath.empty() || chipset->Box().Changes() == saved) return;
+        if (chipset->Box().SaveState(statePath))
+            saved = chipset->Box().Changes();
+        else
+            err << "zemprix-boxsim: cannot save " << statePath << std::endl;
+    };
+    server.SetOnClientDone(save);
+    out << "127.0.0.1:" << server.Port() << std::endl;  // endl flushes: the caller waits for this line
+    server.Start();
+    pollfd p{wakeFd, POLLIN, 0};
+    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+    server.Stop();
+    save();
+    return 0;
 }

@@ -3,6 +3,8 @@
 // on the loopback interface, one ASCII line per access ("W aaaa vv", "R aaaa" answered "vv").
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <thread>
@@ -27,6 +29,9 @@ public:
     void Start();
     void Stop();
 
+    // Called (on the serving thread) whenever a client has gone.
+    void SetOnClientDone(std::function<void()> callback) { onClientDone_ = std::move(callback); }
+
     uint64_t LinesServed() const { return lines_; }
     uint64_t BadLines() const { return badLines_; }
 
@@ -44,4 +49,12 @@ private:
     std::atomic<uint64_t> lines_{0};
     std::atomic<uint64_t> badLines_{0};
     std::thread thread_;
+    std::function<void()> onClientDone_;
 };
+
+// zemprix-boxsim's parallel mode: serves `chipset` on 127.0.0.1:port until `wakeFd` becomes
+// readable. The first line on `out` is "127.0.0.1:PORT" (the port bound, also when 0 was asked).
+// With a state path the target is saved after each client and at the end. Returns the exit
+// status: 0 stopped, 1 failure.
+int RunLptServer(std::shared_ptr<TLptChipset> chipset, uint16_t port, int wakeFd, const std::string& statePath,
+                 std::ostream& out, std::ostream& err);
