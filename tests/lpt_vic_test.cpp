@@ -312,3 +312,17 @@ TEST(LptVic, UnknownBackendNamesOpenNothing)
     ASSERT_NE(remote, nullptr);
     EXPECT_FALSE(remote->Open());
 }
+
+TEST(LptVic, PpdevOpensOnlyWhereTheSystemHasParallelPorts)
+{
+    auto io = CreatePortBackend("ppdev");
+    ASSERT_NE(io, nullptr);
+    const bool any = !ReadProcParports().empty();
+    EXPECT_EQ(io->Open(), any);
+    if (!any) {
+        // Without a port the layer reports a missing driver rather than inventing 378h.
+        TVicLPT lpt(std::move(io));
+        EXPECT_FALSE(lpt.OpenDriver(1));
+        EXPECT_EQ(lpt.DriverInstance(), 0);
+    }
+}
