@@ -2,6 +2,7 @@
 // in-process simulator, which answers at once; (b) with zemprix-boxsim pacing 115200 baud over a
 // pseudo-terminal, the wall time of program, verify and read against the wire-time bound
 // (characters on the wire x 11 / 115200).
+#include <QCoreApplication>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -120,12 +121,9 @@ void Paced()
         return;
     }
 
-    InstallQtSerialPort();
     CountingPort* counter = nullptr;
     SetSerialPortFactory([&] {
-        SetSerialPortFactory(nullptr);
-        InstallQtSerialPort();
-        auto p = std::make_unique<CountingPort>(CreateSerialPort());
+        auto p = std::make_unique<CountingPort>(CreateQtSerialPort());
         counter = p.get();
         return p;
     });
@@ -158,8 +156,9 @@ void Paced()
 
 }  // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    QCoreApplication application(argc, argv);  // the serial port's notifiers need one
     InProcess();
     Paced();
     return 0;

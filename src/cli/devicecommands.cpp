@@ -93,7 +93,7 @@ public:
         c_.Runner().StartProgressOp("ISP Initializing");
         programmer_->LoadSettings();
         programmer_->Connect();
-        c_.Runner().EndOp("ISP Initialized; Detected Device: " + c_.Device().Name());
+        c_.Runner().EndOp("ISP Initialized; Detected Device: ");
     }
 
     TCommandContext& Commands() { return ctx_; }

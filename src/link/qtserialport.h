@@ -1,3 +1,9 @@
 #pragma once
-// Installs QSerialPort as the serial link's port (call once at program start).
+// QSerialPort as the serial link's port.
+#include <memory>
+
+#include "link/serialport.h"
+
+std::unique_ptr<ISerialPort> CreateQtSerialPort();
+// Makes it the port every serial link creates (call once at program start).
 void InstallQtSerialPort();

@@ -140,7 +140,6 @@ private:
 
 }  // namespace
 
-void InstallQtSerialPort()
-{
-    SetSerialPortFactory([] { return std::make_unique<TQtSerialPort>(); });
-}
+std::unique_ptr<ISerialPort> CreateQtSerialPort() { return std::make_unique<TQtSerialPort>(); }
+
+void InstallQtSerialPort() { SetSerialPortFactory(CreateQtSerialPort); }

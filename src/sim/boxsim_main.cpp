@@ -91,7 +91,7 @@ const std::vector<TFlag>& Flags()
          "control channel: when FILE appears, each line \"AAAA VV [VV ...]\" (hex) is stored into "
          "Flash from address AAAA on, then FILE is removed; create it by renaming a finished file",
          [](TBoxsimOptions& o, const std::string& v) { o.serve.pokePath = v; return !v.empty(); }},
-        {"--pace", nullptr, "send at wire speed (115200 baud, 11 bits per character)",
+        {"--pace", nullptr, "model wire time both ways: 115200 baud, 11 bits per character",
          [](TBoxsimOptions& o, const std::string&) { o.serve.pace = true; return true; }},
         {"--strict", nullptr,
          "exit with status 3 at the first protocol violation (printed on stderr)",

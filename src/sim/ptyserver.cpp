@@ -90,6 +90,13 @@ bool TPtyServer::Receive()
         return false;
     }
     for (ssize_t i = 0; i < got; ++i) {
+        if (options_.pace) {
+            // The host's characters reach the box one character time apart, as on the wire.
+            const int64_t now = MonotonicNs();
+            if (rxFreeNs_ < now - kCharacterNs) rxFreeNs_ = now - kCharacterNs;
+            rxFreeNs_ += kCharacterNs;
+            if (rxFreeNs_ > now) SleepUntil(rxFreeNs_);
+        }
         box_.HostWrite(buffer[i]);
         // In strict mode stop before answering anything after the offending byte.
         if (options_.strict && box_.Violations().size() > violationsSeen_) return true;

@@ -48,6 +48,7 @@ private:
     size_t violationsSeen_ = 0;
     uint64_t savedChanges_ = 0;
     int64_t wireFreeNs_ = 0;  // monotonic time at which the last paced character has left
+    int64_t rxFreeNs_ = 0;  // when the last received character finished arriving on the wire
     bool stopped_ = false;
     bool failed_ = false;
 };
