@@ -1,5 +1,6 @@
 // End-to-end tests of the built zemprix-cli: exit codes, stdout data, stderr status lines and
 // --json, with the settings kept in a temporary directory.
+#include "test_support.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,13 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string ReadAll(const fs::path& p) { return ReadFileBytes(p.string()); }
 
 struct CliRun {
     int code = -1;

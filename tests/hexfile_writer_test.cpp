@@ -1,3 +1,4 @@
+#include "test_support.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,13 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string ReadAll(const fs::path& p) { return ReadFileBytes(p.string()); }
 
 class WriterFiles : public ::testing::Test {
 protected:

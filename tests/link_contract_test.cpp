@@ -1,3 +1,4 @@
+#include "test_support.h"
 #include "link_contract.h"
 
 #include "image/hexlist.h"
@@ -8,15 +9,6 @@
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 THexList ImageFor(const TDevice& d)
 {

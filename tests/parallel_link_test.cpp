@@ -1,5 +1,6 @@
 // The parallel link's bit layer and connection against the simulated chipset and box, in
 // virtual time.
+#include "test_support.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -53,15 +54,6 @@ struct RecordingHost : ILinkHost {
     bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 };
 
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no exception)";
-}
 
 class ParallelLink : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 // The serial byte layer and the shared framing against a scripted port, in virtual time.
+#include "test_support.h"
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -97,15 +98,6 @@ struct SerialFraming : ::testing::Test {
     }
     void TearDown() override { SetSerialPortFactory(nullptr); }
 
-    std::string ErrorOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const std::exception& e) {
-            return e.what();
-        }
-        return "(no exception)";
-    }
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
+#include "lpt/tiraltimer.h"
 #include "sim/lptchipset.h"
 
 namespace {
@@ -81,6 +82,8 @@ public:
     // Builds the programmer for the hardware and connects ("ISP Initializing" ... as at start-up).
     void Open()
     {
+        // The parallel link logs the timer figures after connecting: measure them meanwhile.
+        if (c_.HardwareName() == kHardwareLpt) StartTiralTimer();
         InstallQtSerialPort();
         RegisterSimPortBackends();
         ApplyPortOption();

@@ -159,18 +159,10 @@ void TSmartParallel::ShowInformation(const std::string& softwareVersion)
                     " Port Address:" + hex::Hex(lpt.BaseAddress(), 3));
     lines.push_back(lpt.DriverInstance() == 1 ? "Printer Port Driver: OK" : "Printer Port Driver: Unavailable");
 
-    bool commFailed = false;
     bool targetAbsent = false;
-    try {
-        Synchronise();
-    } catch (const EISPException&) {
-        commFailed = true;
-        lines.push_back("*Communications to Programmer Failed");
-    } catch (const ETargetNotFound&) {
-        targetAbsent = true;
-    }
+    const bool answered = SynchroniseForReport(lines, targetAbsent);
     lines.push_back("======== General Information =======");
-    if (!commFailed) {
+    if (answered) {
         lines.push_back("Programmer ID: " + Query('S', 9));
         lines.push_back("Hardware Version: " + Query('V', 4));
         firmware = Query('v', 4);

@@ -132,6 +132,20 @@ void TSmartParallel::Synchronise()
     CheckResponse();
 }
 
+bool TSmartParallel::SynchroniseForReport(std::vector<std::string>& lines, bool& targetSilent)
+{
+    targetSilent = false;
+    try {
+        Synchronise();
+    } catch (const EISPException&) {
+        lines.push_back("*Communications to Programmer Failed");
+        return false;
+    } catch (const ETargetNotFound&) {
+        targetSilent = true;
+    }
+    return true;
+}
+
 void TSmartParallel::CheckFirmware()
 {
     const std::string required = LinkWide().LinkKind == 3 ? "000A" : "0009";
@@ -155,10 +169,17 @@ bool TSmartParallel::AllZero(const THexList& image, uint32_t from, uint32_t coun
     return true;
 }
 
-void TSmartParallel::LogVerifyFailure(uint32_t address, uint8_t read, uint8_t expected)
+bool TSmartParallel::CheckByte(THexList& image, uint32_t address, uint8_t read)
 {
+    const uint8_t expected = image.GetValue(address);
+    if (read == expected) {
+        image.SetStatus(address, ps_verified);
+        return true;
+    }
+    image.SetStatus(address, ps_failed);
     Host().AppendLog("Verify Failed at " + hex::Hex(address, 4) + "h: Read " + hex::Hex2(read) +
                      "h - Should have been " + hex::Hex2(expected) + "h");
+    return false;
 }
 
 namespace {
@@ -215,11 +236,7 @@ void TSmartParallel::ProgramFlash(THexList& image)
             if (ReadByte(true) != 'V') continue;  // any other answer is ignored
             for (uint32_t i = blockStart; i < blockStart + kBlock; ++i) {
                 SendCommandNoAck('r', Raw({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}));
-                const uint8_t read = ReadByte(true);
-                if (read != image.GetValue(i)) {
-                    image.SetStatus(i, ps_failed);
-                    LogVerifyFailure(i, read, image.GetValue(i));
-                }
+                CheckByte(image, i, ReadByte(true));
                 CheckResponse();
             }
             failed = true;
@@ -246,17 +263,8 @@ void TSmartParallel::VerifyFlash(THexList& image)
         if (AllZero(image, a, chunk)) continue;
         DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(chunk));
         ReadBlock(scratch.Values().data(), 'R', a, chunk);
-        for (uint32_t i = a; i < a + chunk; ++i) {
-            const uint8_t read = scratch.GetValue(i);
-            const uint8_t expected = image.GetValue(i);
-            if (read == expected) {
-                image.SetStatus(i, ps_verified);
-            } else {
-                image.SetStatus(i, ps_failed);
-                LogVerifyFailure(i, read, expected);
-                failed = true;
-            }
-        }
+        for (uint32_t i = a; i < a + chunk; ++i)
+            if (!CheckByte(image, i, scratch.GetValue(i))) failed = true;
     }
     if (failed) throw EVerifyError("Flash: Verification Failed");
 }

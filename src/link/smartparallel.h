@@ -5,6 +5,7 @@
 // Setup and ShowInformation. The parallel bit layer and connection live in parallelbits.cpp.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/programmer.h"
 
@@ -84,8 +85,12 @@ public:
 
 protected:
     [[noreturn]] void Fail(const char* message) const;
-    // The "Verify Failed at ..." status-log line.
-    void LogVerifyFailure(uint32_t address, uint8_t read, uint8_t expected);
+    // The reports' synchronisation: a silent box becomes the line "*Communications to Programmer
+    // Failed" (and false); a target that does not answer sets targetSilent and counts as success.
+    bool SynchroniseForReport(std::vector<std::string>& lines, bool& targetSilent);
+    // Marks the image byte verified when `read` matches it, else failed with its
+    // "Verify Failed at ..." status-log line; true on a match.
+    bool CheckByte(THexList& image, uint32_t address, uint8_t read);
     // Blocks [a, a+count) of the image that are all 00h are skipped by program and verify.
     static bool AllZero(const THexList& image, uint32_t from, uint32_t count);
 

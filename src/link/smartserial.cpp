@@ -212,17 +212,10 @@ void TSmartSerial::ShowInformation(const std::string&)
     lines.push_back(port_ && port_->IsOpen() ? "Driver Status: Connected" : "*Driver Status: Not Connected");
     lines.push_back("Max Read Timeout: " + std::to_string(MaxReadTimeout));
     lines.push_back("Max Write Timeout: " + std::to_string(MaxWriteTimeout));
-    bool commFailed = false, targetSilent = false;
-    try {
-        Synchronise();
-    } catch (const EISPException&) {
-        commFailed = true;
-        lines.push_back("*Communications to Programmer Failed");
-    } catch (const ETargetNotFound&) {
-        targetSilent = true;
-    }
+    bool targetSilent = false;
+    const bool answered = SynchroniseForReport(lines, targetSilent);
     lines.push_back("======== General Information =======");
-    if (!commFailed) {
+    if (answered) {
         lines.push_back("Programmer ID: " + Query('S', 9));
         lines.push_back("Hardware Version: " + Query('V', 4));
         lines.push_back("Firmware Version: " + Query('v', 4));

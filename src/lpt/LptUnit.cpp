@@ -43,7 +43,7 @@ bool TVicLPT::OpenDriver(uint8_t instance)
     if (open_) return true;
     ClearSavedStates();
     portCount_ = 0;
-    if (!backendGiven_) backend_ = CreatePortBackend(SelectedPortBackendSpec());
+    if (!backendGiven_) backend_ = CreatePortBackend(SelectedPortBackendName());
     if (!backend_ || !backend_->Open()) {
         if (!backendGiven_) backend_.reset();
         portCount_ = 1;

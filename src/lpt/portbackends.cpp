@@ -34,11 +34,11 @@ bool PortBackendRegistered(const std::string& name)
     return Registry().count(name) != 0;
 }
 
-std::unique_ptr<IPortIo> CreatePortBackend(const std::string& spec)
+std::unique_ptr<IPortIo> CreatePortBackend(const std::string& selection)
 {
-    const size_t colon = spec.find(':');
-    const std::string name = spec.substr(0, colon);
-    const std::string argument = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const size_t colon = selection.find(':');
+    const std::string name = selection.substr(0, colon);
+    const std::string argument = colon == std::string::npos ? std::string() : selection.substr(colon + 1);
     TPortIoFactory factory;
     {
         std::lock_guard<std::mutex> lock(gMutex);
@@ -49,7 +49,7 @@ std::unique_ptr<IPortIo> CreatePortBackend(const std::string& spec)
     return factory ? factory(argument) : nullptr;
 }
 
-std::string SelectedPortBackendSpec()
+std::string SelectedPortBackendName()
 {
     const char* env = std::getenv("ZEMPRIX_PORTIO");
     if (env && *env) return env;

@@ -34,10 +34,10 @@ using TPortIoFactory = std::function<std::unique_ptr<IPortIo>(const std::string&
 // "remote"; the simulator library adds "sim" through RegisterSimPortBackends().
 void RegisterPortBackend(const std::string& name, TPortIoFactory factory);
 bool PortBackendRegistered(const std::string& name);
-// A backend for a spec such as "ppdev" or "remote:127.0.0.1:4242"; nullptr for an unknown name.
-std::unique_ptr<IPortIo> CreatePortBackend(const std::string& spec);
-// The spec chosen by ZEMPRIX_PORTIO, or the platform default ("ppdev" on Linux).
-std::string SelectedPortBackendSpec();
+// A backend for a selection such as "ppdev" or "remote:127.0.0.1:4242"; nullptr for an unknown name.
+std::unique_ptr<IPortIo> CreatePortBackend(const std::string& selection);
+// The backend ZEMPRIX_PORTIO chooses, or the platform default ("ppdev" on Linux).
+std::string SelectedPortBackendName();
 
 // Built-in backends (each a platform file; the registry wires them up).
 std::unique_ptr<IPortIo> CreatePpdevPortIo();
