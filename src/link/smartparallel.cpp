@@ -249,13 +249,19 @@ void TSmartParallel::ProgramFlash(THexList& image)
     if (failed) throw EVerifyError("Program Flash: Verification Failed");
 }
 
-void TSmartParallel::VerifyFlash(THexList& image)
+uint32_t TSmartParallel::StartBlockRead(const THexList& image)
 {
     CheckImage(*this, image);
     const uint32_t flashSize = static_cast<uint32_t>(Device()->FlashSize());
     Synchronise();
     DoProgress(0, static_cast<int32_t>(flashSize));
-    const uint32_t chunk = flashSize / 16;
+    return flashSize;
+}
+
+void TSmartParallel::VerifyFlash(THexList& image)
+{
+    const uint32_t flashSize = StartBlockRead(image);
+    const uint32_t chunk = flashSize / 16;  // the memory moves in 16 equal chunks
     THexList scratch;
     scratch.SetSize(flashSize);
     bool failed = false;
@@ -271,11 +277,8 @@ void TSmartParallel::VerifyFlash(THexList& image)
 
 void TSmartParallel::ReadFlash(THexList& image)
 {
-    CheckImage(*this, image);
-    const uint32_t flashSize = static_cast<uint32_t>(Device()->FlashSize());
-    Synchronise();
-    DoProgress(0, static_cast<int32_t>(flashSize));
-    const uint32_t chunk = flashSize / 16;
+    const uint32_t flashSize = StartBlockRead(image);
+    const uint32_t chunk = flashSize / 16;  // the memory moves in 16 equal chunks
     for (uint32_t a = 0; a < flashSize - 1; a += chunk) {
         DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(flashSize));
         ReadBlock(image.Values().data(), 'R', a, chunk);

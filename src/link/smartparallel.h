@@ -91,6 +91,9 @@ protected:
     // Marks the image byte verified when `read` matches it, else failed with its
     // "Verify Failed at ..." status-log line; true on a match.
     bool CheckByte(THexList& image, uint32_t address, uint8_t read);
+    // Verify's and Read's common start: the image must cover the device; synchronise and report
+    // the start of the progress. Returns the Flash size.
+    uint32_t StartBlockRead(const THexList& image);
     // Blocks [a, a+count) of the image that are all 00h are skipped by program and verify.
     static bool AllZero(const THexList& image, uint32_t from, uint32_t count);
 
