@@ -120,3 +120,27 @@ TEST_F(CliE2E, ParallelSimProgramsInOneRunAndReadsBackInTheNext)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(Load(Path("out.hex")).Values(), image.Values());
 }
+
+TEST_F(CliE2E, ReadBackOfASparseImageKeepsErasedBlocksBlank)
+{
+    Boxsim box({"--device", "COP8SBE9", "--strict"});
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBE9", "--no-settings"};
+    THexList small;
+    small.SetSize(0x2000);
+    for (uint32_t a = 0x100; a < 0x130; ++a) small.SetValue(a, static_cast<uint8_t>(a));
+    ASSERT_EQ(TFileLoader::SaveFile(Path("sparse.hex"), small, ff_IntelIntellex), 0);
+    small.SetValue(0x1FFF, 0x06);
+
+    ASSERT_EQ(RunCli(Join(base, {"erase"}), Settings()).exitCode, 0);
+    CliResult r = RunCli(Join(base, {"program", Path("sparse.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = RunCli(Join(base, {"read", Path("back.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    THexList back;
+    back.SetSize(0x2000);
+    ASSERT_EQ(TFileLoader::LoadFile(Path("back.hex"), back), 0);
+    EXPECT_EQ(back.Values(), small.Values());
+    // Three data records, the option byte's record and the end record: nothing invented.
+    const std::string text = ReadAll(Path("back.hex"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
+}
