@@ -326,3 +326,35 @@ TEST(LptVic, PpdevOpensOnlyWhereTheSystemHasParallelPorts)
         EXPECT_EQ(lpt.DriverInstance(), 0);
     }
 }
+
+TEST(LptVic, WithoutABaseForPort1PinsAndModesTouchNoLowPort)
+{
+    // Only LPT2 is configured, so entry 1 keeps no base address; its registers would be the
+    // system's I/O ports 0..2 and 402h.
+    Rig r = Make([](FakeRegisterFile& io, FakeConfigSource& c) {
+        io.ports[0x278].kind = FakeKind::ecp;
+        c.ports["LPT2"] = PortAt(0x278);
+    });
+    ASSERT_TRUE(r.lpt->OpenDriver(1));
+    r.lpt->SelectPort(2);
+    EXPECT_EQ(r.lpt->HardwareMode(), 5);
+    // Reopening comes back on port 1, which is not detected: nothing of port 2 may stand for it.
+    r.lpt->CloseDriver();
+    ASSERT_TRUE(r.lpt->OpenDriver(1));
+    EXPECT_EQ(r.lpt->CurrentPort(), 1);
+    EXPECT_EQ(r.lpt->BaseAddress(), 0);
+    EXPECT_EQ(r.lpt->HardwareMode(), 0);
+    EXPECT_EQ(r.lpt->LptMode(), 0);
+    EXPECT_FALSE(r.lpt->EppSupported());
+    r.io->log.clear();
+    r.lpt->SetLptMode(2);
+    r.lpt->WriteEcr(0);
+    EXPECT_EQ(r.lpt->ReadEcr(), 0xFF);
+    for (int pin = 1; pin <= 17; ++pin) r.lpt->WritePin(pin, true);
+    EXPECT_FALSE(r.lpt->ReadPin(10));
+    r.lpt->WriteControl(0x0F);
+    EXPECT_EQ(r.lpt->ReadData(), 0xFF);
+    EXPECT_EQ(r.lpt->LptMode(), 0);
+    EXPECT_TRUE(r.io->log.empty());
+    EXPECT_TRUE(r.io->stray.empty());
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -290,4 +291,117 @@ TEST_F(ParallelLink, ProgramsAndVerifiesOverTheSimulatedPort)
     Box().Faults().errorCode = '%';
     EXPECT_EQ(ErrorOf([&] { link.SendCommand('Z'); }), "BlankCheck Failed");
     EXPECT_FALSE(link.Synced);
+}
+
+namespace {
+
+// A box on 378h that waits for a byte and then misbehaves on the first bit it is clocked:
+// either it never takes the bit (AckPin stays high) or it takes it and never becomes ready
+// again (AckPin stays low).
+class MisbehavingBox final : public IPortIo {
+public:
+    enum Fault { never_takes, never_ready };
+    explicit MisbehavingBox(Fault fault) : fault_(fault) {}
+    int statusReads = 0;
+
+    bool Open() override { return true; }
+    void Close() override {}
+    bool GrantRange(uint16_t, uint16_t) override { return true; }
+    uint8_t Read(uint16_t a) override
+    {
+        if (a == 0x37A) return control_;
+        if (a != 0x379) return 0xFF;
+        ++statusReads;
+        // DataInPin (status 80h, inverted) stays high: the box waits for a byte.
+        return took_ ? 0x00 : 0x40;
+    }
+    void Write(uint16_t a, uint8_t v) override
+    {
+        if (a != 0x37A) return;
+        const bool clockRose = (control_ & 0x02) && !(v & 0x02);
+        control_ = v;
+        if (clockRose && fault_ == never_ready) took_ = true;
+    }
+    std::array<uint16_t, 3> BiosTable() override { return {0x378, 0, 0}; }
+    bool UsesSystemDiscovery() const override { return false; }
+
+private:
+    Fault fault_;
+    uint8_t control_ = 0x0F;
+    bool took_ = false;
+};
+
+}  // namespace
+
+TEST_F(ParallelLink, AWrittenBitMustBeTakenWithin255PollsAndAnsweredWithin30Seconds)
+{
+    chipset.reset();
+    auto never = std::make_unique<MisbehavingBox>(MisbehavingBox::never_takes);
+    MisbehavingBox* box = never.get();
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(never)));
+    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    box->statusReads = 0;
+    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
+    EXPECT_EQ(box->statusReads, 2 + 255);  // WaitReady's two reads, then the 255 polls
+
+    InstallVicLPT(std::make_unique<TVicLPT>(std::make_unique<MisbehavingBox>(MisbehavingBox::never_ready)));
+    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    const double t0 = clock.NowSeconds();
+    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
+    EXPECT_GE(clock.NowSeconds() - t0, 30.0);
+    EXPECT_LT(clock.NowSeconds() - t0, 30.5);
+}
+
+TEST_F(ParallelLink, ConnectWithoutABaseForTheChosenPortFailsAtOnceAndTouchesNoLowPort)
+{
+    // The configuration lists only LPT2, so LPT1 (index 0) has no base address.
+    chipset.reset();
+    auto io = std::make_unique<FakeRegisterFile>();
+    FakeRegisterFile* raw = io.get();
+    io->ports[0x278].kind = FakeKind::spp;
+    auto config = std::make_unique<FakeConfigSource>();
+    config->ports["LPT2"] = PortAt(0x278);
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
+    const double t0 = clock.NowSeconds();
+    EXPECT_EQ(ErrorOf([&] { link.Connect(); }), "LPT port not found or in use by another program");
+    EXPECT_LT(clock.NowSeconds() - t0, 1.0);
+    EXPECT_TRUE(raw->stray.empty()) << std::hex << raw->stray.front();
+}
+
+namespace {
+
+// A link whose synchronisation first succeeds and then raises what the test asks for.
+class ReportingLink final : public TSmartParallel {
+public:
+    std::function<void()> afterSync;
+    void Synchronise() override
+    {
+        TSmartParallel::Synchronise();
+        if (afterSync) afterSync();
+    }
+};
+
+}  // namespace
+
+TEST_F(ParallelLink, InformationReportWithASilentTargetOrAFailedReconnection)
+{
+    ReportingLink report;
+    report.SetHardwareName(kLpt);
+    report.SetSettingsStore(&settings);
+    report.SetHost(&host);
+    report.SetDevice(device);
+    ASSERT_TRUE(report.Connect());
+
+    report.afterSync = [] { throw ETargetNotFound("Target not found"); };
+    report.ShowInformation("1.4.0.13");
+    ASSERT_EQ(host.reports, 1);
+    EXPECT_EQ(host.shownFirmware, "0009");
+    ASSERT_FALSE(host.shownLines.empty());
+    EXPECT_EQ(host.shownLines[2], "======== General Information =======");
+    EXPECT_EQ(host.shownLines.back(), "*Target device not responding");
+
+    // Anything else ends the report without showing it.
+    report.afterSync = [] { throw EFirmwareMisMatch("Your ISP needs a firmware update"); };
+    EXPECT_THROW(report.ShowInformation("1.4.0.13"), EFirmwareMisMatch);
+    EXPECT_EQ(host.reports, 1);
 }

@@ -96,6 +96,9 @@ bool TSmartParallel::Connect()
     TLinkWide& wide = LinkWide();
     if (wide.PortIndex > 2) wide.PortIndex = 0;  // only LPT1 to LPT3 are used
     lpt.SelectPort(wide.PortIndex + 1);
+    // LPT1 has no base address when the configuration lists only higher ports: there is no
+    // port to drive, so say so now rather than after a 30-second handshake time-out.
+    if (lpt.BaseAddress() == 0) Fail("LPT port not found or in use by another program");
     lpt.SetLptMode(wide.LptMode);
     lpt.WriteEcr(0);
     for (int pin = 1; pin <= 17; ++pin) lpt.WritePin(pin, false);

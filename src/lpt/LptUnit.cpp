@@ -46,6 +46,7 @@ bool TVicLPT::OpenDriver(uint8_t instance)
     if (!backendGiven_) backend_ = CreatePortBackend(SelectedPortBackendName());
     if (!backend_ || !backend_->Open()) {
         if (!backendGiven_) backend_.reset();
+        // Keeps LPT1 on offer in the setup dialog, so the user can pick it and try again.
         portCount_ = 1;
         return false;
     }
@@ -87,6 +88,12 @@ bool TVicLPT::OpenDriver(uint8_t instance)
 
     currentPort_ = 1;
     base_ = ports_[1].Base;
+    // Port 1 may have no base address and then is not detected: nothing from before the last
+    // close may stand for it.
+    hardwareMode_ = lptMode_ = 0;
+    epp_ = false;
+    shadow_.fill(0);
+    initial_.fill(0);
     SelectPort(1);
     return true;
 }
@@ -247,7 +254,7 @@ void TVicLPT::SnapshotRegisters()
 
 void TVicLPT::SetLptMode(uint8_t mode)
 {
-    if (!open_ || hardwareMode_ != 5 || mode == 0 || mode > hardwareMode_) return;
+    if (!PortSelected() || hardwareMode_ != 5 || mode == 0 || mode > hardwareMode_) return;
     static constexpr uint8_t kFieldOfMode[6] = {0, 0, 1, 4, 2, 3};
     lptMode_ = mode;
     const uint8_t ecr = ReadEcr();
@@ -256,7 +263,7 @@ void TVicLPT::SetLptMode(uint8_t mode)
 
 bool TVicLPT::ReadPin(int pin)
 {
-    if (!open_ || pin < 1 || pin > 17) return false;
+    if (!PortSelected() || pin < 1 || pin > 17) return false;
     const TPinMapEntry& p = kLptPinMap[pin - 1];
     const bool set = (ReadPort(RegisterAddress(p.Register)) & p.Mask) != 0;
     return set != p.Inverted;
@@ -264,7 +271,7 @@ bool TVicLPT::ReadPin(int pin)
 
 void TVicLPT::WritePin(int pin, bool level)
 {
-    if (!open_ || pin < 1 || pin > 17) return;
+    if (!PortSelected() || pin < 1 || pin > 17) return;
     const TPinMapEntry& p = kLptPinMap[pin - 1];
     uint8_t value = shadow_[p.Register];
     if (level != p.Inverted)
@@ -276,7 +283,7 @@ void TVicLPT::WritePin(int pin, bool level)
 
 void TVicLPT::WriteEcr(uint8_t value)
 {
-    if (!open_ || base_ == kMonoBase) return;
+    if (base_ == kMonoBase) return;
     WriteRegister(lr_ecr, value);
 }
 
@@ -294,14 +301,15 @@ uint16_t TVicLPT::RegisterAddress(int reg) const
 uint8_t TVicLPT::ReadRegister(int reg)
 {
     if (base_ == kMonoBase && reg > lr_control) return 0;
+    if (!PortSelected()) return 0xFF;
     const uint8_t v = ReadPort(RegisterAddress(reg));
-    if (open_) shadow_[reg] = v;
+    shadow_[reg] = v;
     return v;
 }
 
 void TVicLPT::WriteRegister(int reg, uint8_t value)
 {
-    if (!open_ || (base_ == kMonoBase && reg > lr_control)) return;
+    if (!PortSelected() || (base_ == kMonoBase && reg > lr_control)) return;
     shadow_[reg] = value;
     WritePort(RegisterAddress(reg), value);
 }

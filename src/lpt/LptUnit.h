@@ -109,6 +109,9 @@ private:
         TLptRegisters Initial{};
     };
 
+    // Open with a base address: without one (port 1 when the configuration lists only higher
+    // ports) the registers would be the system's low I/O ports, so pins and registers do nothing.
+    bool PortSelected() const { return open_ && base_ != 0; }
     uint16_t RegisterAddress(int reg) const;
     uint8_t ReadRegister(int reg);
     void WriteRegister(int reg, uint8_t value);
