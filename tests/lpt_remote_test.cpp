@@ -8,8 +8,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "devices/devices.h"
 #include "image/settings.h"
@@ -174,3 +176,35 @@ TEST(LptRemote, BoxsimServesTheParallelPort)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 #endif
+
+TEST(LptRemote, AServerThatNeverEndsItsLineReadsAsAFloatingBus)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread server([listener] {
+        const int fd = accept(listener, nullptr, nullptr);
+        const std::string junk(64 * 1024, 'A');
+        send(fd, junk.data(), junk.size(), MSG_NOSIGNAL);
+        char c;
+        while (recv(fd, &c, 1, 0) > 0) {
+        }
+        close(fd);
+    });
+    auto io = CreatePortBackend("remote:127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    ASSERT_TRUE(io->Open());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(io->Read(0x379), 0xFF);
+    // Given up on the garbage rather than waiting out the answer time-out.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(io->Read(0x379), 0xFF);  // dropped: the bus floats from then on
+    io->Close();
+    io.reset();
+    server.join();
+    close(listener);
+}

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr int kAnswerSeconds = 5;
+constexpr size_t kMaxPendingInput = 4096;
 
 class TRemotePortIo final : public IPortIo {
 public:
@@ -113,6 +114,9 @@ private:
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 return true;
             }
+            // An answer is two digits; a server that streams without ending its line is broken,
+            // and buffering it would only grow without bound.
+            if (input_.size() > kMaxPendingInput) return false;
             char buf[256];
             const ssize_t n = recv(fd_, buf, sizeof buf, 0);
             if (n <= 0) return false;
