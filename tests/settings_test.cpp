@@ -5,11 +5,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "image/qsettingsbackend.h"
 #include "image/settings.h"
+#include "link/isperrors.h"
 
 TEST(SettingValue, Conversions)
 {
@@ -55,6 +57,22 @@ TEST(SettingsStore, GroupAndSectionOperations)
     s.DeleteGroup(1);
     ASSERT_EQ(s.Settings().size(), 1u);
     EXPECT_EQ(s.Settings()[0].Section, "CONFIG");
+}
+
+TEST(SettingsStore, SaveFoldsNamesThatDifferOnlyInCase)
+{
+    TMemorySettingsBackend backend;
+    backend.WriteKey("GLOBAL", {{"zemprix (lpt)", {{"BUSYTIME", "100"}}}}, false);
+    TISPSettings s(&backend);
+    s.Load("GLOBAL", 1);
+    s.Put("ZEMPRIX (LPT)", "BusyTime", 1, 120);  // Put matches exactly: a second entry
+    ASSERT_EQ(s.Settings().size(), 2u);
+    s.Save("GLOBAL", 1);
+
+    TISPSettings t(&backend);
+    t.Load("GLOBAL", 1);
+    ASSERT_EQ(t.Settings().size(), 1u);
+    EXPECT_EQ(t.Get("ZEMPRIX (LPT)", "BusyTime", 0).AsInteger(), 120);
 }
 
 namespace {
@@ -185,4 +203,50 @@ TEST_F(QtSettings, KillDuringSaveLeavesOldOrNewSettings)
         const std::string first = s.Settings().front().Value.AsString();
         for (const auto& e : s.Settings()) ASSERT_EQ(e.Value.AsString(), first) << "torn save in round " << round;
     }
+}
+
+// The same guarantee without relying on the moment of a kill: a save that cannot be written to
+// the end (the file size limit stops it part-way, as a crash or a full disk would) must fail
+// loudly and leave the previous settings whole. A save that rewrote the file in place would
+// leave it cut off at the limit.
+TEST_F(QtSettings, SaveStoppedPartWayKeepsOldSettingsAndFails)
+{
+    auto fill = [](TISPSettings& s, const std::string& value) {
+        for (int section = 0; section < 40; ++section)
+            for (int i = 0; i < 20; ++i)
+                s.Put("S" + std::to_string(section), "K" + std::to_string(i), 1, value);
+    };
+    {
+        TISPSettings s(backend.get());
+        fill(s, "old");
+        s.Save("GLOBAL", 1);
+    }
+    const qint64 oldSize = QFile(File()).size();
+    ASSERT_GT(oldSize, 4096);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        // Room for a lock file and about half of the new file, which is twice the old size.
+        rlimit limit{static_cast<rlim_t>(oldSize), static_cast<rlim_t>(oldSize)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        TISPSettings s(backend.get());
+        fill(s, std::string(12, 'n'));
+        try {
+            s.Save("GLOBAL", 1);
+        } catch (const Exception&) {
+            _exit(3);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3) << "a save that could not be written reported success";
+
+    TISPSettings s(backend.get());
+    s.Load("GLOBAL", 1);
+    ASSERT_EQ(s.Settings().size(), 800u);
+    for (const auto& e : s.Settings()) ASSERT_EQ(e.Value.AsString(), "old");
 }

@@ -96,15 +96,17 @@ void TISPSettings::Save(const std::string& keyPath, uint8_t group, bool iniFile)
     std::vector<ISettingsBackend::Section> sections;
     for (const auto& s : settings_) {
         if (s.Group != group) continue;
+        // Sections and idents that differ only in case are one key and one value, as in the
+        // registry; otherwise a case-sensitive store keeps both and a later load finds the stale one.
         auto it = std::find_if(sections.begin(), sections.end(),
-                               [&](const ISettingsBackend::Section& x) { return x.name == s.Section; });
+                               [&](const ISettingsBackend::Section& x) { return hex::SameText(x.name, s.Section); });
         if (it == sections.end()) {
             sections.push_back({s.Section, {}});
             it = sections.end() - 1;
         }
         // A later entry with the same ident overwrites the earlier value, as in the registry.
         auto v = std::find_if(it->values.begin(), it->values.end(),
-                              [&](const auto& p) { return p.first == s.Ident; });
+                              [&](const auto& p) { return hex::SameText(p.first, s.Ident); });
         if (v != it->values.end())
             v->second = s.Value.AsString();
         else
