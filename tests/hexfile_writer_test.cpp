@@ -11,6 +11,12 @@
 #include "image/hexfile.h"
 #include "image/hexlist.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -174,6 +180,38 @@ TEST_F(WriterFiles, ReplacingAFileKeepsItsPermissions)
     EXPECT_EQ(TFileLoader::SaveFile(p.string(), GoldenImage(), 1), 0);
     EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
+
+#ifndef _WIN32
+// A pipe (or standard output) is written into, not replaced by a regular file.
+TEST_F(WriterFiles, APipeIsWrittenIntoAndStaysAPipe)
+{
+    const fs::path p = dir_ / "pipe";
+    ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
+    // A reader that does not block, so the save can open the pipe and a regression cannot hang.
+    const int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(TFileLoader::SaveFile(p.string(), Image(0x100, {{0, 0x02}, {2, 0x01}}), 1), 0);
+    char buffer[256] = {};
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0u), ":0300000002FF01FB\r\n:00000001FF\r\n");
+    EXPECT_TRUE(fs::is_fifo(p));
+}
+
+// A read-only file is refused as writing it in place would be (a privileged user may write it).
+TEST_F(WriterFiles, AReadOnlyFileIsNotReplacedBehindTheUsersBack)
+{
+    const fs::path p = dir_ / "ro.hex";
+    { std::ofstream(p, std::ios::binary) << "old"; }
+    fs::permissions(p, fs::perms::owner_read);
+    const bool writable = static_cast<bool>(std::ofstream(p, std::ios::binary | std::ios::app));
+    EXPECT_EQ(TFileLoader::SaveFile(p.string(), GoldenImage(), 1), writable ? 0 : 1);
+    if (!writable) {
+        EXPECT_EQ(ReadAll(p), "old");
+    }
+    fs::permissions(p, fs::perms::owner_all);
+}
+#endif
 
 // ---- One round-trip suite over every format: what is written reads back the same. ----
 

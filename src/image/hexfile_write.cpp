@@ -220,14 +220,33 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& target)
     return tmp;
 }
 
+void WriteInPlace(const std::filesystem::path& target, const std::string& fileName, const std::string& text)
+{
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) throw EFileLoader("Cannot open for writing: " + fileName);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) throw EFileLoader("Cannot write: " + fileName);
+}
+
 // Writes the whole text to a temporary file and renames it over the target, so a save that
 // fails on the way leaves any earlier file as it was.
 void ReplaceFile(const std::string& fileName, const std::string& text)
 {
     std::filesystem::path target(fileName);
     std::error_code ec;
+    const auto given = std::filesystem::status(target, ec);
+    if (std::filesystem::is_directory(given)) throw EFileLoader("Cannot save over a folder: " + fileName);
+    // A pipe or a device (standard output, a terminal) is written into: renaming a file over it
+    // would destroy it instead.
+    if (std::filesystem::exists(given) && !std::filesystem::is_regular_file(given)) {
+        WriteInPlace(target, fileName, text);
+        return;
+    }
+    // A file the user may not write stays as it is, as it would when written in place.
+    if (std::filesystem::exists(given) && !std::ofstream(target, std::ios::binary | std::ios::app))
+        throw EFileLoader("File cannot be written: " + fileName);
     if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
-    if (std::filesystem::is_directory(target, ec)) throw EFileLoader("Cannot save over a folder: " + fileName);
     const std::filesystem::path tmp = TemporaryBeside(target);
     try {
         {
