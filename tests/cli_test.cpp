@@ -238,6 +238,8 @@ TEST_F(Cli, BadUsageExitsWithTwo)
         {"--port", "ttyUSB0", "devices"},
         {"--steps", "erase,flash", "auto", file},
         {"--device"},
+        {"--device", "", "devices"},
+        {"--hardware=", "devices"},
     };
     for (const auto& args : cases) {
         const CliRun r = Run(args);

@@ -91,8 +91,12 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
         else if (arg == "--version") o.version = true;
         else if (arg == "--json") o.json = true;
         else if (arg == "--no-settings") o.noSettings = true;
-        else if (arg == "--hardware") o.hardware = needValue();
-        else if (arg == "--device") o.device = needValue();
+        else if (arg == "--hardware" || arg == "--device") {
+            // An empty name would silently mean "the remembered one".
+            const std::string v = needValue();
+            if (v.empty()) throw TUsageError{arg + " needs a name"};
+            (arg == "--hardware" ? o.hardware : o.device) = v;
+        }
         else if (arg == "--port") {
             o.port = needValue();
             if (!IsValidPort(o.port)) throw TUsageError{"Invalid port \"" + o.port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
