@@ -140,6 +140,16 @@ TEST_F(Runner, ProgressTakesTheFirstTotalAndHonoursAbort)
     runner.OperationProgress(-1, -1);
     EXPECT_EQ(runner.ProgressPosition(), 100);
     EXPECT_GT(view.pumps, pumps);
+    // Figures count only when both are given.
+    runner.OperationProgress(-1, 50);
+    runner.OperationProgress(200, -1);
+    EXPECT_EQ(runner.ProgressPosition(), 100);
+    EXPECT_EQ(runner.ProgressMaximum(), 32768);
+    runner.StartProgressOp("Flash: Verifying");
+    runner.OperationProgress(-1, 50);
+    EXPECT_EQ(runner.ProgressMaximum(), 1);  // still waiting for its first real total
+    runner.OperationProgress(0, 2048);
+    EXPECT_EQ(runner.ProgressMaximum(), 2048);
     runner.RequestAbort();
     EXPECT_THROW(runner.OperationProgress(-1, -1), EAbortOp);
     runner.AppException(std::make_exception_ptr(EAbortOp()));

@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "devices/devices.h"
+#include "image/hexlist.h"
 #include "image/settings.h"
 #include "link/isperrors.h"
 #include "link/linkhost.h"
@@ -143,6 +144,44 @@ TEST_F(SerialFraming, BrokenBlockAnswerFailsAtTheLimitWithoutHanging)
     EXPECT_GE(waited, 2.0);
     EXPECT_LT(waited, 2.2);
     EXPECT_TRUE(port->in.empty());
+}
+
+TEST_F(SerialFraming, TwoDataCharactersAreACutShortBlockNotASuccess)
+{
+    port->reply = [](ScriptedPort& p, uint8_t) {
+        if (p.written.size() == 9) p.Queue("5A");  // one byte of sixteen, then silence
+    };
+    uint8_t buffer[16] = {};
+    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }),
+              "Communications with ISP failed during this operation");
+    EXPECT_EQ(buffer[0], 0);  // nothing of the broken answer is taken as data
+    EXPECT_TRUE(port->in.empty());
+}
+
+TEST_F(SerialFraming, ReadAndVerifyEndOnADeviceTooSmallForSixteenChunks)
+{
+    // The box answers the ping, the synchronising read and any block read with blank bytes.
+    port->reply = [](ScriptedPort& p, uint8_t b) {
+        const std::string& w = p.written;
+        if (b == 'I') p.Queue("\r");
+        if (w.size() >= 5 && w.compare(w.size() - 5, 5, "rFFFF") == 0) p.Queue("FF\r");
+        if (w.size() >= 9 && w[w.size() - 9] == 'R') {
+            const unsigned count = std::stoul(w.substr(w.size() - 4), nullptr, 16);
+            p.Queue(std::string(2 * count, 'F') + "\r");
+        }
+    };
+    for (int size : {0, 8}) {
+        TDevice tiny("TINY", 0x04, size, 0, 64, {});
+        link.SetDevice(&tiny);
+        THexList image;
+        image.SetSize(static_cast<uint32_t>(size));
+        port->written.clear();
+        link.ReadFlash(image);
+        EXPECT_EQ(std::count(port->written.begin(), port->written.end(), 'R'), size == 0 ? 0 : 7) << size;
+        image.Clear();
+        link.VerifyFlash(image);
+        EXPECT_TRUE(host.log.empty()) << size;
+    }
 }
 
 TEST_F(SerialFraming, SilentBoxEndsReadByteAfterTwoSecondsAndWaitReadyAfterFive)

@@ -92,7 +92,8 @@ void TOperationRunner::FailOp(const std::string& message)
 
 void TOperationRunner::OperationProgress(int32_t position, int32_t total)
 {
-    if (position != -1 || total != -1) {
+    // A call with -1 in either place brings no figures, only a chance to pump and abort.
+    if (position != -1 && total != -1) {
         if (progressMaximum_ == 1) progressMaximum_ = total;
         progressPosition_ = position;
         ShowProgress();

@@ -2,6 +2,8 @@
 // option operations. Only the byte layer below differs between the parallel and the serial link.
 #include "link/smartparallel.h"
 
+#include <algorithm>
+
 #include "image/hexlist.h"
 #include "image/hextext.h"
 #include "link/isperrors.h"
@@ -261,11 +263,12 @@ uint32_t TSmartParallel::StartBlockRead(const THexList& image)
 void TSmartParallel::VerifyFlash(THexList& image)
 {
     const uint32_t flashSize = StartBlockRead(image);
-    const uint32_t chunk = flashSize / 16;  // the memory moves in 16 equal chunks
+    // The memory moves in 16 equal chunks (at least one byte each, so that the walk ends).
+    const uint32_t chunk = std::max<uint32_t>(1, flashSize / 16);
     THexList scratch;
     scratch.SetSize(flashSize);
     bool failed = false;
-    for (uint32_t a = 0; a <= flashSize - 1; a += chunk) {
+    for (uint32_t a = 0; a < flashSize; a += chunk) {
         if (AllZero(image, a, chunk)) continue;
         DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(chunk));
         ReadBlock(scratch.Values().data(), 'R', a, chunk);
@@ -278,8 +281,9 @@ void TSmartParallel::VerifyFlash(THexList& image)
 void TSmartParallel::ReadFlash(THexList& image)
 {
     const uint32_t flashSize = StartBlockRead(image);
-    const uint32_t chunk = flashSize / 16;  // the memory moves in 16 equal chunks
-    for (uint32_t a = 0; a < flashSize - 1; a += chunk) {
+    // The memory moves in 16 equal chunks (at least one byte each, so that the walk ends).
+    const uint32_t chunk = std::max<uint32_t>(1, flashSize / 16);
+    for (uint32_t a = 0; a + 1 < flashSize; a += chunk) {
         DoProgress(static_cast<int32_t>(a), static_cast<int32_t>(flashSize));
         ReadBlock(image.Values().data(), 'R', a, chunk);
         image.SetStatus(a, ps_read);

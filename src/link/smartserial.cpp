@@ -154,7 +154,9 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
     }
     std::string text;
     if (waiting == whole || waiting == 2) text = port_->Take(waiting);
-    if (text.empty()) {
+    // Two characters stand for an error answer only when they start with "?"; two data
+    // characters are a block cut short, not a block read.
+    if (text.empty() || (text.size() != whole && text[0] != '?')) {
         // Neither a whole block nor an error answer: the exchange is out of step.
         port_->FlushInput();
         port_->FlushOutput();
