@@ -84,6 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"tektronix bad data checksum ignored", "/00100203AA5500\n", 8},
         DetectCase{"tektronix bad header checksum", "/00100204AA551E\n", 0},
         DetectCase{"tektronix count mismatch", "/00100304AA551E\n", 0},
+        // Only the 8-character form of a zero-count record ends the scan.
+        DetectCase{"tektronix zero count with data checksum scans on", "/00100203AA551E\n/0000000000\nnot tektronix\n", 0},
+        DetectCase{"tektronix end record stops the scan", "/00100203AA551E\n/00000000\nnot tektronix\n", 8},
         DetectCase{"atmel word form", "000010:1234\n000011:ABCD\n", 9},
         DetectCase{"atmel byte form", "0010:12\n0011:ab\n", 10},
         DetectCase{"atmel forms mixed", "000010:1234\n0011:AB\n", 0},
@@ -159,6 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"ext tektronix", "%0F639500010AA55\n%0E81E800000000\n%0F639500020AA55\n", 0x20, 0, {{0x10, 0xAA}, {0x11, 0x55}}},
         LoadCase{"ext tektronix 8 address digits", "%10600800000004A1\n", 0x10, 0, {{4, 0xA1}}},
         LoadCase{"tektronix", "/00100203AA551E\n/00000000\n/00200204AA551E\n", 0x30, 0, {{0x10, 0xAA}, {0x11, 0x55}}},
+        LoadCase{"tektronix any zero count ends reading", "/00100203AA551E\n/0000000000\n/00200204AA551E\n", 0x30, 0,
+                 {{0x10, 0xAA}, {0x11, 0x55}}},
         LoadCase{"atmel words", "000010:1234\n000000:ABCD\n", 0x30, 0, {{0x20, 0x34}, {0x21, 0x12}, {0, 0xCD}, {1, 0xAB}}},
         LoadCase{"atmel bytes", "0010:12\n0001:ab\n", 0x30, 0, {{0x10, 0x12}, {1, 0xAB}}},
         LoadCase{"atmel word past the end keeps the low byte", "000008:1234\n", 0x11, -1, {{0x10, 0x34}}},

@@ -96,8 +96,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             const std::string v = needValue();
             if (v.empty()) throw TUsageError{arg + " needs a name"};
             (arg == "--hardware" ? o.hardware : o.device) = v;
-        }
-        else if (arg == "--port") {
+        } else if (arg == "--port") {
             o.port = needValue();
             if (!IsValidPort(o.port)) throw TUsageError{"Invalid port \"" + o.port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
         } else if (arg == "--clock") {
