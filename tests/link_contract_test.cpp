@@ -139,8 +139,28 @@ TEST_P(LinkContract, ProgramOptionsKeepsTheRestOfTheLastPage)
         FillRandom(img, 5);
         Link().EraseDevice();
         Link().ProgramFlash(img);
+        std::vector<std::string> trace;
+        Box().SetTrace([&](const std::string& line) { trace.push_back(line); });
         Link().ProgramOptions(0x5A);
+        Box().SetTrace(nullptr);
         const uint32_t size = static_cast<uint32_t>(device->FlashSize());
+        const uint32_t page = static_cast<uint32_t>(device->PageSize());
+        // Read, erase, read again, the page in pieces of 20h bytes with the option byte as 00h,
+        // then the option byte alone.
+        std::vector<std::string> expected = {"rFFFF", "R" + hex::Hex4(size - page) + hex::Hex4(page),
+                                             "z" + hex::Hex4(size - page),
+                                             "R" + hex::Hex4(size - page) + hex::Hex4(page)};
+        for (uint32_t k = 0; k < page / 32; ++k) {
+            std::string data;
+            for (uint32_t a = size - page + 32 * k; a < size - page + 32 * (k + 1); ++a)
+                data += a == size - 1 ? "00" : hex::Hex2(img.GetValue(a));
+            expected.push_back("W" + hex::Hex4(size - page + 32 * k) + "20" + data);
+        }
+        expected.push_back("w" + hex::Hex4(size - 1) + "5A");
+        ASSERT_GE(trace.size(), expected.size()) << name;
+        EXPECT_EQ(std::vector<std::string>(trace.end() - static_cast<std::ptrdiff_t>(expected.size()), trace.end()),
+                  expected)
+            << name;
         for (uint32_t a = size - static_cast<uint32_t>(device->PageSize()); a < size - 1; ++a)
             ASSERT_EQ(Box().Flash()[a], img.GetValue(a)) << name << " " << a;
         EXPECT_EQ(Box().Flash()[size - 1], 0x5A);
