@@ -49,6 +49,9 @@ static std::unique_ptr<QSettings> Open(const std::string& directory, const std::
     else
         s = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, "morvel", "ZEMPRIX");
     s->setAtomicSyncRequired(true);
+    // Only the user's own store counts: an organisation-wide or system file must not bring back
+    // sections that a save dropped.
+    s->setFallbacksEnabled(false);
     return s;
 }
 

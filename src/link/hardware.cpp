@@ -1,6 +1,5 @@
 #include "link/hardware.h"
 
-#include <mutex>
 
 #include "image/hextext.h"
 #include "link/isperrors.h"
