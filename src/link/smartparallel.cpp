@@ -17,18 +17,25 @@ constexpr int kBlock = 16;  // programming block size
 
 std::string Raw(std::initializer_list<uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// A pair of hex characters, upper or lower case; anything else gives 0.
-uint8_t PairValue(uint8_t hi, uint8_t lo)
-{
-    if (!hex::IsHexDigit(static_cast<char>(hi)) || !hex::IsHexDigit(static_cast<char>(lo))) return 0;
-    return static_cast<uint8_t>(hex::DigitValueAnyCase(static_cast<char>(hi)) * 16 +
-                                hex::DigitValueAnyCase(static_cast<char>(lo)));
-}
 }  // namespace
 
 IClock& TSmartParallel::TimeSource() const { return clock_ ? *clock_ : Clock(); }
 
 void TSmartParallel::Fail(const char* message) const { throw EISPException(message, false, HardwareName()); }
+
+uint8_t TSmartParallel::HexPair(uint8_t hi, uint8_t lo)
+{
+    if (!hex::IsHexDigit(static_cast<char>(hi)) || !hex::IsHexDigit(static_cast<char>(lo))) return 0;
+    return static_cast<uint8_t>(hex::DigitValueAnyCase(static_cast<char>(hi)) * 16 +
+                                hex::DigitValueAnyCase(static_cast<char>(lo)));
+}
+
+void TSmartParallel::BoxErrorAnswer(uint8_t code)
+{
+    Synced = false;
+    RaiseBoxError(code);
+    Fail(kCommFailed);
+}
 
 // ---- framing ----
 
@@ -85,13 +92,8 @@ void TSmartParallel::ReadBlock(uint8_t* buffer, char command, uint32_t start, ui
     for (uint32_t i = start; i < start + count; ++i) {
         const uint8_t hi = ReadByte();
         const uint8_t lo = ReadByte();
-        if (hi == '?') {
-            Synced = false;
-            RaiseBoxError(lo);
-            // An unknown code leaves the block out of step with the box.
-            Fail(kCommFailed);
-        }
-        buffer[i] = PairValue(hi, lo);
+        if (hi == '?') BoxErrorAnswer(lo);
+        buffer[i] = HexPair(hi, lo);
         Host().PumpMessages();
     }
     CheckResponse();
@@ -297,14 +299,10 @@ uint8_t TSmartParallel::ReadOptions()
     SendCommandNoAck('r', hex::Hex4(Device()->OptionAddress()));
     const uint8_t hi = ReadByte();
     const uint8_t lo = ReadByte();
-    if (hi == '?') {
-        // An error answer is not an option byte: report it instead of reading "?x" as 00h.
-        Synced = false;
-        RaiseBoxError(lo);
-        Fail(kCommFailed);
-    }
+    // An error answer is not an option byte: report it instead of reading "?x" as 00h.
+    if (hi == '?') BoxErrorAnswer(lo);
     CheckResponse();
-    return PairValue(hi, lo);
+    return HexPair(hi, lo);
 }
 
 void TSmartParallel::ProgramOptions(uint8_t value)
@@ -319,11 +317,7 @@ void TSmartParallel::ProgramOptions(uint8_t value)
         std::string text;
         for (uint32_t i = 0; i < 2 * pageSize; ++i) {
             const uint8_t c = ReadByte(true);
-            if (i == 1 && text[0] == '?') {
-                Synced = false;
-                RaiseBoxError(c);
-                Fail(kCommFailed);
-            }
+            if (i == 1 && text[0] == '?') BoxErrorAnswer(c);
             text += static_cast<char>(c);
         }
         CheckResponse();

@@ -85,6 +85,11 @@ public:
 
 protected:
     [[noreturn]] void Fail(const char* message) const;
+    // A "?" answer where data was expected: the code's exception, or for a code the link does
+    // not know "Communications with ISP failed during this operation". Either way unsynced.
+    [[noreturn]] void BoxErrorAnswer(uint8_t code);
+    // The byte two hex characters (either case) stand for; anything else gives 0.
+    static uint8_t HexPair(uint8_t hi, uint8_t lo);
     // The reports' synchronisation: a silent box becomes the line "*Communications to Programmer
     // Failed" (and false); a target that does not answer sets targetSilent and counts as success.
     bool SynchroniseForReport(std::vector<std::string>& lines, bool& targetSilent);

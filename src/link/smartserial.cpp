@@ -173,19 +173,15 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
             errorMark = true;
             break;
         }
-        const bool valid = hex::IsHexDigit(static_cast<char>(hi)) && hex::IsHexDigit(static_cast<char>(lo));
-        buffer[start + k / 2] = valid ? static_cast<uint8_t>(hex::DigitValueAnyCase(static_cast<char>(hi)) * 16 +
-                                                             hex::DigitValueAnyCase(static_cast<char>(lo)))
-                                      : 0;
+        buffer[start + k / 2] = HexPair(hi, lo);
         Host().PumpMessages();
     }
     if (errorMark) {
         port_->FlushInput();
         port_->FlushOutput();
-        Synced = false;
+        BoxErrorAnswer(last);
     }
-    RaiseBoxError(last);
-    if (errorMark) Fail(kCommFailed);  // a code the link does not know
+    RaiseBoxError(last);  // after a whole block a hex digit, which raises nothing
 }
 
 void TSmartSerial::Setup()
