@@ -186,7 +186,7 @@ TEST_F(Cli, LoadFailuresUseTheApplicationsTexts)
     const std::string kNotAccessible = "Flash File Load: File not accessable or a supported file type";
     CliRun r = Run({"--no-settings", "checksums", Path("missing.hex")});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.ErrHas(kNotAccessible)) << r.err;
+    EXPECT_TRUE(r.ErrHas("Flash File Load: File load failed")) << r.err;
     EXPECT_EQ(r.out, "");
 
     std::ofstream(Path("text.txt")) << "just some text\n";
@@ -236,6 +236,13 @@ TEST_F(Cli, BadUsageExitsWithTwo)
         {"--format", "binary", "convert", file, Path("o")},
         {"--port", "COM9", "devices"},
         {"--port", "ttyUSB0", "devices"},
+        // a port the hardware cannot use is refused, never replaced by the remembered one
+        {"--hardware", "com", "--port", "LPT1", "devices"},
+        {"--hardware", "com", "--port", "/dev/parport0", "devices"},
+        {"--hardware", "lpt", "--port", "COM1", "devices"},
+        {"--hardware", "lpt", "--port", "/dev/ttyS0", "devices"},
+        {"--hardware", "lpt", "--port", "/dev/parportX", "devices"},
+        {"--hardware", "lpt", "--port", "/dev/parport3", "devices"},
         {"--steps", "erase,flash", "auto", file},
         {"--device"},
         {"--device", "", "devices"},
@@ -256,8 +263,9 @@ TEST_F(Cli, BadUsageExitsWithTwo)
 TEST_F(Cli, AcceptedSpellings)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--hardware", "LPT"}, {"--hardware", "zemprix (com)"}, {"--port", "com8"}, {"--port", "/dev/pts/7"},
-             {"--port=LPT3"}, {"--clock", "0"}, {"--option-byte", "6"}, {"--steps", "Reload,erase,program,verify,options,serial,run"}}) {
+             {"--hardware", "LPT"}, {"--hardware", "zemprix (com)"}, {"--hardware=com", "--port", "com8"},
+             {"--hardware=com", "--port", "/dev/pts/7"}, {"--hardware=lpt", "--port=LPT3"},
+             {"--hardware=lpt", "--port", "/dev/parport2"}, {"--clock", "0"}, {"--option-byte", "6"}, {"--steps", "Reload,erase,program,verify,options,serial,run"}}) {
         std::vector<std::string> full = args;
         full.insert(full.end(), {"--no-settings", "devices"});
         EXPECT_EQ(Run(full).code, 0) << args[0];

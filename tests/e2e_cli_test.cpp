@@ -144,3 +144,83 @@ TEST_F(CliE2E, ReadBackOfASparseImageKeepsErasedBlocksBlank)
     const std::string text = ReadAll(Path("back.hex"));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
 }
+
+namespace {
+
+// Starts the CLI without waiting; its output goes to files of `dir`.
+pid_t StartCli(const std::vector<std::string>& args, const std::string& dir)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!std::freopen((dir + "/out").c_str(), "w", stdout) || !std::freopen((dir + "/err").c_str(), "w", stderr)) _exit(126);
+        setenv("ZEMPRIX_SETTINGS_DIR", (dir + "/settings").c_str(), 1);
+        std::vector<char*> argv;
+        const std::string exe = CliPath();
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    return child;
+}
+
+// Waits (bounded) until `file` holds `text`.
+bool WaitForText(const std::string& file, const std::string& text, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (ReadAll(file).find(text) != std::string::npos) return true;
+        usleep(20'000);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(CliE2E, InterruptAbortsLikeTheAbortButtonAndLeavesTheBoxUsable)
+{
+    for (int signal : {SIGINT, SIGTERM}) {
+        Boxsim box({"--pace", "--strict"});
+        const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--no-settings"};
+        WriteImage(Path("in.hex"), 3);
+        std::remove(Path("err").c_str());  // the previous round's lines must not count
+        const pid_t cli = StartCli(Join(base, {"program", Path("in.hex")}), dir.path().toStdString());
+        ASSERT_TRUE(WaitForText(Path("err"), "Flash: Programming", 20)) << ReadAll(Path("err"));
+        kill(cli, signal);
+        int status = 0;
+        waitpid(cli, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << ReadAll(Path("err"));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        const std::string err = ReadAll(Path("err"));
+        EXPECT_NE(err.find("Operation Cancelled by user"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Programming Complete"), std::string::npos) << err;
+        // The closing commands were sent: the next command finds the box out of programming mode.
+        const CliResult next = RunCli(Join(base, {"read-options"}), Settings());
+        EXPECT_EQ(next.exitCode, 0) << next.err;
+    }
+}
+
+TEST_F(CliE2E, InfoFailsWhenTheReportCannotReachTheBox)
+{
+    Boxsim box({"--silent-after", "20"});
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--no-settings", "--json", "info"}, Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+}
+
+TEST_F(CliE2E, BytesFromNamesNeverReachTheTerminalOrJsonRaw)
+{
+    Boxsim box({});
+    const std::string name = Path("evil\x1b[2J\xff.hex");
+    CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--no-settings", "read", name}, Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.err.find("evil\\x1B[2J\\xFF.hex"), std::string::npos) << r.err;
+
+    r = RunCli({"--no-settings", "--json", "checksums", name}, Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find('\xff'), std::string::npos);
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("evil\\u001B[2J\\ufffd.hex"), std::string::npos) << r.out;
+}

@@ -221,3 +221,18 @@ TEST_F(Runner, CanOperateAndBlink)
     runner.SetProgrammer(nullptr);
     EXPECT_FALSE(runner.CanOperate());
 }
+
+// The owner may free the programmer while a failure is on its way to the handler (the CLI's
+// session unwinds before the exception is reported): the runner must not read the freed object.
+TEST_F(Runner, FreedProgrammerIsNeverRead)
+{
+    auto owned = std::make_unique<TSmartParallel>();
+    owned->SetHardwareName("ZEMPRIX (LPT)");
+    runner.SetProgrammer(owned.get());
+    EXPECT_EQ(runner.Programmer(), owned.get());
+    owned.reset();
+    EXPECT_EQ(runner.Programmer(), nullptr);
+    EXPECT_FALSE(runner.CanOperate());
+    runner.AppException(std::make_exception_ptr(ESerialOpenError("gone")));
+    EXPECT_EQ(runner.StatusText(), "2|: Could not open communications port");
+}

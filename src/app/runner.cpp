@@ -6,6 +6,12 @@
 
 TOperationRunner::TOperationRunner(IOperationView& view) : view_(view) {}
 
+void TOperationRunner::SetProgrammer(TISPProgrammer* programmer)
+{
+    programmer_ = programmer;
+    lifetime_ = programmer ? programmer->Lifetime() : std::weak_ptr<const void>();
+}
+
 std::string TOperationRunner::FormatElapsed(uint32_t seconds)
 {
     auto two = [](uint32_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
@@ -134,7 +140,8 @@ void TOperationRunner::AppException(std::exception_ptr error)
 {
     view_.SetSelectorsEnabled(true);
     busy_ = false;
-    const std::string hw = programmer_ ? programmer_->HardwareName() : std::string();
+    const TISPProgrammer* programmer = Programmer();
+    const std::string hw = programmer ? programmer->HardwareName() : std::string();
     try {
         std::rethrow_exception(error);
     } catch (const EAbort&) {

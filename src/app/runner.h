@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ public:
     void FailOp(const std::string& message);
     // The programmer's progress callback. Raises EAbortOp once an abort was confirmed.
     void OperationProgress(int32_t position, int32_t total);
-    bool CanOperate() const { return !busy_ && programmer_ != nullptr; }
+    bool CanOperate() const { return !busy_ && Programmer() != nullptr; }
     // The single exception handler: maps the exception to a failure line.
     void AppException(std::exception_ptr error);
     // Runs `command`; whatever escapes it goes to AppException. Returns true when nothing did.
@@ -68,8 +69,9 @@ public:
     void RequestAbort() { abortRequest_ = true; }  // the user confirmed "Abort"
     void BlinkTick();                             // the 500 ms blink timer
 
-    void SetProgrammer(TISPProgrammer* programmer) { programmer_ = programmer; }
-    TISPProgrammer* Programmer() const { return programmer_; }
+    // The runner never owns the programmer: once its owner frees it, Programmer() is null.
+    void SetProgrammer(TISPProgrammer* programmer);
+    TISPProgrammer* Programmer() const { return lifetime_.expired() ? nullptr : programmer_; }
     void SetFirmwareUpdate(std::function<void()> command) { firmwareUpdate_ = std::move(command); }
 
     bool Busy() const { return busy_; }
@@ -97,6 +99,7 @@ private:
 
     IOperationView& view_;
     TISPProgrammer* programmer_ = nullptr;
+    std::weak_ptr<const void> lifetime_;
     std::function<void()> firmwareUpdate_;
     bool busy_ = false;
     bool abortRequest_ = false;

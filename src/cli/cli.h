@@ -1,6 +1,7 @@
 #pragma once
 // zemprix-cli: the parsed options, the context a command runs in, and the command table.
 // Commands are plain functions registered by name; each returns the process exit status.
+#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -15,7 +16,8 @@
 class TDevice;
 class THexList;
 
-enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerifyFailed = 3 };
+// An operation the user interrupted with a signal ends with 128 + the signal's number.
+enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerifyFailed = 3, kExitSignalBase = 128 };
 
 // Everything the command line says; "given" flags tell explicit values from defaults, which
 // come from the remembered settings.
@@ -56,8 +58,13 @@ public:
     TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err);
 
     // Hardware, device, option byte and clock row from the options, else the remembered
-    // settings, else the defaults. Raises TUsageError for an unknown hardware or device.
+    // settings, else the defaults. Raises TUsageError for an unknown hardware or device, and for
+    // a --port that the hardware cannot use.
     void Resolve();
+    // Reports a failure through the runner's exception handler and gives the exit status.
+    // A TUsageError is raised again. Call it while the programmer that failed is still alive, so
+    // that the failure line names its hardware.
+    int ReportFailure(std::exception_ptr error);
 
     const TCliOptions& Options() const { return options_; }
     TISPSettings& Settings() { return settings_; }
@@ -70,6 +77,10 @@ public:
     const TDevice& Device() const { return *device_; }
     uint8_t OptionByte() const { return optionByte_; }
     int ClockRow() const { return clockRow_; }
+    // The --port the user named: a port number (COMn, LPTn, /dev/parportN as LPT N+1) or a
+    // device path for the serial link; 0 and empty when none was named.
+    int PortNumber() const { return portNumber_; }
+    const std::string& PortPath() const { return portPath_; }
 
     // A line of command data: stdout, or nothing with --json (the data go into the result).
     void Data(const std::string& line);
@@ -79,9 +90,12 @@ public:
     bool LoadFlashFile(const std::string& fileName, THexList& image);
 
 private:
+    void ResolvePort();
+
     TCliOptions options_;
     TISPSettings settings_;
     std::ostream& out_;
+    std::ostream& err_;
     TTextView view_;
     TOperationRunner runner_;
     TJsonObject result_;
@@ -90,6 +104,8 @@ private:
     const TDevice* device_ = nullptr;
     uint8_t optionByte_ = 0x06;
     int clockRow_ = 23;
+    int portNumber_ = 0;
+    std::string portPath_;
 };
 
 struct TCliCommand {

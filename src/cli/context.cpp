@@ -1,5 +1,6 @@
 // The context a command runs in: settings, the runner with the text view, and the hardware,
 // device, option byte and clock row resolved as the application resolves them at start-up.
+#include <filesystem>
 #include <ostream>
 
 #include "cli.h"
@@ -7,7 +8,9 @@
 #include "image/hexfile.h"
 #include "image/hexlist.h"
 #include "image/hextext.h"
+#include "interrupt.h"
 #include "link/hardware.h"
+#include "link/isperrors.h"
 
 namespace {
 
@@ -26,8 +29,62 @@ std::string HardwareFromOption(const std::string& text)
 }  // namespace
 
 TCliContext::TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err)
-    : options_(std::move(options)), settings_(backend), out_(out), view_(err), runner_(view_)
+    : options_(std::move(options)), settings_(backend), out_(out), err_(err), view_(err), runner_(view_)
 {
+    view_.SetOnPump([this] {
+        if (InterruptSignal() != 0) runner_.RequestAbort();
+    });
+}
+
+void TCliContext::ResolvePort()
+{
+    const std::string& port = options_.port;
+    if (port.empty()) return;
+    const bool parallel = hardwareName_ == kHardwareLpt;
+    const std::string up = hex::ToUpper(port);
+    const std::string parallelForms = "LPT1..LPT3 or /dev/parport0../dev/parport2";
+    auto refuse = [&](const std::string& why) { throw TUsageError{"Port \"" + port + "\" " + why}; };
+    if (up.size() == 4 && up.compare(0, 3, "COM") == 0) {
+        if (parallel) refuse("is a serial port; " + hardwareName_ + " takes " + parallelForms);
+        portNumber_ = up[3] - '0';
+    } else if (up.size() == 4 && up.compare(0, 3, "LPT") == 0) {
+        if (!parallel) refuse("is a parallel port; " + hardwareName_ + " takes COM1..COM8 or a serial device path");
+        portNumber_ = up[3] - '0';
+    } else if (port.rfind("/dev/parport", 0) == 0) {
+        if (!parallel) refuse("is a parallel port; " + hardwareName_ + " takes COM1..COM8 or a serial device path");
+        const std::string digits = port.substr(12);
+        if (digits.size() != 1 || digits[0] < '0' || digits[0] > '2')
+            refuse("is not a parallel port this program can use (" + parallelForms + ")");
+        portNumber_ = digits[0] - '0' + 1;
+    } else if (parallel) {
+        refuse("is not a parallel port (" + parallelForms + ")");
+    } else {
+        portPath_ = port;
+    }
+}
+
+int TCliContext::ReportFailure(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const TUsageError&) {
+        throw;
+    } catch (const EVerifyError&) {
+        runner_.AppException(std::current_exception());
+        return kExitVerifyFailed;
+    } catch (const EFirmwareMisMatch& e) {
+        // The application answers this with its firmware-update offer; here the reason is shown.
+        err_ << hardwareName_ << ": " << e.what() << "\n";
+        result_.Set("error", e.what());
+        runner_.AppException(std::current_exception());
+        return kExitFailed;
+    } catch (const EAbortOp&) {
+        runner_.AppException(std::current_exception());
+        return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitFailed;
+    } catch (...) {
+        runner_.AppException(std::current_exception());
+        return kExitFailed;
+    }
 }
 
 void TCliContext::Resolve()
@@ -67,13 +124,14 @@ void TCliContext::Resolve()
         clockRow_ = static_cast<int>(stored >= 0 && stored < kClockRows ? stored : kClockRows - 1);
     }
 
+    ResolvePort();
     result_.Set("hardware", hardwareName_);
     result_.Set("device", device_->Name());
 }
 
 void TCliContext::Data(const std::string& line)
 {
-    if (!options_.json) out_ << line << '\n';
+    if (!options_.json) out_ << PrintableText(line) << '\n';
 }
 
 bool TCliContext::LoadFlashFile(const std::string& fileName, THexList& image)
@@ -81,6 +139,12 @@ bool TCliContext::LoadFlashFile(const std::string& fileName, THexList& image)
     static const char* const kNotAccessible = "Flash File Load: File not accessable or a supported file type";
     image.SetSize(static_cast<uint32_t>(device_->FlashSize()));
     result_.Set("file", fileName);
+    std::error_code ignored;
+    if (!std::filesystem::exists(fileName, ignored)) {
+        runner_.FailOp("Flash File Load: File load failed");
+        result_.Set("error", "No such file: " + fileName);
+        return false;
+    }
     int format = 0;
     int loaded = 0;
     try {

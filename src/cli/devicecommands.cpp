@@ -13,6 +13,7 @@
 #include "image/hexlist.h"
 #include "image/hextext.h"
 #include "image/serialnum.h"
+#include "interrupt.h"
 #include "link/hardware.h"
 #include "link/isperrors.h"
 #include "link/linkhost.h"
@@ -36,16 +37,20 @@ public:
         Report({"ZEMPRIX Version: " + softwareVersion, "COP8 Firmware Revision: " + firmware}, lines);
     }
     void ShowTextReport(const std::vector<std::string>& lines) override { Report({}, lines); }
+    // The report reached the box when it could ask for the programmer's id.
+    bool ReportReachedBox() const { return reached_; }
 
 private:
     void Report(const std::vector<std::string>& head, const std::vector<std::string>& lines)
     {
+        for (const auto& l : lines) reached_ = reached_ || l.rfind("Programmer ID: ", 0) == 0;
         std::vector<std::string> all = head;
         all.insert(all.end(), lines.begin(), lines.end());
         for (const auto& l : all) c_.Data(l);
         c_.Result().SetRaw("report", JsonStringArray(all));
     }
     TCliContext& c_;
+    bool reached_ = false;
 };
 
 // One programmer session: the project image, the option editor's model and the programmer, set
@@ -103,21 +108,15 @@ public:
     TTarvoProject& Project() { return project_; }
     TBaseFuseForm& Options() { return options_; }
     TAutoProgram& AutoProgram() { return autoProgram_; }
+    const TCliHost& Host() const { return host_; }
 
 private:
-    // --port: COMn / LPTn choose the link's port number; a device path is opened as it is.
+    // --port (checked against the hardware when the context was resolved): a number chooses the
+    // link's port, a device path is opened as it is.
     void ApplyPortOption()
     {
-        const std::string& port = c_.Options().port;
-        if (port.empty()) return;
-        const std::string up = hex::ToUpper(port);
-        int number = 0;
-        if ((up.rfind("COM", 0) == 0 || up.rfind("LPT", 0) == 0) && up.size() > 3) number = std::stoi(up.substr(3));
-        if (port.rfind("/dev/parport", 0) == 0) number = std::stoi(port.substr(12)) + 1;
-        if (number > 0)
-            c_.Settings().Put(c_.HardwareName(), "BASEPORT", kGlobalGroup, number - 1);
-        else
-            SetSerialPortOverride(port);
+        SetSerialPortOverride(c_.PortPath());
+        if (c_.PortNumber() > 0) c_.Settings().Put(c_.HardwareName(), "BASEPORT", kGlobalGroup, c_.PortNumber() - 1);
     }
 
     TCliContext& c_;
@@ -130,13 +129,19 @@ private:
     std::unique_ptr<TISPProgrammer> programmer_;
 };
 
-// Runs `body` in a connected session; exceptions go to the caller (main maps them).
+// Runs `body` in a connected session. A failure is reported before the session (and with it
+// the programmer the failure line names) goes away.
 template <typename F>
 int WithSession(TCliContext& c, F body)
 {
+    InstallInterruptHandlers();
     TSession session(c);
-    session.Open();
-    return body(session);
+    try {
+        session.Open();
+        return body(session);
+    } catch (...) {
+        return c.ReportFailure(std::current_exception());
+    }
 }
 
 int LoadInto(TCliContext& c, TSession& s, const std::string& file)
@@ -150,7 +155,13 @@ int Info(TCliContext& c)
 {
     return WithSession(c, [&](TSession& s) -> int {
         commands::Information(s.Commands());
-        return kExitOk;
+        if (s.Host().ReportReachedBox()) return kExitOk;
+        // The report itself ends "complete" with what it could gather; a script must still see
+        // that the box was not reached.
+        const std::string why = "The programmer box did not answer the information report";
+        c.View().AppendLog(why);
+        c.Result().Set("error", why);
+        return kExitFailed;
     });
 }
 

@@ -1,11 +1,27 @@
 #include "json.h"
 
 #include "image/hextext.h"
+#include "utf8.h"
 
+// Bytes that are not UTF-8 (a file name in another encoding, noise from the box) become U+FFFD,
+// so the output is always valid JSON text.
 std::string JsonString(const std::string& text)
 {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        ++i;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;

@@ -5,7 +5,6 @@
 
 #include "cli.h"
 #include "image/qsettingsbackend.h"
-#include "link/isperrors.h"
 
 namespace {
 
@@ -80,18 +79,8 @@ int main(int argc, char** argv)
     } catch (const TUsageError& e) {
         std::cerr << "zemprix-cli: " << e.message << "\n";
         return Finish(&context, options, kExitUsage, e.message);
-    } catch (const EVerifyError&) {
-        context.Runner().AppException(std::current_exception());
-        code = kExitVerifyFailed;
-    } catch (const EFirmwareMisMatch& e) {
-        // The application answers this with its firmware-update offer; here the reason is shown.
-        std::cerr << context.HardwareName() << ": " << e.what() << "\n";
-        context.Result().Set("error", e.what());
-        context.Runner().AppException(std::current_exception());
-        code = kExitFailed;
     } catch (...) {
-        context.Runner().AppException(std::current_exception());
-        code = kExitFailed;
+        code = context.ReportFailure(std::current_exception());
     }
     return Finish(&context, options, code, {});
 }

@@ -151,6 +151,8 @@ std::string HelpText()
     text +=
         "\n"
         "Status lines go to stderr, command data to stdout.\n"
-        "Exit status: 0 success, 1 operation failed, 2 bad usage or argument, 3 verification failed.\n";
+        "Exit status: 0 success, 1 operation failed, 2 bad usage or argument, 3 verification failed,\n"
+        "130 / 143 cancelled by Ctrl+C / SIGTERM (the operation is aborted as the Abort button does; a\n"
+        "second Ctrl+C ends at once).\n";
     return text;
 }

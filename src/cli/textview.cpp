@@ -1,9 +1,33 @@
 #include "textview.h"
 
+#include "image/hextext.h"
+#include "utf8.h"
+
+std::string PrintableText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = Utf8SequenceLength(text, i);
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+        } else if (length == 1 && c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+            ++i;
+        } else {
+            out += "\\x" + hex::Hex2(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
 void TTextView::AppendLog(const std::string& line)
 {
     lines_.push_back(line);
-    err_ << line << '\n';
+    err_ << PrintableText(line) << '\n';
     err_.flush();
 }
 

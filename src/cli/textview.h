@@ -2,6 +2,7 @@
 // The CLI's view for the operation runner: the status log as lines on stderr, so the CLI prints
 // the same status lines as the GUI's log. Widgets (lamp, hourglass, selectors) have no
 // counterpart and are ignored.
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ public:
     // the same, so it is only kept for the JSON result.
     void ShowErrorBox(const std::string& message) override { errors_.push_back(message); }
     void PopUp(const std::string& message) override { (void)message; }
+    // Called wherever the desktop application would pump its messages: the CLI looks for the
+    // user's interrupt there.
+    void PumpMessages() override
+    {
+        if (onPump_) onPump_();
+    }
+    void SetOnPump(std::function<void()> callback) { onPump_ = std::move(callback); }
 
     // The status text without its kind prefix, as the status bar would show it.
     void ShowStatus(const std::string& prefixedText) override;
@@ -28,9 +36,14 @@ public:
     const std::vector<std::string>& Errors() const { return errors_; }
 
 private:
+    std::function<void()> onPump_;
     std::ostream& err_;
     std::vector<std::string> lines_;
     std::vector<std::string> errors_;
     std::string lastStatus_;
     std::string lastKind_;
 };
+
+// A line as a terminal may show it: control characters (from the box or a file name) and bytes
+// that are not UTF-8 become \xHH, so they cannot move the cursor or change the terminal.
+std::string PrintableText(const std::string& text);

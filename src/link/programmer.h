@@ -3,6 +3,7 @@
 // failure is reported by raising one of the exceptions of link/isperrors.h.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "devices/devices.h"
@@ -65,6 +66,9 @@ public:
     // Pump, status log and dialogs; never null (a do-nothing host by default).
     ILinkHost& Host() const { return *host_; }
     void SetHost(ILinkHost* host);
+    // Expires when this programmer is destroyed, so that whoever keeps a plain pointer to it
+    // (the operation runner) can tell a live programmer from a freed one.
+    std::weak_ptr<const void> Lifetime() const { return lifetime_; }
 
 protected:
     [[noreturn]] void NotSupported(const char* operation) const;
@@ -77,4 +81,5 @@ private:
     bool hasInformation_ = false;
     TISPSettings* settings_ = nullptr;
     ILinkHost* host_;
+    std::shared_ptr<const void> lifetime_ = std::make_shared<char>(0);
 };
