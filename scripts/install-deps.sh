@@ -3,7 +3,7 @@
 # Runs apt-get only when something is missing, so repeated `make` calls stay fast.
 set -eu
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev
-          qt6-base-dev qt6-serialport-dev srecord clang)
+          qt6-base-dev qt6-serialport-dev srecord clang fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
