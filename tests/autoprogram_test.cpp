@@ -35,7 +35,7 @@ struct AutoProgram : CommandFixture {
     }
     bool RunOnce()
     {
-        return runner.Run([this] { autoProgram.AutoProgramExecute(); });
+        return runner.Run([this] { autoProgram.AutoProgramExecute(); }) == TOutcome::Completed;
     }
     uint16_t SerialInImage() const
     {
@@ -148,7 +148,7 @@ TEST_F(AutoProgram, AfterAFailedRunTheNextCommandShowsOnlyItsOwnTime)
     programmer.failOn = "ProgramOptions";
     EXPECT_FALSE(RunOnce());
     programmer.failOn.clear();
-    EXPECT_TRUE(Shell(commands::Erase));
+    EXPECT_EQ(Shell(commands::Erase), TOutcome::Completed);
     EXPECT_EQ(runner.Log().back(), "Erase: Complete - 00:01");
 }
 

@@ -81,7 +81,7 @@ TEST_F(CommandFixture, EveryCommandWritesItsLinesAndCallsInOrder)
         options.SelectPGMTIM(0);  // Read Device Time leaves the device's range and text behind
         options.PGMTIMChange();
         project.Flash.SetValue(0x10, 0x55);  // something to program
-        EXPECT_TRUE(Shell(c.command));
+        EXPECT_EQ(Shell(c.command), TOutcome::Completed);
         EXPECT_EQ(runner.Log(), c.log);
         EXPECT_EQ(programmer.calls, c.calls);
         EXPECT_EQ(hooks, c.hooks);
@@ -95,7 +95,7 @@ TEST_F(CommandFixture, CommandsWithoutProgrammerDoNothingExceptRun)
     for (const CommandCase& c : kCommandCases) {
         SCOPED_TRACE(c.name);
         runner.ClearLog();
-        EXPECT_TRUE(Shell(c.command));
+        EXPECT_EQ(Shell(c.command), TOutcome::Completed);
         if (c.command == commands::Run)
             EXPECT_EQ(runner.Log(), c.log);
         else
@@ -109,7 +109,7 @@ TEST_F(CommandFixture, CancelledSetupEndsAsCancelledNotFailed)
     programmer.SetHasSetup(true);
     programmer.failOn = "Setup";
     programmer.failure = [] { throw EAbort(); };
-    EXPECT_TRUE(Shell(commands::Setup));
+    EXPECT_EQ(Shell(commands::Setup), TOutcome::Completed);
     EXPECT_EQ(runner.Log(), (Lines{"Changing ISP Options", "Options Cancelled - 00:00"}));
     EXPECT_EQ(runner.StatusText()[0], '0');
 }
@@ -128,7 +128,7 @@ TEST_F(CommandFixture, FlashOperationsRefreshTheViewWhenTheyFail)
         runner.ClearLog();
         hooks.clear();
         programmer.failOn = op;
-        EXPECT_FALSE(Shell(command));
+        EXPECT_EQ(Shell(command), TOutcome::Failed);
         EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
         EXPECT_EQ(runner.Log().back(), "ZEMPRIX (LPT): Device not responding");
         EXPECT_FALSE(runner.Busy());
@@ -141,7 +141,7 @@ TEST_F(CommandFixture, ProgramFlashCopiesTheOptionByteFirst)
     project.Flash.SetValue(project.Flash.Size() - 1, 0xFF);
     project.Flash.SetValue(0, 0x02);
     options.Security = 1;  // 26h, not yet mirrored
-    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Completed);
     ASSERT_EQ(programmer.programmed.size(), 0x800u);
     EXPECT_EQ(programmer.programmed.back(), 0x26);
 }
@@ -149,7 +149,7 @@ TEST_F(CommandFixture, ProgramFlashCopiesTheOptionByteFirst)
 TEST_F(CommandFixture, ImageBlankButForTheOptionByteStillPrograms)
 {
     EXPECT_EQ(LastByte(), 0x06);
-    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Completed);
     EXPECT_EQ(runner.Log().back(), "Flash: Programming Complete - 00:00");
     EXPECT_EQ(programmer.calls.back(), "ProgramFlash");
 }
@@ -157,7 +157,7 @@ TEST_F(CommandFixture, ImageBlankButForTheOptionByteStillPrograms)
 TEST_F(CommandFixture, AllBlankImageFailsBeforeTalkingToTheBox)
 {
     options.SetOptions(0xFF);  // the option byte alone cannot make the image non-blank
-    EXPECT_TRUE(Shell(commands::ProgramFlash));
+    EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Failed);
     EXPECT_EQ(runner.Log(), (Lines{"Flash: Programming", "Flash Buffer is Empty"}));
     EXPECT_EQ(runner.StatusText(), "2|Flash Buffer is Empty");
     EXPECT_TRUE(programmer.calls.empty());
@@ -170,8 +170,8 @@ TEST_F(CommandFixture, DeviceWithoutFlashIsNeitherProgrammedNorVerified)
     const TDevice noFlash("NOFLASH", SetOf({2}), 0, 0, 64, {});
     project.SetDevice(&noFlash);
     project.Flash.SetValue(0, 0x11);
-    EXPECT_TRUE(Shell(commands::ProgramFlash));
-    EXPECT_TRUE(Shell(commands::VerifyFlash));
+    EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Completed);
+    EXPECT_EQ(Shell(commands::VerifyFlash), TOutcome::Completed);
     EXPECT_TRUE(runner.Log().empty());
     EXPECT_TRUE(programmer.calls.empty());
     EXPECT_TRUE(hooks.empty());
@@ -182,7 +182,7 @@ TEST_F(CommandFixture, VerifyComparesTheDevicesOwnOptionByte)
     options.BindImage(nullptr);  // the command's own copy, not the editor's mirror
     programmer.deviceOptions = 0x27;
     project.Flash.SetValue(0, 0x02);
-    EXPECT_TRUE(Shell(commands::VerifyFlash));
+    EXPECT_EQ(Shell(commands::VerifyFlash), TOutcome::Completed);
     EXPECT_EQ(programmer.verifiedLastByte, 0x27);
     EXPECT_EQ(options.GetOptions(), 0x27);
     EXPECT_EQ(options.Label5(), "27h - 00100111b");
@@ -199,14 +199,14 @@ TEST_F(CommandFixture, OptionCommandsLeaveTheEditorsByteInTheImage)
     programmer.deviceOptions = 0x24;
     for (const auto& [command, expected] : cases) {
         project.Flash.Values().back() = 0x00;
-        EXPECT_TRUE(Shell(command));
+        EXPECT_EQ(Shell(command), TOutcome::Completed);
         EXPECT_EQ(LastByte(), expected);
     }
 }
 
 TEST_F(CommandFixture, RunSetsTheFlexBitAndProgramsIt)
 {
-    EXPECT_TRUE(Shell(commands::Run));
+    EXPECT_EQ(Shell(commands::Run), TOutcome::Completed);
     EXPECT_EQ(options.FlexBit, 1);
     EXPECT_EQ(options.GetOptions(), 0x07);
     EXPECT_EQ(options.Label5(), "07h - 00000111b");
@@ -218,7 +218,7 @@ TEST_F(CommandFixture, ReadDeviceTimeSelectsTheRowButKeepsTheTimingInUse)
 {
     const TLinkWide before = LinkWide();
     programmer.deviceTiming = "54002800";
-    EXPECT_TRUE(Shell(commands::ReadDeviceTime));
+    EXPECT_EQ(Shell(commands::ReadDeviceTime), TOutcome::Completed);
     EXPECT_EQ(options.PGMTIM(), 19);
     EXPECT_EQ(options.Label4(), "54002800");
     EXPECT_EQ(LinkWide().PGMTIME, before.PGMTIME);
@@ -231,7 +231,7 @@ TEST_F(CommandFixture, ReadFlashClearsTheImageBeforeReading)
 {
     project.Flash.SetValue(0x100, 0xAA);
     project.Flash.SetStatus(0x100, ps_failed);
-    EXPECT_TRUE(Shell(commands::ReadFlash));
+    EXPECT_EQ(Shell(commands::ReadFlash), TOutcome::Completed);
     EXPECT_EQ(programmer.calls.front(), "PrepareBlankImage blank");
     EXPECT_EQ(project.Flash.GetValue(0x100), 0xFF);
     EXPECT_EQ(project.Flash.GetStatus(0x100), TProgStatus(ps_normal));

@@ -61,14 +61,3 @@ TEST(DeviceTable, LookupsBySet)
     EXPECT_TRUE(list.NamesForHardware(SetOf({0})).empty());
 }
 
-TEST(DeviceTable, FuseFormCreatorSeam)
-{
-    const TDevice& d = DeviceList().Items(0);
-    EXPECT_EQ(d.CreateFuseForm(nullptr), nullptr);
-    int token = 0;
-    SetFuseFormCreator([&](void* owner) { return owner ? owner : &token; });
-    EXPECT_EQ(d.CreateFuseForm(nullptr), &token);
-    int other = 0;
-    EXPECT_EQ(DeviceList().Items(16).CreateFuseForm(&other), &other);
-    SetFuseFormCreator(nullptr);
-}

@@ -2,6 +2,7 @@
 // parallel port, as separate processes.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
@@ -223,4 +224,24 @@ TEST_F(CliE2E, BytesFromNamesNeverReachTheTerminalOrJsonRaw)
     EXPECT_EQ(r.out.find('\xff'), std::string::npos);
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     EXPECT_NE(r.out.find("evil\\u001B[2J\\ufffd.hex"), std::string::npos) << r.out;
+}
+
+TEST_F(CliE2E, OptionsAreForOneRunAndLeaveTheRememberedChoicesAlone)
+{
+    const std::string conf = Settings() + "/morvel/ZEMPRIX.conf";
+    {
+        QDir().mkpath(QString::fromStdString(Settings() + "/morvel"));
+        std::FILE* f = std::fopen(conf.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("[GLOBAL]\nENVIRONMENT\\LASTDEVICE=COP8SBR9\nENVIRONMENT\\LASTHARDWARE=ZEMPRIX (LPT)\n", f);
+        std::fclose(f);
+    }
+    const std::string before = ReadAll(conf);
+    WriteImage(Path("in.hex"), 11);
+    const std::vector<std::string> env = {"ZEMPRIX_PORTIO=sim", "ZEMPRIX_SIM_STATE=" + Path("lpt.state")};
+    const CliResult r = RunCli({"--port", "LPT1", "--clock", "3", "--option-byte", "2D", "--device", "COP8SBR9", "--steps",
+                                "erase,program", "auto", Path("in.hex")},
+                               Settings(), env);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadAll(conf), before);
 }

@@ -127,7 +127,7 @@ struct CommandFixture : ::testing::Test {
     }
     uint8_t LastByte() const { return project.Flash.GetValue(project.Flash.Size() - 1); }
     // Runs a command as the shell does: escaping exceptions become a failure line.
-    bool Shell(void (*command)(TCommandContext&))
+    TOutcome Shell(void (*command)(TCommandContext&))
     {
         return runner.Run([&] { command(ctx); });
     }

@@ -204,7 +204,7 @@ TEST_F(Runner, FirmwareMismatchOffersTheUpdate)
     EXPECT_EQ(view.offers, 1);
     EXPECT_EQ(updates, 0);
     view.offerAnswer = true;
-    EXPECT_TRUE(runner.Run([] { throw EFirmwareMisMatch("x"); }) == false);
+    EXPECT_EQ(runner.Run([] { throw EFirmwareMisMatch("x"); }), TOutcome::FirmwareUpdate);
     EXPECT_EQ(updates, 1);
 }
 

@@ -92,6 +92,7 @@ void TOperationRunner::EndOp(const std::string& message)
 void TOperationRunner::FailOp(const std::string& message)
 {
     EndOp("");
+    ++failureLines_;
     SetStatusMessage(message, sk_failed);
     if (popUpWarnings_) view_.PopUp(message);
 }
@@ -125,18 +126,18 @@ void TOperationRunner::BlinkTick()
     }
 }
 
-bool TOperationRunner::Run(const std::function<void()>& command)
+TOutcome TOperationRunner::Run(const std::function<void()>& command)
 {
+    const uint32_t failuresBefore = failureLines_;
     try {
         command();
-        return true;
+        return failureLines_ != failuresBefore ? TOutcome::Failed : TOutcome::Completed;
     } catch (...) {
-        AppException(std::current_exception());
-        return false;
+        return AppException(std::current_exception());
     }
 }
 
-void TOperationRunner::AppException(std::exception_ptr error)
+TOutcome TOperationRunner::AppException(std::exception_ptr error)
 {
     view_.SetSelectorsEnabled(true);
     busy_ = false;
@@ -146,6 +147,7 @@ void TOperationRunner::AppException(std::exception_ptr error)
         std::rethrow_exception(error);
     } catch (const EAbort&) {
         // The silent abort of a cancelled dialog is never reported.
+        return TOutcome::Cancelled;
     } catch (const ESerialOpenError&) {
         FailOp(hw + ": Could not open communications port");
     } catch (const ESerialError& e) {
@@ -154,12 +156,15 @@ void TOperationRunner::AppException(std::exception_ptr error)
         FailOp(e.HardwareName().empty() ? std::string(e.what()) : e.HardwareName() + ": " + e.what());
     } catch (const EAbortOp&) {
         FailOp("Operation Cancelled by user");
+        return TOutcome::Cancelled;
     } catch (const EVerifyError& e) {
         FailOp(e.what());
+        return TOutcome::VerifyFailed;
     } catch (const ETargetNotFound& e) {
         FailOp(e.what());
     } catch (const EFirmwareMisMatch&) {
         HandleFirmwareMismatch();
+        return TOutcome::FirmwareUpdate;
     } catch (const std::exception& e) {
         view_.ShowErrorBox(e.what());
         FailOp(std::string("Error: ") + e.what());
@@ -167,6 +172,7 @@ void TOperationRunner::AppException(std::exception_ptr error)
         view_.ShowErrorBox("Unknown exception");
         FailOp("Error: Unknown exception");
     }
+    return TOutcome::Failed;
 }
 
 void TOperationRunner::HandleFirmwareMismatch()

@@ -13,6 +13,17 @@ class TISPProgrammer;
 
 enum TStatusKind : uint8_t { sk_completed = 1, sk_started = 2, sk_failed = 4 };
 
+// How a command ended, for whoever must act on it (an exit status, the plug-and-prog loop, a
+// gang summary) without reading status texts.
+enum class TOutcome : uint8_t {
+    Completed,
+    Failed,          // a failure line ended it
+    VerifyFailed,    // the device differs from the image
+    Cancelled,       // the user aborted or cancelled a dialog
+    FirmwareUpdate,  // the box needs a firmware update
+    Refused,         // another command was still running; nothing was done
+};
+
 class IOperationView {
 public:
     virtual ~IOperationView() = default;
@@ -60,10 +71,11 @@ public:
     // The programmer's progress callback. Raises EAbortOp once an abort was confirmed.
     void OperationProgress(int32_t position, int32_t total);
     bool CanOperate() const { return !busy_ && Programmer() != nullptr; }
-    // The single exception handler: maps the exception to a failure line.
-    void AppException(std::exception_ptr error);
-    // Runs `command`; whatever escapes it goes to AppException. Returns true when nothing did.
-    bool Run(const std::function<void()>& command);
+    // The single exception handler: maps the exception to a failure line and tells the outcome.
+    TOutcome AppException(std::exception_ptr error);
+    // Runs `command`; whatever escapes it goes to AppException. Completed when nothing escaped
+    // and no failure line was written meanwhile.
+    TOutcome Run(const std::function<void()>& command);
 
     void AppendLog(const std::string& line);  // a raw line: no kind, prefix or time
     void RequestAbort() { abortRequest_ = true; }  // the user confirmed "Abort"
@@ -103,6 +115,7 @@ private:
     std::function<void()> firmwareUpdate_;
     bool busy_ = false;
     bool abortRequest_ = false;
+    uint32_t failureLines_ = 0;
     uint32_t startTick_ = 0;
     bool timed_ = false;  // a start tick was recorded (the tick itself may be 0)
     uint32_t elapsedSeconds_ = 0;

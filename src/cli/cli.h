@@ -1,14 +1,13 @@
 #pragma once
 // zemprix-cli: the parsed options, the context a command runs in, and the command table.
 // Commands are plain functions registered by name; each returns the process exit status.
-#include <exception>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/runner.h"
+#include "app/session.h"
 #include "image/settings.h"
 #include "json.h"
 #include "textview.h"
@@ -61,16 +60,17 @@ public:
     // settings, else the defaults. Raises TUsageError for an unknown hardware or device, and for
     // a --port that the hardware cannot use.
     void Resolve();
-    // Reports a failure through the runner's exception handler and gives the exit status.
-    // A TUsageError is raised again. Call it while the programmer that failed is still alive, so
-    // that the failure line names its hardware.
-    int ReportFailure(std::exception_ptr error);
+    // The exit status of a command's outcome.
+    int ExitCode(TOutcome outcome) const;
 
     const TCliOptions& Options() const { return options_; }
-    TISPSettings& Settings() { return settings_; }
-    TOperationRunner& Runner() { return runner_; }
+    TAppSession& Session() { return session_; }
+    TISPSettings& Settings() { return session_.Settings(); }
+    TOperationRunner& Runner() { return session_.Runner(); }
     TTextView& View() { return view_; }
     TJsonObject& Result() { return result_; }
+    // The project's Flash image, sized for the device.
+    THexList& Image() { return session_.Project().Flash; }
 
     const std::string& HardwareName() const { return hardwareName_; }
     int HardwareIndex() const { return hardwareIndex_; }
@@ -84,20 +84,20 @@ public:
 
     // A line of command data: stdout, or nothing with --json (the data go into the result).
     void Data(const std::string& line);
-    // Loads a hex file into `image` (sized for the device) as the application's Flash load
-    // does, reporting through the runner, and copies the option byte into its last byte.
-    // Returns false, with the failure line written, when the load failed.
-    bool LoadFlashFile(const std::string& fileName, THexList& image);
+    // Loads a hex file into the image as the application's Flash load does, reporting through
+    // the runner, with the option byte in its last byte. False, with the failure line written,
+    // when the load failed.
+    bool LoadFlashFile(const std::string& fileName);
+    // Saves the image to `fileName` in the --format, with the save's status lines.
+    bool SaveFlashFile(const std::string& fileName);
 
 private:
     void ResolvePort();
 
     TCliOptions options_;
-    TISPSettings settings_;
     std::ostream& out_;
-    std::ostream& err_;
     TTextView view_;
-    TOperationRunner runner_;
+    TAppSession session_;
     TJsonObject result_;
     std::string hardwareName_;
     int hardwareIndex_ = 0;

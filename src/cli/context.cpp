@@ -1,6 +1,5 @@
 // The context a command runs in: settings, the runner with the text view, and the hardware,
 // device, option byte and clock row resolved as the application resolves them at start-up.
-#include <filesystem>
 #include <ostream>
 
 #include "cli.h"
@@ -10,12 +9,8 @@
 #include "image/hextext.h"
 #include "interrupt.h"
 #include "link/hardware.h"
-#include "link/isperrors.h"
 
 namespace {
-
-constexpr int kClockRows = 24;
-constexpr int kDefaultOptionByte = 0x06;
 
 std::string HardwareFromOption(const std::string& text)
 {
@@ -29,10 +24,10 @@ std::string HardwareFromOption(const std::string& text)
 }  // namespace
 
 TCliContext::TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err)
-    : options_(std::move(options)), settings_(backend), out_(out), err_(err), view_(err), runner_(view_)
+    : options_(std::move(options)), out_(out), view_(err), session_(view_, backend)
 {
     view_.SetOnPump([this] {
-        if (InterruptSignal() != 0) runner_.RequestAbort();
+        if (InterruptSignal() != 0) session_.Runner().RequestAbort();
     });
 }
 
@@ -63,39 +58,23 @@ void TCliContext::ResolvePort()
     }
 }
 
-int TCliContext::ReportFailure(std::exception_ptr error)
+int TCliContext::ExitCode(TOutcome outcome) const
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const TUsageError&) {
-        throw;
-    } catch (const EVerifyError&) {
-        runner_.AppException(std::current_exception());
-        return kExitVerifyFailed;
-    } catch (const EFirmwareMisMatch& e) {
-        // The application answers this with its firmware-update offer; here the reason is shown.
-        err_ << hardwareName_ << ": " << e.what() << "\n";
-        result_.Set("error", e.what());
-        runner_.AppException(std::current_exception());
-        return kExitFailed;
-    } catch (const EAbortOp&) {
-        runner_.AppException(std::current_exception());
-        return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitFailed;
-    } catch (...) {
-        runner_.AppException(std::current_exception());
-        return kExitFailed;
+    switch (outcome) {
+    case TOutcome::Completed: return kExitOk;
+    case TOutcome::VerifyFailed: return kExitVerifyFailed;
+    case TOutcome::Cancelled: return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitFailed;
+    default: return kExitFailed;
     }
 }
 
 void TCliContext::Resolve()
 {
-    RegisterDefaultHardware();
-    settings_.Load(TISPSettings::kGlobalKey, kGlobalGroup);
+    session_.LoadEnvironment();
+    TISPSettings& settings = session_.Settings();
 
-    if (!options_.hardware.empty()) hardwareName_ = HardwareFromOption(options_.hardware);
-    else hardwareName_ = CanonicalHardwareName(settings_.Get("ENVIRONMENT", "LASTHARDWARE", GetHardware(0).Name).AsString());
+    hardwareName_ = session_.StartupHardware(options_.hardware.empty() ? std::string() : HardwareFromOption(options_.hardware));
     hardwareIndex_ = ::HardwareIndex(hardwareName_);
-    hardwareName_ = GetHardware(hardwareIndex_).Name;
     const TByteSet set = HardwareDeviceSet(hardwareIndex_);
 
     if (!options_.device.empty()) {
@@ -104,27 +83,27 @@ void TCliContext::Resolve()
             throw TUsageError{"Unknown device or not programmable with " + hardwareName_ + ": " + options_.device};
     } else {
         // A remembered name that is no longer offered falls back to the first device, as at start-up.
-        device_ = DeviceList().FindDevice(settings_.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), set);
+        device_ = DeviceList().FindDevice(session_.StartupDevice(hardwareName_), set);
         if (device_ == nullptr) device_ = DeviceList().FirstForHardware(set);
         if (device_ == nullptr) throw TUsageError{"No device can be programmed with " + hardwareName_};
     }
-
-    if (options_.optionByte >= 0) {
-        optionByte_ = static_cast<uint8_t>(options_.optionByte);
-    } else {
-        const int64_t stored = settings_.Get("CONFIG", "OPTIONS", kDefaultOptionByte).AsInteger(kDefaultOptionByte);
-        optionByte_ = static_cast<uint8_t>(stored >= 0 && stored <= 0xFF ? stored : kDefaultOptionByte);
-    }
-
-    if (options_.clockRow >= 0) {
-        clockRow_ = options_.clockRow;
-    } else {
-        // -1 is what a session without a selected range stores; it means the last row.
-        const int64_t stored = settings_.Get("TimeSelected", "Time", kClockRows - 1).AsInteger(kClockRows - 1);
-        clockRow_ = static_cast<int>(stored >= 0 && stored < kClockRows ? stored : kClockRows - 1);
-    }
-
+    optionByte_ = options_.optionByte >= 0 ? static_cast<uint8_t>(options_.optionByte) : session_.StoredOptionByte();
+    clockRow_ = options_.clockRow >= 0 ? options_.clockRow : session_.StoredClockRow();
     ResolvePort();
+
+    // What the options choose goes into the session's copy of the settings, where the device
+    // switch and the link read it. The CLI never saves that copy: its options are for one run
+    // and leave what the desktop application remembers alone.
+    settings.Put("TimeSelected", "Time", kGlobalGroup, clockRow_);
+    settings.Put("CONFIG", "OPTIONS", kGlobalGroup, optionByte_);
+    if (portNumber_ > 0) settings.Put(hardwareName_, "BASEPORT", kGlobalGroup, portNumber_ - 1);
+
+    // Commands that never connect still work on the device's image with the option byte.
+    session_.Project().SetDevice(device_);
+    session_.Options().SelectPGMTIM(clockRow_);
+    session_.Options().PGMTIMChange();
+    session_.Options().SetOptions(optionByte_);
+
     result_.Set("hardware", hardwareName_);
     result_.Set("device", device_->Name());
 }
@@ -134,43 +113,31 @@ void TCliContext::Data(const std::string& line)
     if (!options_.json) out_ << PrintableText(line) << '\n';
 }
 
-bool TCliContext::LoadFlashFile(const std::string& fileName, THexList& image)
+bool TCliContext::LoadFlashFile(const std::string& fileName)
 {
-    static const char* const kNotAccessible = "Flash File Load: File not accessable or a supported file type";
-    image.SetSize(static_cast<uint32_t>(device_->FlashSize()));
     result_.Set("file", fileName);
-    std::error_code ignored;
-    if (!std::filesystem::exists(fileName, ignored)) {
-        runner_.FailOp("Flash File Load: File load failed");
-        result_.Set("error", "No such file: " + fileName);
+    const TAppSession::TLoadResult loaded = session_.LoadFlashFile(fileName);
+    if (loaded.format > 0) {
+        result_.Set("format", TFileLoader::FormatName(loaded.format));
+        result_.Set("formatId", loaded.format);
+    }
+    if (!loaded.ok) {
+        result_.Set("error", loaded.error);
         return false;
     }
-    int format = 0;
-    int loaded = 0;
-    try {
-        format = TFileLoader::DetectFormat(fileName);
-        if (format > 0) loaded = TFileLoader::LoadFile(fileName, image);
-    } catch (const EFileLoader& e) {
-        // The text after "!" is the detail the log shows after the status text.
-        runner_.FailOp(std::string(kNotAccessible) + "!" + e.what());
-        result_.Set("error", e.what());
-        return false;
-    }
-    if (format <= 0) {
-        runner_.FailOp(kNotAccessible);
-        result_.Set("error", TFileLoader::FormatName(format));
-        return false;
-    }
-    result_.Set("format", TFileLoader::FormatName(format));
-    result_.Set("formatId", format);
-    if (loaded != 0) {
-        runner_.FailOp("Flash File Load - Warning: bad data or file larger than device");
-        image.MarkAllFailed();
-        result_.Set("error", "bad data or file larger than device");
-        return false;
-    }
-    runner_.EndOp("Flash File Load: File loaded (" + TFileLoader::FormatName(format) + ")");
-    image.SetValue(device_->OptionAddress(), optionByte_);
     result_.Set("optionByte", hex::Hex2(optionByte_));
+    return true;
+}
+
+bool TCliContext::SaveFlashFile(const std::string& fileName)
+{
+    TOperationRunner& runner = session_.Runner();
+    runner.StartOp("Flash: Saving File");
+    if (TFileLoader::SaveFile(fileName, Image(), options_.format) != 0) {
+        runner.FailOp("Flash: File Save Failed (" + fileName + ")");
+        result_.Set("error", "file save failed");
+        return false;
+    }
+    runner.EndOp("Flash: File Saved (" + fileName + ")");
     return true;
 }

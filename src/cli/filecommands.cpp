@@ -27,8 +27,8 @@ int Devices(TCliContext& c)
 
 int Checksums(TCliContext& c)
 {
-    THexList image;
-    if (!c.LoadFlashFile(c.Options().args[0], image)) return kExitFailed;
+    if (!c.LoadFlashFile(c.Options().args[0])) return kExitFailed;
+    const THexList& image = c.Image();
     TJsonObject sums;
     for (const std::string& name : ChecksumNames()) {
         const std::string text = DigestText(ChecksumByName(name)->Compute(image.Values()));
@@ -41,19 +41,10 @@ int Checksums(TCliContext& c)
 
 int Convert(TCliContext& c)
 {
-    const std::string& out = c.Options().args[1];
-    THexList image;
-    if (!c.LoadFlashFile(c.Options().args[0], image)) return kExitFailed;
-    c.Runner().StartOp("Flash: Saving File");
-    c.Result().Set("output", out);
+    if (!c.LoadFlashFile(c.Options().args[0])) return kExitFailed;
+    c.Result().Set("output", c.Options().args[1]);
     c.Result().Set("outputFormat", TFileLoader::FormatName(c.Options().format));
-    if (TFileLoader::SaveFile(out, image, c.Options().format) != 0) {
-        c.Runner().FailOp("Flash: File Save Failed (" + out + ")");
-        c.Result().Set("error", "file save failed");
-        return kExitFailed;
-    }
-    c.Runner().EndOp("Flash: File Saved (" + out + ")");
-    return kExitOk;
+    return c.SaveFlashFile(c.Options().args[1]) ? kExitOk : kExitFailed;
 }
 
 }  // namespace

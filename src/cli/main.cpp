@@ -80,7 +80,7 @@ int main(int argc, char** argv)
         std::cerr << "zemprix-cli: " << e.message << "\n";
         return Finish(&context, options, kExitUsage, e.message);
     } catch (...) {
-        code = context.ReportFailure(std::current_exception());
+        code = context.ExitCode(context.Runner().AppException(std::current_exception()));
     }
     return Finish(&context, options, code, {});
 }

@@ -42,3 +42,10 @@ void TTextView::ShowStatus(const std::string& prefixedText)
         lastStatus_ = prefixedText;
     }
 }
+
+void TTextView::ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                          const std::vector<std::string>& lines)
+{
+    report_ = {"ZEMPRIX Version: " + softwareVersion, "COP8 Firmware Revision: " + firmware};
+    report_.insert(report_.end(), lines.begin(), lines.end());
+}

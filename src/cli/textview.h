@@ -1,15 +1,15 @@
 #pragma once
-// The CLI's view for the operation runner: the status log as lines on stderr, so the CLI prints
-// the same status lines as the GUI's log. Widgets (lamp, hourglass, selectors) have no
-// counterpart and are ignored.
+// The CLI's shell view: the status log as lines on stderr, so the CLI prints the same status
+// lines as the GUI's log; reports are kept for the command to print as data. Widgets (lamp,
+// hourglass, selectors) have no counterpart, and no one answers a dialog.
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "app/runner.h"
+#include "app/session.h"
 
-class TTextView final : public IOperationView {
+class TTextView final : public IShellView {
 public:
     explicit TTextView(std::ostream& err) : err_(err) {}
 
@@ -26,6 +26,18 @@ public:
     }
     void SetOnPump(std::function<void()> callback) { onPump_ = std::move(callback); }
 
+    bool RunSetupDialog(const std::vector<std::string>&, int&) override { return false; }
+    void ClearAdvancedPortList() override {}
+    void AddAdvancedPort(const std::string&) override {}
+    void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                   const std::vector<std::string>& lines) override;
+    void ShowTextReport(const std::vector<std::string>& lines) override { report_ = lines; }
+    // --steps chooses the steps; a run never waits for a dialog.
+    void ShowAutoProgramOptions(TAutoProgramSteps&) override {}
+    void ShowMessage(const std::string& text) override { AppendLog(text); }
+    // The last report a link showed.
+    const std::vector<std::string>& Report() const { return report_; }
+
     // The status text without its kind prefix, as the status bar would show it.
     void ShowStatus(const std::string& prefixedText) override;
     const std::string& LastStatus() const { return lastStatus_; }
@@ -37,6 +49,7 @@ public:
 
 private:
     std::function<void()> onPump_;
+    std::vector<std::string> report_;
     std::ostream& err_;
     std::vector<std::string> lines_;
     std::vector<std::string> errors_;

@@ -5,12 +5,6 @@
 #include "image/hextext.h"
 
 namespace {
-TFuseFormCreator& FuseFormCreator()
-{
-    static TFuseFormCreator creator;
-    return creator;
-}
-
 struct DeviceRow {
     const char* name;
     int32_t flashSize;
@@ -36,8 +30,6 @@ const DeviceRow kDevices[] = {
 };
 }  // namespace
 
-void SetFuseFormCreator(TFuseFormCreator creator) { FuseFormCreator() = std::move(creator); }
-
 TDevice::TDevice(std::string name, TByteSet hardwareSet, int32_t flashSize, int32_t eepromSize,
                  int32_t pageSize, std::vector<TDeviceOptions> options)
     : flashSize_(flashSize),
@@ -47,12 +39,6 @@ TDevice::TDevice(std::string name, TByteSet hardwareSet, int32_t flashSize, int3
       pageSize_(pageSize),
       options_(std::move(options))
 {
-}
-
-void* TDevice::CreateFuseForm(void* owner) const
-{
-    const auto& creator = FuseFormCreator();
-    return creator ? creator(owner) : nullptr;
 }
 
 int TDeviceList::Add(std::unique_ptr<TDevice> device)

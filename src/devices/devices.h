@@ -22,11 +22,6 @@ public:
     uint8_t Value;
 };
 
-// The option editor is a widget; devices only hold the factory the GUI installs. All devices
-// share one editor class, so one creator serves the whole table.
-using TFuseFormCreator = std::function<void*(void* owner)>;
-void SetFuseFormCreator(TFuseFormCreator creator);
-
 class TDevice {
 public:
     TDevice(std::string name, TByteSet hardwareSet, int32_t flashSize, int32_t eepromSize,
@@ -40,8 +35,6 @@ public:
     const std::vector<TDeviceOptions>& Options() const { return options_; }
     // Address of the option byte: the last Flash byte.
     uint32_t OptionAddress() const { return static_cast<uint32_t>(flashSize_ - 1); }
-    // The option editor for this device, or nullptr while no GUI has installed a creator.
-    void* CreateFuseForm(void* owner) const;
 
 private:
     int32_t flashSize_;

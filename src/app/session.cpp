@@ -1,0 +1,185 @@
+#include "app/session.h"
+
+#include <filesystem>
+
+#include "devices/devices.h"
+#include "image/hexfile.h"
+#include "link/hardware.h"
+#include "link/linkhost.h"
+#include "link/programmer.h"
+
+// The link's host is the shell's view: the link pumps, logs and opens its dialogs through it.
+class TAppSession::THost final : public ILinkHost {
+public:
+    explicit THost(TAppSession& s) : s_(s) {}
+    void PumpMessages() override { s_.view_.PumpMessages(); }
+    void AppendLog(const std::string& line) override { s_.runner_.AppendLog(line); }
+    bool RunSetupDialog(const std::vector<std::string>& ports, int& index) override
+    {
+        return s_.view_.RunSetupDialog(ports, index);
+    }
+    void ClearAdvancedPortList() override { s_.view_.ClearAdvancedPortList(); }
+    void AddAdvancedPort(const std::string& name) override { s_.view_.AddAdvancedPort(name); }
+    void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                   const std::vector<std::string>& lines) override
+    {
+        s_.view_.ShowProgrammerInformation(softwareVersion, firmware, lines);
+    }
+    void ShowTextReport(const std::vector<std::string>& lines) override { s_.view_.ShowTextReport(lines); }
+
+private:
+    TAppSession& s_;
+};
+
+TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
+    : view_(view),
+      settings_(backend),
+      runner_(view),
+      commands_(runner_, project_, options_),
+      autoProgram_(commands_, serial_, settings_),
+      host_(std::make_unique<THost>(*this))
+{
+    RegisterDefaultHardware();
+    commands_.SoftwareVersion = ZEMPRIX_FILE_VERSION;
+    commands_.RefreshView = [this] { view_.RefreshView(); };
+    commands_.ScrollViewHome = [this] { view_.ScrollViewHome(); };
+    commands_.ShowOptionsPage = [this] { view_.ShowOptionsPage(); };
+    commands_.ShowFlashPage = [this] { view_.ShowFlashPage(); };
+    commands_.ShowFileName = [this](const std::string& name) { view_.ShowFileName(name); };
+    autoProgram_.ShowOptionsDialog = [this](TAutoProgramSteps& steps) { view_.ShowAutoProgramOptions(steps); };
+    serial_.OnMessage = [this](const std::string& text) { view_.ShowMessage(text); };
+    options_.OnChange = [this] { view_.OptionsChanged(); };
+    options_.BindImage(&project_.Flash);
+}
+
+TAppSession::~TAppSession() { ReleaseProgrammer(); }
+
+void TAppSession::ReleaseProgrammer()
+{
+    // The runner must never hold a programmer that is gone.
+    runner_.SetProgrammer(nullptr);
+    programmer_.reset();
+}
+
+void TAppSession::LoadEnvironment() { settings_.Load(TISPSettings::kGlobalKey, kGlobalGroup); }
+
+std::string TAppSession::StartupHardware(const std::string& given) const
+{
+    const std::string name =
+        given.empty() ? settings_.Get("ENVIRONMENT", "LASTHARDWARE", GetHardware(0).Name).AsString() : given;
+    return CanonicalHardwareName(name);
+}
+
+std::string TAppSession::StartupDevice(const std::string& hardware) const
+{
+    const TDevice* first = DeviceList().FirstForHardware(HardwareDeviceSet(HardwareIndex(CanonicalHardwareName(hardware))));
+    return settings_.Get("ENVIRONMENT", "LASTDEVICE", first ? first->Name() : std::string()).AsString();
+}
+
+int TAppSession::StoredClockRow() const
+{
+    // -1 is what a session without a selected range stores; it means the last row.
+    const int64_t stored = settings_.Get("TimeSelected", "Time", kClockRows - 1).AsInteger(kClockRows - 1);
+    return static_cast<int>(stored >= 0 && stored < kClockRows ? stored : kClockRows - 1);
+}
+
+uint8_t TAppSession::StoredOptionByte() const
+{
+    const int64_t stored = settings_.Get("CONFIG", "OPTIONS", kDefaultOptionByte).AsInteger(kDefaultOptionByte);
+    return static_cast<uint8_t>(stored >= 0 && stored <= 0xFF ? stored : kDefaultOptionByte);
+}
+
+void TAppSession::SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte)
+{
+    runner_.AppendLog(std::string("Version: v") + ZEMPRIX_FILE_VERSION + " Loaded");
+    runner_.StartOp("Attempting to switch to Device:" + device + " Hardware:" + hardware);
+
+    if (programmer_) programmer_->Disconnect();
+    ReleaseProgrammer();
+    const int index = HardwareIndex(CanonicalHardwareName(hardware));
+    programmer_ = CreateProgrammer(index);
+    programmer_->SetSettingsStore(&settings_);
+    programmer_->SetHost(host_.get());
+
+    const TByteSet set = programmer_->DeviceSetOf();
+    const TDevice* chosen = DeviceList().FindDevice(device, set);
+    if (chosen == nullptr) chosen = DeviceList().FirstForHardware(set);
+    project_.SetDevice(chosen);
+    programmer_->SetDevice(chosen);
+    programmer_->SetOnProgress([this](int32_t p, int32_t t) { runner_.OperationProgress(p, t); });
+    runner_.SetProgrammer(programmer_.get());
+    view_.DeviceSwitched();
+
+    programmer_->PrepareBlankImage(project_.Flash);
+    view_.RefreshView();
+
+    options_.SelectPGMTIM(kClockRows - 1);
+    options_.SelectPGMTIM(StoredClockRow());
+    options_.PGMTIMChange();
+    options_.SetOptions(StoredOptionByte());
+    commands::CopyOptionByte(commands_);
+
+    programmer_->Connect();
+    programmer_->WriteTiming(options_.Label4());
+    programmer_->AfterConnect(project_.Flash);
+    if (readOptionByte) options_.SetOptions(programmer_->ReadOptions());
+    runner_.AppendLog("Device Selected=" + (chosen ? chosen->Name() : std::string()));
+}
+
+TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, bool quiet)
+{
+    THexList& image = project_.Flash;
+    TLoadResult result;
+    auto fail = [&](const std::string& message, const std::string& why) {
+        if (!quiet) runner_.FailOp(message);
+        result.error = why;
+        return result;
+    };
+    std::error_code ignored;
+    if (!std::filesystem::exists(path, ignored)) return fail("Flash File Load: File load failed", "No such file: " + path);
+    int loaded = 0;
+    try {
+        result.format = TFileLoader::DetectFormat(path);
+        if (result.format > 0) loaded = TFileLoader::LoadFile(path, image);
+    } catch (const EFileLoader& e) {
+        // The text after "!" is the detail the log shows after the status text.
+        return fail(std::string("Flash File Load: File not accessable or a supported file type!") + e.what(), e.what());
+    }
+    if (result.format <= 0)
+        return fail("Flash File Load: File not accessable or a supported file type", TFileLoader::FormatName(result.format));
+    if (loaded != 0) {
+        image.MarkAllFailed();
+        fail("Flash File Load - Warning: bad data or file larger than device", "bad data or file larger than device");
+    } else {
+        result.ok = true;
+        if (!quiet) runner_.EndOp("Flash File Load: File loaded (" + TFileLoader::FormatName(result.format) + ")");
+    }
+    view_.ShowFileName(path);
+    view_.ShowFlashPage();
+    view_.ScrollViewHome();
+    commands::CopyOptionByte(commands_);
+    view_.RefreshView();
+    return result;
+}
+
+void TAppSession::SaveEnvironment()
+{
+    settings_.Put("TimeSelected", "Time", kGlobalGroup, options_.PGMTIM());
+    if (const TDevice* device = project_.Device()) settings_.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, device->Name());
+    if (programmer_) {
+        settings_.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, programmer_->HardwareName());
+        programmer_->Disconnect();
+    }
+    settings_.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+}
+
+TOutcome TAppSession::Run(const std::function<void()>& command)
+{
+    if (running_ > 0) return TOutcome::Refused;
+    struct TCount {
+        int& n;
+        explicit TCount(int& count) : n(count) { ++n; }
+        ~TCount() { --n; }
+    } count(running_);
+    return runner_.Run(command);
+}

@@ -1,0 +1,144 @@
+#pragma once
+// One application session: the settings store, the project with its Flash image, the option
+// editor's model, the serial-number model, the current programmer, the command context and the
+// Auto Program state, with the start-up resolution, the device switch, the Flash file load and
+// the environment save. The desktop window, zemprix-cli and every gang slot each run one, and
+// each answers the session through one IShellView.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/autoprogram.h"
+#include "app/commands.h"
+#include "app/runner.h"
+#include "devices/options.h"
+#include "image/hexlist.h"
+#include "image/serialnum.h"
+#include "image/settings.h"
+
+class TISPProgrammer;
+class ILinkHost;
+
+// Everything a shell shows or answers for the session. The dialogs are pure: a shell that
+// forgets one does not compile. The operation runner's status, lamp, progress, busy controls and
+// pump come from IOperationView.
+class IShellView : public IOperationView {
+public:
+    // The link's port setup dialog: true on OK with `index` set to the chosen entry.
+    virtual bool RunSetupDialog(const std::vector<std::string>& ports, int& index) = 0;
+    // The advanced port dialog's port list, which the setup dialog shares.
+    virtual void ClearAdvancedPortList() = 0;
+    virtual void AddAdvancedPort(const std::string& name) = 0;
+    // The parallel link's information dialog and the serial link's text report.
+    virtual void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                           const std::vector<std::string>& lines) = 0;
+    virtual void ShowTextReport(const std::vector<std::string>& lines) = 0;
+    // The Auto Program options dialog, modal; OK is its only way out.
+    virtual void ShowAutoProgramOptions(TAutoProgramSteps& steps) = 0;
+    // An information box with an OK button (the serial-number dialog's messages).
+    virtual void ShowMessage(const std::string& text) = 0;
+
+    // Views of the session's models; a shell without the view ignores them.
+    virtual void RefreshView() {}
+    virtual void ScrollViewHome() {}
+    virtual void ShowOptionsPage() {}
+    virtual void ShowFlashPage() {}
+    virtual void ShowFileName(const std::string& name) { (void)name; }
+    // The option editor's model changed what it shows.
+    virtual void OptionsChanged() {}
+    // A device switch replaced the programmer and the device: selectors and pages follow.
+    virtual void DeviceSwitched() {}
+};
+
+// A shell that shows nothing and cancels every dialog: tests and headless runs.
+class TNullShellView : public IShellView {
+public:
+    bool RunSetupDialog(const std::vector<std::string>&, int&) override { return false; }
+    void ClearAdvancedPortList() override {}
+    void AddAdvancedPort(const std::string&) override {}
+    void ShowProgrammerInformation(const std::string&, const std::string&, const std::vector<std::string>&) override {}
+    void ShowTextReport(const std::vector<std::string>&) override {}
+    void ShowAutoProgramOptions(TAutoProgramSteps&) override {}
+    void ShowMessage(const std::string&) override {}
+};
+
+class TAppSession {
+public:
+    static constexpr int kClockRows = kClockRangeCount;
+    static constexpr uint8_t kDefaultOptionByte = 0x06;
+
+    // `backend` may be null: the session then runs on defaults and saves nothing.
+    TAppSession(IShellView& view, ISettingsBackend* backend);
+    // Frees the programmer after detaching it from the runner; does not save anything.
+    ~TAppSession();
+    TAppSession(const TAppSession&) = delete;
+    TAppSession& operator=(const TAppSession&) = delete;
+
+    IShellView& View() { return view_; }
+    TISPSettings& Settings() { return settings_; }
+    TOperationRunner& Runner() { return runner_; }
+    TTarvoProject& Project() { return project_; }
+    TBaseFuseForm& Options() { return options_; }
+    TSerialNum& Serial() { return serial_; }
+    TCommandContext& Commands() { return commands_; }
+    TAutoProgram& AutoProgram() { return autoProgram_; }
+    TISPProgrammer* Programmer() const { return programmer_.get(); }
+    const TDevice* Device() const { return project_.Device(); }
+
+    // Start-up: loads the global settings group from the store.
+    void LoadEnvironment();
+    // The hardware to start with: `given` when not empty, else the remembered one; a name the
+    // hardware table does not know becomes its first entry.
+    std::string StartupHardware(const std::string& given = {}) const;
+    // The remembered device, else the first device the hardware can program.
+    std::string StartupDevice(const std::string& hardware) const;
+    // The remembered clock range (the last one when none or -1 is stored) and option byte.
+    int StoredClockRow() const;
+    uint8_t StoredOptionByte() const;
+
+    // Rebuilds the programmer for `hardware`, binds it and the project to `device` (an unknown
+    // name becomes the hardware's first device), sets the clock range and option byte from the
+    // store and connects. Starts an operation it does not end: the caller ends it. A failing
+    // Connect raises after everything else is in place. `readOptionByte` false keeps the stored
+    // option byte instead of the device's (a script programs the same byte on every board).
+    void SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte = true);
+
+    // Loads a Flash file into the image with the application's status lines (unless `quiet`)
+    // and copies the option byte into its last byte.
+    struct TLoadResult {
+        bool ok = false;
+        int format = 0;     // the detected format id, 0 or less when none
+        std::string error;  // why it failed, for a script
+    };
+    TLoadResult LoadFlashFile(const std::string& path, bool quiet = false);
+
+    // Stores the clock range, device and hardware, disconnects (the link stores its settings)
+    // and saves the global group.
+    void SaveEnvironment();
+
+    // Runs one command through the runner's exception handler and tells how it ended. While a
+    // command runs (also between the steps of an Auto Program run, when the busy flag is clear
+    // by design) no second one starts: it is refused without running.
+    TOutcome Run(const std::function<void()>& command);
+    bool CommandRunning() const { return running_ > 0; }
+    // The window may close only while nothing runs.
+    bool CanClose() const { return running_ == 0 && !runner_.Busy(); }
+
+private:
+    class THost;
+    void ReleaseProgrammer();
+
+    IShellView& view_;
+    TISPSettings settings_;
+    TOperationRunner runner_;
+    TTarvoProject project_;
+    TBaseFuseForm options_;
+    TSerialNum serial_;
+    TCommandContext commands_;
+    TAutoProgram autoProgram_;
+    std::unique_ptr<THost> host_;
+    std::unique_ptr<TISPProgrammer> programmer_;
+    int running_ = 0;
+};

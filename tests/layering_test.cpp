@@ -1,0 +1,33 @@
+// The headless programs must run where no display library is installed: neither may link Qt
+// Widgets or Qt Gui, whatever the desktop application links.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "e2e_support.h"
+
+namespace {
+
+std::string LinkedLibraries(const std::string& executable)
+{
+    std::string out;
+    if (FILE* p = popen(("ldd '" + executable + "' 2>&1").c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Layering, HeadlessProgramsLinkNoWidgetsOrGui)
+{
+    for (const std::string& exe : {CliPath(), BoxsimPath()}) {
+        const std::string libs = LinkedLibraries(exe);
+        ASSERT_NE(libs.find("libc.so"), std::string::npos) << exe << "\n" << libs;
+        EXPECT_EQ(libs.find("libQt6Widgets"), std::string::npos) << exe;
+        EXPECT_EQ(libs.find("libQt6Gui"), std::string::npos) << exe;
+    }
+}

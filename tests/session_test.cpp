@@ -1,0 +1,211 @@
+// The application session: the device switch's order and lines, the programmer's single owner,
+// outcomes, re-entrancy, the Flash file load and the environment save, on a scripted programmer.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <fstream>
+
+#include "app/session.h"
+#include "fakeprogrammer.h"
+#include "link/hardware.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr const char* kFake = "TEST (FAKE)";
+
+// The programmers the fake hardware row created, newest last; each reports its destruction.
+struct TCreated {
+    std::vector<TFakeProgrammer*> live;
+    int destroyed = 0;
+    std::string failNextOn;  // the next programmer fails this call with ESerialOpenError
+};
+TCreated& Created()
+{
+    static TCreated created;
+    return created;
+}
+
+class TCountedFake final : public TFakeProgrammer {
+public:
+    ~TCountedFake() override
+    {
+        auto& live = Created().live;
+        live.erase(std::remove(live.begin(), live.end(), this), live.end());
+        ++Created().destroyed;
+    }
+};
+
+struct RecordingShell : TNullShellView {
+    Lines events;
+    void DeviceSwitched() override { events.push_back("switched"); }
+    void RefreshView() override { events.push_back("refresh"); }
+    void ShowFileName(const std::string& name) override { events.push_back("title " + name); }
+};
+
+struct Session : ::testing::Test {
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    TMemorySettingsBackend backend;
+    RecordingShell shell;
+    TAppSession session{shell, &backend};
+    TLinkWide savedLinkWide = LinkWide();
+    QTemporaryDir dir;
+
+    void SetUp() override
+    {
+        Created() = {};
+        if (HardwareIndex(kFake) < 0)
+            RegisterHardware(kFake, GetHardwareByName(kHardwareCom).DeviceSet, [] {
+                auto p = std::make_unique<TCountedFake>();
+                p->failOn = Created().failNextOn;
+                p->failure = [] { throw ESerialOpenError("no port"); };
+                Created().live.push_back(p.get());
+                return std::unique_ptr<TISPProgrammer>(std::move(p));
+            }, false);
+    }
+    void TearDown() override { LinkWide() = savedLinkWide; }
+    TFakeProgrammer& Fake() { return *Created().live.back(); }
+    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+};
+
+}  // namespace
+
+TEST_F(Session, SwitchDeviceBuildsBindsAndConnectsInOrder)
+{
+    session.Settings().Put("TimeSelected", "Time", kGlobalGroup, -1);
+    session.Settings().Put("CONFIG", "OPTIONS", kGlobalGroup, 0x2D);
+    session.SwitchDevice("cop8sbr9", kFake);
+
+    TFakeProgrammer& p = Fake();
+    EXPECT_EQ(p.calls, (Lines{"PrepareBlankImage blank", "Connect", "WriteTiming " + session.Options().Label4(),
+                              "AfterConnect", "ReadOptions"}));
+    EXPECT_EQ(session.Runner().Programmer(), &p);
+    EXPECT_EQ(session.Device()->Name(), "COP8SBR9");
+    EXPECT_EQ(session.Project().Flash.Size(), 0x8000u);
+    EXPECT_EQ(session.Options().PGMTIM(), 23);  // -1 stored means the last range
+    // The device's option byte replaces the stored one and is mirrored into the image.
+    EXPECT_EQ(session.Options().GetOptions(), 0x06);
+    EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x06);
+    const Lines& log = session.Runner().Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.front(), "Version: v" ZEMPRIX_FILE_VERSION " Loaded");
+    EXPECT_EQ(log[1], std::string("Attempting to switch to Device:cop8sbr9 Hardware:") + kFake);
+    EXPECT_EQ(log.back(), "Device Selected=COP8SBR9");
+    EXPECT_TRUE(session.Runner().Busy());  // the caller ends the operation
+    EXPECT_EQ(shell.events.front(), "switched");
+
+    // A second switch disconnects and frees the first programmer before building the next; an
+    // unknown device becomes the hardware's first one; the stored option byte can be kept.
+    session.SwitchDevice("NO SUCH DEVICE", kFake, false);
+    EXPECT_EQ(Created().destroyed, 1);
+    ASSERT_EQ(Created().live.size(), 1u);
+    EXPECT_EQ(session.Runner().Programmer(), Created().live.back());
+    EXPECT_EQ(session.Device(), DeviceList().FirstForHardware(GetHardwareByName(kFake).DeviceSet));
+    EXPECT_EQ(session.Options().GetOptions(), 0x2D);
+    EXPECT_EQ(Fake().calls.back(), "AfterConnect");
+}
+
+TEST_F(Session, AFailingConnectIsReportedWhileItsProgrammerLives)
+{
+    Created().failNextOn = "Connect";
+    const TOutcome outcome = session.Run([&] { session.SwitchDevice("COP8SBR9", kFake); });
+    // The programmer failed while connecting; it is still the runner's and names the line.
+    EXPECT_EQ(outcome, TOutcome::Failed);
+    EXPECT_EQ(session.Runner().StatusText(), std::string("2|") + kFake + ": Could not open communications port");
+    EXPECT_EQ(session.Device()->Name(), "COP8SBR9");
+    EXPECT_FALSE(session.Runner().Busy());
+}
+
+TEST_F(Session, OutcomesAndRefusedReentry)
+{
+    session.SwitchDevice("COP8SBR9", kFake, false);
+    session.Runner().EndOp("");
+    struct Case {
+        std::function<void()> command;
+        TOutcome outcome;
+    };
+    const Case cases[] = {
+        {[] {}, TOutcome::Completed},
+        {[&] { session.Runner().FailOp("Flash Buffer is Empty"); }, TOutcome::Failed},
+        {[] { throw EVerifyError("Flash: Verification Failed"); }, TOutcome::VerifyFailed},
+        {[] { throw EAbortOp("Operation Aborted"); }, TOutcome::Cancelled},
+        {[] { throw EAbort(); }, TOutcome::Cancelled},
+        {[] { throw EFirmwareMisMatch("Your ISP needs a firmware update"); }, TOutcome::FirmwareUpdate},
+        {[] { throw EISPException("ISP timed out during operation"); }, TOutcome::Failed},
+        {[] { throw 42; }, TOutcome::Failed},
+    };
+    for (const Case& c : cases) EXPECT_EQ(session.Run(c.command), c.outcome);
+
+    // Between the steps of a run the busy flag is clear, yet a second command must not start.
+    bool innerRan = false;
+    TOutcome inner = TOutcome::Completed;
+    bool couldClose = true;
+    const TOutcome outer = session.Run([&] {
+        session.Runner().SetBusy(false);
+        inner = session.Run([&] { innerRan = true; });
+        couldClose = session.CanClose();
+    });
+    EXPECT_EQ(outer, TOutcome::Completed);
+    EXPECT_EQ(inner, TOutcome::Refused);
+    EXPECT_FALSE(innerRan);
+    EXPECT_FALSE(couldClose);
+    EXPECT_TRUE(session.CanClose());
+    // The count comes back down when the command fails too.
+    EXPECT_EQ(session.Run([] { throw EVerifyError("x"); }), TOutcome::VerifyFailed);
+    EXPECT_FALSE(session.CommandRunning());
+}
+
+TEST_F(Session, LoadFlashFileUsesTheApplicationsTexts)
+{
+    session.Project().SetDevice(DeviceList().FindDevice("COP8SBR9", 0x04));
+    session.Options().SetOptions(0x2D);
+
+    TAppSession::TLoadResult r = session.LoadFlashFile(Path("missing.hex"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load: File load failed");
+
+    std::ofstream(Path("text.txt")) << "just some text\n";
+    r = session.LoadFlashFile(Path("text.txt"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load: File not accessable or a supported file type");
+
+    std::ofstream(Path("good.hex")) << ":0400100001020304E2\n:00000001FF\n";
+    shell.events.clear();
+    r = session.LoadFlashFile(Path("good.hex"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_GT(r.format, 0);
+    EXPECT_EQ(session.Runner().StatusText().rfind("0|Flash File Load: File loaded (", 0), 0u);
+    EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);
+    EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x2D);  // the option byte follows every load
+    EXPECT_EQ(shell.events, (Lines{"title " + Path("good.hex"), "refresh"}));
+
+    std::ofstream(Path("big.hex")) << ":02FFFE000102FE\n:00000001FF\n";
+    session.Project().SetDevice(DeviceList().FindDevice("COP8SBE9", 0x04));  // 8 KiB
+    r = session.LoadFlashFile(Path("big.hex"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load - Warning: bad data or file larger than device");
+}
+
+TEST_F(Session, SaveEnvironmentStoresTheChoicesAndTheLinksSettings)
+{
+    session.SwitchDevice("COP8SBR9", kFake, false);
+    session.Options().SelectPGMTIM(5);
+    session.SaveEnvironment();
+    EXPECT_EQ(Fake().calls.back(), "Disconnect");
+
+    TISPSettings reread(&backend);
+    reread.Load(TISPSettings::kGlobalKey, kGlobalGroup);
+    EXPECT_EQ(reread.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), "COP8SBR9");
+    EXPECT_EQ(reread.Get("ENVIRONMENT", "LASTHARDWARE", "").AsString(), kFake);
+    EXPECT_EQ(reread.Get("TimeSelected", "Time", -7).AsInteger(-7), 5);
+
+    TAppSession fresh(shell, &backend);
+    fresh.LoadEnvironment();
+    EXPECT_EQ(fresh.StartupHardware(), kFake);
+    EXPECT_EQ(fresh.StartupHardware("no such hardware"), GetHardware(0).Name);
+    EXPECT_EQ(fresh.StartupDevice(kFake), "COP8SBR9");
+    EXPECT_EQ(fresh.StoredClockRow(), 5);
+}
