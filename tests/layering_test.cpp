@@ -9,10 +9,10 @@
 
 namespace {
 
-std::string LinkedLibraries(const std::string& executable)
+std::string Output(const std::string& command)
 {
     std::string out;
-    if (FILE* p = popen(("ldd '" + executable + "' 2>&1").c_str(), "r")) {
+    if (FILE* p = popen(command.c_str(), "r")) {
         char buf[512];
         while (fgets(buf, sizeof buf, p)) out += buf;
         pclose(p);
@@ -25,9 +25,10 @@ std::string LinkedLibraries(const std::string& executable)
 TEST(Layering, HeadlessProgramsLinkNoWidgetsOrGui)
 {
     for (const std::string& exe : {CliPath(), BoxsimPath()}) {
-        const std::string libs = LinkedLibraries(exe);
+        const std::string libs = Output("ldd '" + exe + "' 2>&1");
         ASSERT_NE(libs.find("libc.so"), std::string::npos) << exe << "\n" << libs;
         EXPECT_EQ(libs.find("libQt6Widgets"), std::string::npos) << exe;
         EXPECT_EQ(libs.find("libQt6Gui"), std::string::npos) << exe;
     }
 }
+
