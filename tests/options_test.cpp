@@ -5,21 +5,20 @@
 
 #include "devices/options.h"
 #include "image/hexlist.h"
-#include "link/linkwide.h"
 
 namespace {
 struct OptionEditor : ::testing::Test {
-    TLinkWide saved = LinkWide();
     THexList image;
     TBaseFuseForm form;
     int changes = 0;
+    std::vector<TTiming> timings;  // what PGMTIMChange handed on
     void SetUp() override
     {
         image.SetSize(0x800);
         form.BindImage(&image);
         form.OnChange = [this] { ++changes; };
+        form.OnTimingChange = [this](const TTiming& t) { timings.push_back(t); };
     }
-    void TearDown() override { LinkWide() = saved; }
 };
 }  // namespace
 
@@ -108,9 +107,10 @@ TEST_F(OptionEditor, RowZeroGivesItsTimingTextAndValues)
     form.SelectPGMTIM(0);
     form.PGMTIMChange();
     EXPECT_EQ(form.Label4(), "0111FCFF");
-    EXPECT_EQ(LinkWide().PGMTIME, 0x01);
-    EXPECT_EQ(LinkWide().TENCYC, 0x11FC);
-    EXPECT_EQ(LinkWide().BusyTime, 0xFF);
+    ASSERT_EQ(timings.size(), 1u);
+    EXPECT_EQ(timings.back().PGMTIME, 0x01);
+    EXPECT_EQ(timings.back().TENCYC, 0x11FC);
+    EXPECT_EQ(timings.back().BusyTime, 0xFF);
     form.SelectPGMTIM(23);
     form.PGMTIMChange();
     EXPECT_EQ(form.Label4(), "7B000CFF");
@@ -123,8 +123,8 @@ TEST_F(OptionEditor, NoSelectedRowTimesAsTheLastRow)
         EXPECT_EQ(form.PGMTIM(), -1);
         form.PGMTIMChange();
         EXPECT_EQ(form.Label4(), "7B000CFF");
-        EXPECT_EQ(LinkWide().PGMTIME, 0x7B);
-        EXPECT_EQ(LinkWide().TENCYC, 0x000C);
+        EXPECT_EQ(timings.back().PGMTIME, 0x7B);
+        EXPECT_EQ(timings.back().TENCYC, 0x000C);
     }
     EXPECT_EQ(TBaseFuseForm::GetSpeed(24), 0x7B);
     EXPECT_EQ(TBaseFuseForm::GetTenCyc(-1), 0x000C);
@@ -136,7 +136,7 @@ TEST_F(OptionEditor, SelectingARowDoesNotRetimeUntilChanged)
     form.PGMTIMChange();
     form.SelectPGMTIM(19);
     EXPECT_EQ(form.Label4(), "0111FCFF");
-    EXPECT_EQ(LinkWide().PGMTIME, 0x01);
+    EXPECT_EQ(timings.size(), 1u);
 }
 
 TEST(GetSpeedIndex, FindsTheFirstMatchingRow)
@@ -154,5 +154,5 @@ TEST_F(OptionEditor, TimingTextFromTheDeviceIsShownOnly)
     form.PGMTIMChange();
     form.SetTimingText("54002800");
     EXPECT_EQ(form.Label4(), "54002800");
-    EXPECT_EQ(LinkWide().PGMTIME, 0x01);
+    EXPECT_EQ(timings.size(), 1u);
 }

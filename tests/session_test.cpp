@@ -86,6 +86,7 @@ TEST_F(Session, SwitchDeviceBuildsBindsAndConnectsInOrder)
     EXPECT_EQ(session.Device()->Name(), "COP8SBR9");
     EXPECT_EQ(session.Project().Flash.Size(), 0x8000u);
     EXPECT_EQ(session.Options().PGMTIM(), 23);  // -1 stored means the last range
+    EXPECT_EQ(LinkWide().PGMTIME, 0x7B);           // the range's timing reaches the link
     // The device's option byte replaces the stored one and is mirrored into the image.
     EXPECT_EQ(session.Options().GetOptions(), 0x06);
     EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x06);

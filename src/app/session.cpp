@@ -6,6 +6,7 @@
 #include "image/hexfile.h"
 #include "link/hardware.h"
 #include "link/linkhost.h"
+#include "link/linkwide.h"
 #include "link/programmer.h"
 
 // The link's host is the shell's view: the link pumps, logs and opens its dialogs through it.
@@ -49,6 +50,12 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
     autoProgram_.ShowOptionsDialog = [this](TAutoProgramSteps& steps) { view_.ShowAutoProgramOptions(steps); };
     serial_.OnMessage = [this](const std::string& text) { view_.ShowMessage(text); };
     options_.OnChange = [this] { view_.OptionsChanged(); };
+    options_.OnTimingChange = [](const TTiming& t) {
+        TLinkWide& w = LinkWide();
+        w.PGMTIME = t.PGMTIME;
+        w.TENCYC = t.TENCYC;
+        w.BusyTime = t.BusyTime;
+    };
     options_.BindImage(&project_.Flash);
 }
 

@@ -2,7 +2,6 @@
 
 #include "image/hexlist.h"
 #include "image/hextext.h"
-#include "link/linkwide.h"
 
 const TClockRange kClockRanges[kClockRangeCount] = {
     {"25Khz - 33.3Khz", 0x01, 0x11FC},    {"37.5Khz - 50Khz", 0x02, 0x0E18},
@@ -140,10 +139,11 @@ void TBaseFuseForm::SelectPGMTIM(int row) { pgmtim_ = (row >= 0 && row < kClockR
 void TBaseFuseForm::PGMTIMChange()
 {
     label4_ = hex::Hex2(GetSpeed(pgmtim_)) + hex::Hex4(GetTenCyc(pgmtim_)) + "FF";
-    TLinkWide& w = LinkWide();
-    w.PGMTIME = static_cast<uint8_t>(HexField(label4_, 0, 2));
-    w.TENCYC = static_cast<uint16_t>(HexField(label4_, 2, 4));
-    w.BusyTime = static_cast<uint8_t>(HexField(label4_, 6, 2));
+    TTiming timing;
+    timing.PGMTIME = static_cast<uint8_t>(HexField(label4_, 0, 2));
+    timing.TENCYC = static_cast<uint16_t>(HexField(label4_, 2, 4));
+    timing.BusyTime = static_cast<uint8_t>(HexField(label4_, 6, 2));
+    if (OnTimingChange) OnTimingChange(timing);
     Changed();
 }
 

@@ -14,6 +14,13 @@ struct TClockRange {
     uint16_t TENCYC;
 };
 
+// The timing values a clock range gives, which the link sends to the box.
+struct TTiming {
+    uint8_t PGMTIME = 0;
+    uint16_t TENCYC = 0;
+    uint8_t BusyTime = 0;
+};
+
 // The target clock ranges offered by `PGMTIM`, in list order.
 constexpr int kClockRangeCount = 24;
 extern const TClockRange kClockRanges[kClockRangeCount];
@@ -64,14 +71,17 @@ public:
     // calls PGMTIMChange afterwards, as a user's choice in the list does.
     int PGMTIM() const { return pgmtim_; }
     void SelectPGMTIM(int row);
-    // Timing text from the selected row, then the process-wide timing values re-read from it.
+    // Timing text from the selected row, then its values handed on through OnTimingChange.
     // With no row selected the last row's values are used: it is the range a stored selection
     // beyond the table came closest to.
     void PGMTIMChange();
+    // The values of the timing text in use, whenever PGMTIMChange sets them (never for a text
+    // that is only shown). The session hands them to the link.
+    std::function<void(const TTiming&)> OnTimingChange;
 
     // The timing text sent to the programmer before every Flash and option operation.
     const std::string& Label4() const { return label4_; }
-    // Shows a timing text read from the device without touching the process-wide values.
+    // Shows a timing text read from the device without changing the values in use.
     void SetTimingText(const std::string& text);
 
     // Called after every change of what the editor shows, so that a widget can repaint.
