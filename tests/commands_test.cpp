@@ -51,7 +51,7 @@ const CommandCase kCommandCases[] = {
      {"ReadTiming"},
      {"options page"}},
     {"Run",
-     commands::Run,
+     commands::RunTarget,
      {"Putting target in run mode", "Run Mode: Operation Complete - 00:00"},
      {"ProgramOptions 07", "RunTarget"},
      {}},
@@ -96,7 +96,7 @@ TEST_F(CommandFixture, CommandsWithoutProgrammerDoNothingExceptRun)
         SCOPED_TRACE(c.name);
         runner.ClearLog();
         EXPECT_EQ(Shell(c.command), TOutcome::Completed);
-        if (c.command == commands::Run)
+        if (c.command == commands::RunTarget)
             EXPECT_EQ(runner.Log(), c.log);
         else
             EXPECT_TRUE(runner.Log().empty());
@@ -193,7 +193,7 @@ TEST_F(CommandFixture, OptionCommandsLeaveTheEditorsByteInTheImage)
     const std::pair<void (*)(TCommandContext&), uint8_t> cases[] = {
         {commands::ReadOptions, 0x24},     // the device's byte
         {commands::ProgramOptions, 0x24},  // the editor's byte, now the device's
-        {commands::Run, 0x25},             // the same with FLEX set
+        {commands::RunTarget, 0x25},             // the same with FLEX set
     };
     options.BindImage(nullptr);  // the command's own copy, not the editor's mirror
     programmer.deviceOptions = 0x24;
@@ -206,7 +206,7 @@ TEST_F(CommandFixture, OptionCommandsLeaveTheEditorsByteInTheImage)
 
 TEST_F(CommandFixture, RunSetsTheFlexBitAndProgramsIt)
 {
-    EXPECT_EQ(Shell(commands::Run), TOutcome::Completed);
+    EXPECT_EQ(Shell(commands::RunTarget), TOutcome::Completed);
     EXPECT_EQ(options.FlexBit, 1);
     EXPECT_EQ(options.GetOptions(), 0x07);
     EXPECT_EQ(options.Label5(), "07h - 00000111b");

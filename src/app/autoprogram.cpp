@@ -121,6 +121,6 @@ void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
         if (ctx.RefreshView) ctx.RefreshView();
         if (ctx.ShowFlashPage) ctx.ShowFlashPage();
     }
-    step(S::stRun, commands::Run);
+    step(S::stRun, commands::RunTarget);
     Clock().Sleep(kStepPauseMs);
 }

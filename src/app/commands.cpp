@@ -155,7 +155,7 @@ void ReadDeviceTime(TCommandContext& ctx)
     ctx.Runner.EndOp("TIMING: Read Complete");
 }
 
-void Run(TCommandContext& ctx)
+void RunTarget(TCommandContext& ctx)
 {
     ctx.Runner.StartOp("Putting target in run mode");
     if (TISPProgrammer* p = ctx.Programmer()) {

@@ -58,7 +58,7 @@ void WriteDeviceTime(TCommandContext& ctx);
 // Shows the device's timing text and selects its clock range, without changing the timing
 // values in use.
 void ReadDeviceTime(TCommandContext& ctx);
-void Run(TCommandContext& ctx);
+void RunTarget(TCommandContext& ctx);
 
 void Reset(TCommandContext& ctx);
 // A cancelled dialog (EAbort) ends with "Options Cancelled"; other exceptions escape.

@@ -177,7 +177,7 @@ int WriteTiming(TCliContext& c)
 int RunTarget(TCliContext& c)
 {
     return WithSession(c, [&](TAppSession& s) -> int {
-        commands::Run(s.Commands());
+        commands::RunTarget(s.Commands());
         return kExitOk;
     });
 }
