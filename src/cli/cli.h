@@ -58,8 +58,9 @@ public:
 
     // Hardware, device, option byte and clock row from the options, else the remembered
     // settings, else the defaults. Raises TUsageError for an unknown hardware or device, and for
-    // a --port that the hardware cannot use.
-    void Resolve();
+    // a --port that the hardware cannot use. Settings that cannot be read fail it, unless
+    // `settingsOptional`: then a warning is printed and the defaults apply.
+    void Resolve(bool settingsOptional = false);
     // The exit status of a command's outcome.
     int ExitCode(TOutcome outcome) const;
 
@@ -114,6 +115,9 @@ struct TCliCommand {
     std::string summary;
     size_t argumentCount = 0;
     std::function<int(TCliContext&)> run;
+    // A command that only reads the remembered defaults still runs when the settings cannot be
+    // read; one that talks to the box needs them (its port and link settings live there).
+    bool needsSettings = true;
 };
 
 void RegisterCommand(TCliCommand command);

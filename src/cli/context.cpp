@@ -68,9 +68,14 @@ int TCliContext::ExitCode(TOutcome outcome) const
     }
 }
 
-void TCliContext::Resolve()
+void TCliContext::Resolve(bool settingsOptional)
 {
-    session_.LoadEnvironment();
+    try {
+        session_.LoadEnvironment();
+    } catch (const std::exception& e) {
+        if (!settingsOptional) throw;
+        view_.AppendLog(std::string("zemprix-cli: warning: ") + e.what() + " (running on defaults)");
+    }
     TISPSettings& settings = session_.Settings();
 
     hardwareName_ = session_.StartupHardware(options_.hardware.empty() ? std::string() : HardwareFromOption(options_.hardware));

@@ -51,7 +51,8 @@ int Convert(TCliContext& c)
 
 void RegisterFileCommands()
 {
-    RegisterCommand({"devices", "", "list the devices the hardware can program", 0, Devices});
-    RegisterCommand({"checksums", "FILE", "load FILE into the device image and print its five checksums", 1, Checksums});
-    RegisterCommand({"convert", "IN OUT", "load IN into the device image and write it to OUT in --format", 2, Convert});
+    // None of these talks to the box: they run on defaults when the settings cannot be read.
+    RegisterCommand({"devices", "", "list the devices the hardware can program", 0, Devices, false});
+    RegisterCommand({"checksums", "FILE", "load FILE into the device image and print its five checksums", 1, Checksums, false});
+    RegisterCommand({"convert", "IN OUT", "load IN into the device image and write it to OUT in --format", 2, Convert, false});
 }

@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     if (!options.noSettings) backend = std::make_unique<TQSettingsBackend>();
     TCliContext context(options, backend.get(), std::cout, std::cerr);
     try {
-        context.Resolve();
+        context.Resolve(!command->needsSettings);
     } catch (const TUsageError& e) {
         std::cerr << "zemprix-cli: " << e.message << "\n";
         return Finish(&context, options, kExitUsage, e.message);
