@@ -59,6 +59,12 @@ public:
 
     // 0 on success, 1 on any failure; an existing file is replaced only by a complete new one.
     static int SaveFile(const std::string& fileName, const THexList& image, int formatId);
+    // The same, with the reason of a failure in `error`: "Could not save PATH: REASON", where
+    // REASON is the system's description of what failed (or why the image does not fit the
+    // format). `error` is emptied on success.
+    static int SaveFile(const std::string& fileName, const THexList& image, int formatId, std::string& error);
+    // The same, raising EFileLoader with that message instead of returning 1.
+    static void SaveFileOrThrow(const std::string& fileName, const THexList& image, int formatId);
 
     // The work after reading, on text already in memory: detection (-2, 0 or a format id) and
     // loading into the (already cleared) image (0, or -1 when a record addresses a byte outside
