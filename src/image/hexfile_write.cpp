@@ -220,6 +220,9 @@ int TFileLoader::SaveFile(const std::string& fileName, const THexList& image, in
     } catch (const std::exception& e) {
         error = e.what();
         return 1;
+    } catch (...) {
+        error = "Could not save " + fileName;
+        return 1;
     }
 }
 
