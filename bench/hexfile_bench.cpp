@@ -1,10 +1,16 @@
-// Hex file timings: load and save of a full 32 KB image in each format, and the load of a
-// 1 MiB Intel file against srec_cat converting the same file to binary, in the same run.
+// Hex file timings: load and save of a full 32 KB image in each format, the load of a 1 MiB
+// Intel file against srec_cat converting the same file to binary, in the same run, and the time
+// and peak memory of loading 64 MiB files of hostile content.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <string>
@@ -36,6 +42,47 @@ THexList RandomImage(uint32_t size)
     image.SetSize(size);
     for (uint32_t a = 0; a < size; ++a) image.SetValue(a, static_cast<uint8_t>(rng() % 255));  // no FF: every record full
     return image;
+}
+
+// Loads `file` in a child process and reports the wall-clock seconds and the child's peak
+// resident memory in MiB, so that each case is measured alone. False when the load failed.
+bool MeasureLoad(const std::string& file, double& seconds, double& peakMiB)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        int code = 0;
+        try {
+            THexList image;
+            image.SetSize(0x8000);
+            TFileLoader::LoadFile(file, image);
+        } catch (...) {
+            code = 1;
+        }
+        _exit(code);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child) return false;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    seconds = took.count();
+    peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// `unit` repeated as often as it fits into `size` bytes.
+std::string Repeated(const std::string& unit, size_t size)
+{
+    std::string text;
+    text.reserve(size);
+    while (text.size() + unit.size() <= size) text += unit;
+    return text;
+}
+
+void WriteFile(const std::string& file, const std::string& text)
+{
+    std::ofstream(file, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace
@@ -89,6 +136,31 @@ int main()
         std::printf("  srec_cat on a 16-byte file: %6.2f ms; ratio without it: %.2f\n", startup,
                     theirs > startup ? ours / (theirs - startup) : 0.0);
     }
+
+    // Files at the size limit that a careless reader turns into gigabytes of line objects. Each
+    // is made, written and freed before its child starts: a child counts the parent's resident
+    // pages in its peak.
+    std::printf("\n64 MiB hostile files, LoadFile in a child process, one run each\n");
+    std::printf("%-34s %10s %14s\n", "content", "seconds", "peak RSS MiB");
+    const std::pair<const char*, std::string> cases[] = {
+        {"newlines", "\n"},
+        {"carriage returns", "\r"},
+        {"CR LF pairs", "\r\n"},
+        {"one line, no newline (Intel mark)", ""},
+        {"NUL bytes", std::string(1, '\0')},
+        {"'0000:00' Atmel lines", "0000:00\n"},
+        {"Intel records at address 0", ":10000000" + std::string(32, '0') + "F0\n"},
+    };
+    const std::string file = (dir / "hostile.txt").string();
+    for (const auto& [name, unit] : cases) {
+        WriteFile(file, unit.empty() ? ":" + std::string(TFileLoader::kMaxFileSize - 1, '0')
+                                     : Repeated(unit, TFileLoader::kMaxFileSize));
+        double seconds = 0;
+        double peak = 0;
+        if (!MeasureLoad(file, seconds, peak)) ++failures;
+        std::printf("%-34s %10.2f %14.1f\n", name, seconds, peak);
+    }
+
     fs::remove_all(dir);
     if (failures != 0) std::printf("\n%d FAILURES (a save, a load or a comparison)\n", failures);
     return failures == 0 ? 0 : 1;

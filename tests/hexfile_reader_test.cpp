@@ -36,10 +36,13 @@ protected:
 
 std::vector<std::string> Lines(const std::string& text) { return TFileLoader::SplitLines(text); }
 
+// Detection over split lines and over the text as read from a file must agree.
 int Detect(const std::string& text)
 {
     const auto lines = Lines(text);
-    return TFileLoader::DetectFormat("unused-name", &lines);
+    const int result = TFileLoader::DetectFormat("unused-name", &lines);
+    EXPECT_EQ(TFileLoader::DetectText(text), result) << "text and lines disagree on: " << text;
+    return result;
 }
 
 struct DetectCase {
@@ -142,6 +145,11 @@ TEST_P(Reading, StoresTheRecordsBytes)
     for (const auto& [address, value] : c.expected) want[address] = value;
     EXPECT_EQ(image.Values(), want) << c.what;
     EXPECT_EQ(image.FileName(), path);
+
+    THexList fromLines;
+    fromLines.SetSize(c.imageSize);
+    EXPECT_EQ(TFileLoader::LoadLines(Lines(c.text), fromLines), c.result) << c.what;
+    EXPECT_EQ(fromLines.Values(), want) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -17,7 +17,45 @@ namespace {
 // record from other text.
 constexpr bool kIgnoreChecksums = true;
 
-using Lines = std::vector<std::string>;
+// The lines of a text, split at CR, LF or CR LF as they are walked, without copying: a file of
+// short lines must not turn into one heap object per line. The text ends at its first NUL.
+class TTextLines {
+public:
+    explicit TTextLines(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
+
+    class iterator {
+    public:
+        iterator(std::string_view text, size_t start) : text_(text), start_(start) { FindStop(); }
+        std::string_view operator*() const { return text_.substr(start_, stop_ - start_); }
+        bool operator!=(const iterator& other) const { return start_ != other.start_; }
+        iterator& operator++()
+        {
+            size_t next = stop_;
+            if (next < text_.size())
+                next += (text_[next] == '\r' && next + 1 < text_.size() && text_[next + 1] == '\n') ? 2 : 1;
+            start_ = next;
+            FindStop();
+            return *this;
+        }
+
+    private:
+        void FindStop()
+        {
+            stop_ = start_;
+            while (stop_ < text_.size() && text_[stop_] != '\r' && text_[stop_] != '\n') ++stop_;
+        }
+        std::string_view text_;
+        size_t start_;
+        size_t stop_ = 0;
+    };
+
+    iterator begin() const { return iterator(text_, 0); }
+    iterator end() const { return iterator(text_, text_.size()); }
+    bool empty() const { return text_.empty(); }
+
+private:
+    std::string_view text_;
+};
 
 bool AllHex(std::string_view s)
 {
@@ -61,13 +99,14 @@ void Store(THexList& image, uint64_t address, uint8_t value)
 
 // ---- Detectors: 0 rejects the file, otherwise the format id. ----
 
+template <typename Lines>
 int DetectIntel(const Lines& lines)
 {
     int result = 0;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         if (raw.size() < 11 || raw[0] != ':') return 0;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         if (s.size() % 2 != 0 || !AllHex(s)) return 0;
         const unsigned count = ByteAt(s, 0);
         if (s.size() / 2 != count + 5) return 0;
@@ -98,13 +137,14 @@ int DetectIntel(const Lines& lines)
     return result;
 }
 
+template <typename Lines>
 int DetectMotorola(const Lines& lines)
 {
     int result = 0;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         if (raw.size() < 10 || raw[0] != 'S' || raw[1] < '0' || raw[1] > '9') return 0;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(2));
+        const std::string s = hex::ToUpper(raw.substr(2));
         if (s.size() % 2 != 0 || !AllHex(s)) return 0;
         const unsigned count = ByteAt(s, 0);
         if (s.size() / 2 - 1 != count) return 0;
@@ -135,16 +175,17 @@ int DetectMotorola(const Lines& lines)
     return result;
 }
 
+template <typename Lines>
 int DetectExtTektronix(const Lines& lines)
 {
     int result = 0;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         if (raw.size() < 6 || raw[0] != '%') return 0;
         const char type = raw[3];
         if (type == '3') continue;
         if (type != '6' && type != '8') return 0;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         if (!AllHex(s) || Number(std::string_view(s).substr(0, 2)) != s.size()) return 0;
         if (!kIgnoreChecksums) {
             const unsigned sum = (DigitSum(std::string_view(s).substr(0, 3)) + DigitSum(std::string_view(s).substr(5))) & 0xFF;
@@ -156,13 +197,14 @@ int DetectExtTektronix(const Lines& lines)
     return result;
 }
 
+template <typename Lines>
 int DetectTektronix(const Lines& lines)
 {
     int result = 0;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         if (raw.size() < 9 || raw[0] != '/') return 0;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         if (s.size() % 2 != 0 || !AllHex(s)) return 0;
         if (DigitSum(std::string_view(s).substr(0, 6)) != ByteAt(s, 3)) return 0;
         const unsigned count = ByteAt(s, 2);
@@ -174,10 +216,11 @@ int DetectTektronix(const Lines& lines)
     return result;
 }
 
+template <typename Lines>
 int DetectAtmel(const Lines& lines)
 {
     enum { unknown, word, byte } form = unknown;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         const bool isWord = raw.size() == 11 && raw[6] == ':';
         const bool isByte = raw.size() == 7 && raw[4] == ':';
@@ -192,13 +235,14 @@ int DetectAtmel(const Lines& lines)
 
 // ---- Readers: run over lines that their detector accepted. ----
 
+template <typename Lines>
 void ReadIntel(const Lines& lines, THexList& image)
 {
     uint64_t segmentBase = 0;
     uint64_t linearBase = 0;
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         const unsigned count = ByteAt(s, 0);
         const unsigned offset = ByteAt(s, 1) * 256 + ByteAt(s, 2);
         switch (ByteAt(s, 3)) {
@@ -221,14 +265,15 @@ void ReadIntel(const Lines& lines, THexList& image)
     }
 }
 
+template <typename Lines>
 void ReadMotorola(const Lines& lines, THexList& image)
 {
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.size() < 2) continue;
         const char type = raw[1];
         if (type == '9') return;
         if (type != '1' && type != '2' && type != '3') continue;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(2));
+        const std::string s = hex::ToUpper(raw.substr(2));
         const unsigned addressBytes = static_cast<unsigned>(type - '0') + 1;
         const unsigned count = ByteAt(s, 0);
         uint64_t address = 0;
@@ -240,14 +285,15 @@ void ReadMotorola(const Lines& lines, THexList& image)
     }
 }
 
+template <typename Lines>
 void ReadExtTektronix(const Lines& lines, THexList& image)
 {
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.size() < 4) continue;
         const char type = raw[3];
         if (type == '8') return;
         if (type != '6') continue;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         if (s.size() < 6) continue;
         const size_t digits = static_cast<size_t>(hex::DigitValue(s[5]));
         const size_t dataStart = 6 + digits;
@@ -259,11 +305,12 @@ void ReadExtTektronix(const Lines& lines, THexList& image)
     }
 }
 
+template <typename Lines>
 void ReadTektronix(const Lines& lines, THexList& image)
 {
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
-        const std::string s = hex::ToUpper(std::string_view(raw).substr(1));
+        const std::string s = hex::ToUpper(raw.substr(1));
         const unsigned count = ByteAt(s, 2);
         if (count == 0) return;
         const unsigned address = ByteAt(s, 0) * 256 + ByteAt(s, 1);
@@ -271,9 +318,10 @@ void ReadTektronix(const Lines& lines, THexList& image)
     }
 }
 
+template <typename Lines>
 void ReadAtmel(const Lines& lines, THexList& image, bool wordForm)
 {
-    for (const std::string& raw : lines) {
+    for (std::string_view raw : lines) {
         if (raw.empty()) continue;
         const std::string s = hex::ToUpper(raw);
         if (wordForm) {
@@ -287,80 +335,23 @@ void ReadAtmel(const Lines& lines, THexList& image, bool wordForm)
     }
 }
 
-}  // namespace
-
-std::vector<std::string> TFileLoader::SplitLines(const std::string& text)
+template <typename Lines>
+int Detect(const Lines& lines)
 {
-    std::vector<std::string> lines;
-    const size_t end = text.find('\0') == std::string::npos ? text.size() : text.find('\0');
-    size_t start = 0;
-    while (start < end) {
-        size_t stop = start;
-        while (stop < end && text[stop] != '\r' && text[stop] != '\n') ++stop;
-        lines.emplace_back(text, start, stop - start);
-        if (stop < end) stop += (text[stop] == '\r' && stop + 1 < end && text[stop + 1] == '\n') ? 2 : 1;
-        start = stop;
-    }
-    return lines;
-}
-
-std::vector<std::string> TFileLoader::ReadLines(const std::string& fileName)
-{
-    std::error_code ec;
-    const std::filesystem::path path(fileName);
-    if (std::filesystem::is_directory(path, ec)) throw EFileLoader("File cannot be read, it is a folder: " + fileName);
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kMaxFileSize)
-        throw EFileLoader("File too large for a hex file (" + std::to_string(size) + " bytes, at most " +
-                          std::to_string(kMaxFileSize) + "): " + fileName);
-
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw EFileLoader("File cannot be opened: " + fileName);
-    // Read in pieces with the limit enforced as we go: the size asked above may be missing or
-    // stale (a pipe, a growing file).
-    std::string text;
-    char buffer[65536];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        const std::streamsize got = in.gcount();
-        if (got > 0) text.append(buffer, static_cast<size_t>(got));
-        if (text.size() > kMaxFileSize)
-            throw EFileLoader("File too large for a hex file (more than " + std::to_string(kMaxFileSize) +
-                              " bytes): " + fileName);
-    }
-    if (in.bad()) throw EFileLoader("File cannot be read: " + fileName);
-    return SplitLines(text);
-}
-
-int TFileLoader::DetectFormat(const std::string& fileName, const std::vector<std::string>* lines)
-{
-    std::vector<std::string> read;
-    if (lines == nullptr) {
-        std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::path(fileName), ec)) return ff_NotFound;
-        read = ReadLines(fileName);
-        lines = &read;
-    }
-    if (lines->empty()) return ff_EmptyOrBinary;
-    for (int (*detector)(const Lines&) : {DetectIntel, DetectMotorola, DetectExtTektronix, DetectTektronix, DetectAtmel}) {
-        const int result = detector(*lines);
+    if (lines.empty()) return ff_EmptyOrBinary;
+    for (int (*detector)(const Lines&) : {DetectIntel<Lines>, DetectMotorola<Lines>, DetectExtTektronix<Lines>,
+                                          DetectTektronix<Lines>, DetectAtmel<Lines>}) {
+        const int result = detector(lines);
         if (result != 0) return result;
     }
     return ff_AutoDetect;
 }
 
-int TFileLoader::LoadFile(const std::string& fileName, THexList& image)
+// Runs the reader of `format` over lines that its detector accepted: 0, or -1 when a record
+// addresses a byte outside the image.
+template <typename Lines>
+int Read(int format, const Lines& lines, THexList& image)
 {
-    image.SetFileName(fileName);
-    image.Clear();
-    const std::vector<std::string> lines = ReadLines(fileName);
-    image.Clear();
-    return LoadLines(lines, image);
-}
-
-int TFileLoader::LoadLines(const std::vector<std::string>& lines, THexList& image)
-{
-    const int format = DetectFormat(std::string(), &lines);
     try {
         switch (format) {
         case ff_IntelIntellex:
@@ -390,6 +381,103 @@ int TFileLoader::LoadLines(const std::vector<std::string>& lines, THexList& imag
         return -1;
     }
     return 0;
+}
+
+bool Exists(const std::string& fileName)
+{
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::path(fileName), ec);
+}
+
+}  // namespace
+
+std::vector<std::string> TFileLoader::SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (std::string_view line : TTextLines(text)) lines.emplace_back(line);
+    return lines;
+}
+
+std::string TFileLoader::ReadText(const std::string& fileName)
+{
+    std::error_code ec;
+    const std::filesystem::path path(fileName);
+    if (std::filesystem::is_directory(path, ec)) throw EFileLoader("File cannot be read, it is a folder: " + fileName);
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxFileSize)
+        throw EFileLoader("File too large for a hex file (" + std::to_string(size) + " bytes, at most " +
+                          std::to_string(kMaxFileSize) + "): " + fileName);
+
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw EFileLoader("File cannot be opened: " + fileName);
+    // Read in pieces with the limit enforced as we go: the size asked above may be missing or
+    // stale (a pipe, a growing file). Room for the expected size is taken at once, so that the
+    // text does not grow by doubling to twice the file.
+    std::string text;
+    if (!ec) text.reserve(static_cast<size_t>(size));
+    char buffer[65536];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        const std::streamsize got = in.gcount();
+        if (got > 0) text.append(buffer, static_cast<size_t>(got));
+        if (text.size() > kMaxFileSize)
+            throw EFileLoader("File too large for a hex file (more than " + std::to_string(kMaxFileSize) +
+                              " bytes): " + fileName);
+    }
+    if (in.bad()) throw EFileLoader("File cannot be read: " + fileName);
+    return text;
+}
+
+std::vector<std::string> TFileLoader::ReadLines(const std::string& fileName)
+{
+    return SplitLines(ReadText(fileName));
+}
+
+int TFileLoader::DetectFormat(const std::string& fileName, const std::vector<std::string>* lines)
+{
+    if (lines != nullptr) return Detect(*lines);
+    if (!Exists(fileName)) return ff_NotFound;
+    return DetectText(ReadText(fileName));
+}
+
+int TFileLoader::DetectText(std::string_view text)
+{
+    return Detect(TTextLines(text));
+}
+
+int TFileLoader::LoadFile(const std::string& fileName, THexList& image)
+{
+    image.SetFileName(fileName);
+    image.Clear();
+    const std::string text = ReadText(fileName);
+    image.Clear();
+    return LoadText(text, image);
+}
+
+int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult)
+{
+    loadResult = 0;
+    if (!Exists(fileName)) return ff_NotFound;
+    const std::string text = ReadText(fileName);
+    const TTextLines lines(text);
+    const int format = Detect(lines);
+    if (format > 0) {
+        image.SetFileName(fileName);
+        image.Clear();
+        loadResult = Read(format, lines, image);
+    }
+    return format;
+}
+
+int TFileLoader::LoadLines(const std::vector<std::string>& lines, THexList& image)
+{
+    return Read(Detect(lines), lines, image);
+}
+
+int TFileLoader::LoadText(std::string_view text, THexList& image)
+{
+    const TTextLines lines(text);
+    return Read(Detect(lines), lines, image);
 }
 
 std::string TFileLoader::FormatName(int id)

@@ -2,6 +2,7 @@
 // Hex file reader and writer: Intel, Motorola, Extended Tektronix, Tektronix and the Atmel
 // generic formats, with format detection. A class without instance data.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/isperrors.h"
@@ -48,18 +49,38 @@ public:
     // 0, or -1 when a record addresses a byte outside the image. A file that cannot be read
     // raises EFileLoader.
     static int LoadFile(const std::string& fileName, THexList& image);
+    // Detection and loading from one reading of the file, for callers that load only a file of
+    // a known format. Returns what DetectFormat returns; only when that is a format id (above 0)
+    // is the image named, cleared and loaded, with LoadFile's result in `loadResult` (0
+    // otherwise). Raises EFileLoader as DetectFormat does.
+    static int DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult);
     // Raises EUnknownFileType "Unknown File ID" for ids outside -2 .. 11.
     static std::string FormatName(int id);
+
     // 0 on success, 1 on any failure; an existing file is replaced only by a complete new one.
     static int SaveFile(const std::string& fileName, const THexList& image, int formatId);
+    // The same, with the reason of a failure in `error`: "Could not save PATH: REASON", where
+    // REASON is the system's description of what failed (or why the image does not fit the
+    // format). `error` is emptied on success.
+    static int SaveFile(const std::string& fileName, const THexList& image, int formatId, std::string& error);
+    // The same, raising EFileLoader with that message instead of returning 1.
+    static void SaveFileOrThrow(const std::string& fileName, const THexList& image, int formatId);
 
-    // LoadFile's work after reading: detect the format of the lines and run its reader into the
-    // (already cleared) image. 0, or -1 when a record addresses a byte outside the image.
+    // The work after reading, on text already in memory: detection (-2, 0 or a format id) and
+    // loading into the (already cleared) image (0, or -1 when a record addresses a byte outside
+    // the image). The text is split at CR, LF or CR LF as it is scanned; a NUL ends it.
+    static int DetectText(std::string_view text);
+    static int LoadText(std::string_view text, THexList& image);
+    // LoadText on lines already split.
     static int LoadLines(const std::vector<std::string>& lines, THexList& image);
     // The text SaveFile writes; raises EFileLoader when an address does not fit the format.
     static std::string SaveText(const THexList& image, int formatId);
 
-    // The text split at CR, LF or CR LF; a NUL ends the text.
+    // The whole file, at most kMaxFileSize bytes; raises EFileLoader when it is a folder, too
+    // large, or cannot be opened or read.
+    static std::string ReadText(const std::string& fileName);
+    // The text split at CR, LF or CR LF; a NUL ends the text. One string per line: meant for
+    // small texts, the loader itself never builds this list.
     static std::vector<std::string> SplitLines(const std::string& text);
     static std::vector<std::string> ReadLines(const std::string& fileName);
 };

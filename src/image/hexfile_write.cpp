@@ -1,13 +1,10 @@
 // Hex file writing: the image as Intel, Motorola, Tektronix or Atmel generic text.
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
+#include <exception>
 #include <string>
-#include <system_error>
 
 #include "image/hexfile.h"
+#include "image/hexfile_replace.h"
 #include "image/hexlist.h"
 #include "image/hextext.h"
 
@@ -208,72 +205,32 @@ std::string TFileLoader::SaveText(const THexList& image, int formatId)
     }
 }
 
-namespace {
-
-// A name beside the target that no other save in this process uses at the same time.
-std::filesystem::path TemporaryBeside(const std::filesystem::path& target)
-{
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::filesystem::path tmp = target;
-    tmp += ".~" + hex::Hex(stamp & 0xFFFFFFFF, 8) + hex::Hex(counter++, 4);
-    return tmp;
-}
-
-void WriteInPlace(const std::filesystem::path& target, const std::string& fileName, const std::string& text)
-{
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) throw EFileLoader("Cannot open for writing: " + fileName);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out) throw EFileLoader("Cannot write: " + fileName);
-}
-
-// Writes the whole text to a temporary file and renames it over the target, so a save that
-// fails on the way leaves any earlier file as it was.
-void ReplaceFile(const std::string& fileName, const std::string& text)
-{
-    std::filesystem::path target(fileName);
-    std::error_code ec;
-    const auto given = std::filesystem::status(target, ec);
-    if (std::filesystem::is_directory(given)) throw EFileLoader("Cannot save over a folder: " + fileName);
-    // A pipe or a device (standard output, a terminal) is written into: renaming a file over it
-    // would destroy it instead.
-    if (std::filesystem::exists(given) && !std::filesystem::is_regular_file(given)) {
-        WriteInPlace(target, fileName, text);
-        return;
-    }
-    // A file the user may not write stays as it is, as it would when written in place.
-    if (std::filesystem::exists(given) && !std::ofstream(target, std::ios::binary | std::ios::app))
-        throw EFileLoader("File cannot be written: " + fileName);
-    if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
-    const std::filesystem::path tmp = TemporaryBeside(target);
-    try {
-        {
-            std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-            if (!out) throw EFileLoader("Cannot create file beside " + fileName);
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out.close();
-            if (!out) throw EFileLoader("Cannot write file beside " + fileName);
-        }
-        // The new file takes the place of the old one, so it keeps the old one's permissions.
-        const auto previous = std::filesystem::status(target, ec);
-        if (!ec && std::filesystem::exists(previous)) std::filesystem::permissions(tmp, previous.permissions(), ec);
-        std::filesystem::rename(tmp, target);
-    } catch (...) {
-        std::filesystem::remove(tmp, ec);
-        throw;
-    }
-}
-
-}  // namespace
-
 int TFileLoader::SaveFile(const std::string& fileName, const THexList& image, int formatId)
 {
+    std::string error;
+    return SaveFile(fileName, image, formatId, error);
+}
+
+int TFileLoader::SaveFile(const std::string& fileName, const THexList& image, int formatId, std::string& error)
+{
     try {
-        ReplaceFile(fileName, SaveText(image, formatId));
+        SaveFileOrThrow(fileName, image, formatId);
+        error.clear();
         return 0;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        error = e.what();
         return 1;
+    } catch (...) {
+        error = "Could not save " + fileName;
+        return 1;
+    }
+}
+
+void TFileLoader::SaveFileOrThrow(const std::string& fileName, const THexList& image, int formatId)
+{
+    try {
+        hexfile::ReplaceContents(fileName, SaveText(image, formatId));
+    } catch (const std::exception& e) {
+        throw EFileLoader("Could not save " + fileName + ": " + e.what());
     }
 }
