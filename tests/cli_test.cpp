@@ -211,7 +211,9 @@ TEST_F(Cli, LoadFailuresUseTheApplicationsTexts)
     const std::string good = HexFile("good.hex", 0x100, ok);
     r = Run({"--no-settings", "convert", good, Path("no-folder/out.hex")});
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.ErrHas("Flash: File Save Failed"));
+    EXPECT_TRUE(r.ErrHas("Flash: Save Failed (" + Path("no-folder/out.hex") + ") - Could not save " +
+                         Path("no-folder/out.hex") + ": No such file or directory"))
+        << r.err;
 }
 
 TEST_F(Cli, BadUsageExitsWithTwo)

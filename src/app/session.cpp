@@ -146,8 +146,7 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     if (!std::filesystem::exists(path, ignored)) return fail("Flash File Load: File load failed", "No such file: " + path);
     int loaded = 0;
     try {
-        result.format = TFileLoader::DetectFormat(path);
-        if (result.format > 0) loaded = TFileLoader::LoadFile(path, image);
+        result.format = TFileLoader::DetectAndLoad(path, image, loaded);
     } catch (const EFileLoader& e) {
         // The text after "!" is the detail the log shows after the status text.
         return fail(std::string("Flash File Load: File not accessable or a supported file type!") + e.what(), e.what());

@@ -138,9 +138,11 @@ bool TCliContext::SaveFlashFile(const std::string& fileName)
 {
     TOperationRunner& runner = session_.Runner();
     runner.StartOp("Flash: Saving File");
-    if (TFileLoader::SaveFile(fileName, Image(), options_.format) != 0) {
-        runner.FailOp("Flash: File Save Failed (" + fileName + ")");
-        result_.Set("error", "file save failed");
+    std::string error;
+    if (TFileLoader::SaveFile(fileName, Image(), options_.format, error) != 0) {
+        // The status names the file; the log line adds the system's reason.
+        runner.FailOp("Flash: Save Failed (" + fileName + ")!" + error);
+        result_.Set("error", error);
         return false;
     }
     runner.EndOp("Flash: File Saved (" + fileName + ")");
