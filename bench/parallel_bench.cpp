@@ -11,7 +11,7 @@
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "lpt/tiraltimer.h"
 #include "sim/lptchipset.h"
 #include "sim/lptserver.h"

@@ -19,11 +19,11 @@
 #include "devices/devices.h"
 #include "image/hexlist.h"
 #include "image/settings.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/qtserialport.h"
 #include "link/smartserial.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "sim/boxmodel.h"
 #include "sim/simserial.h"
 

@@ -11,7 +11,7 @@
 #include "e2e_support.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include "devices/devices.h"
 #include "devices/options.h"
 #include "image/hexlist.h"
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/linkwide.h"
 #include "link/programmer.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 class TFakeProgrammer : public TISPProgrammer {
 public:

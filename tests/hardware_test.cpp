@@ -2,7 +2,7 @@
 
 #include "image/settings.h"
 #include "link/hardware.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/linkwide.h"
 #include "link/smartserial.h"
 

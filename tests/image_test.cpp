@@ -2,8 +2,8 @@
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 
 namespace {
 std::string MessageOf(const std::function<void()>& f)

@@ -12,7 +12,7 @@
 #include "image/settings.h"
 #include "link/linkhost.h"
 #include "link/smartparallel.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "sim/boxmodel.h"
 
 struct LogHost : ILinkHost {

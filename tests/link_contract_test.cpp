@@ -2,8 +2,8 @@
 #include "link_contract.h"
 
 #include "image/hexlist.h"
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/smartserial.h"
 #include "sim/simserial.h"
 

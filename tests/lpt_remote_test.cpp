@@ -15,11 +15,11 @@
 
 #include "devices/devices.h"
 #include "image/settings.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "sim/lptchipset.h"
 #include "sim/lptserver.h"
 

@@ -6,7 +6,7 @@
 
 #include "lpt/LptUnit.h"
 #include "lpt/advanced.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "lpt/cpuid.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"

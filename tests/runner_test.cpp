@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "app/runner.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/smartparallel.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 struct RecordingView : IOperationView {

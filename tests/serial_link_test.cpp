@@ -7,12 +7,12 @@
 #include "devices/devices.h"
 #include "image/hexlist.h"
 #include "image/settings.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/serialport.h"
 #include "link/smartserial.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 

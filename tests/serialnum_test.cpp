@@ -5,7 +5,7 @@
 
 #include "image/hexlist.h"
 #include "image/serialnum.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 
 namespace {
 struct SerialNumbers : ::testing::Test {

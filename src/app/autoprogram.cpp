@@ -5,7 +5,7 @@
 #include "image/serialnum.h"
 #include "image/settings.h"
 #include "link/programmer.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 // Lets the box settle between steps.

@@ -4,7 +4,7 @@
 #include "devices/options.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/programmer.h"
 
 namespace commands {

@@ -1,8 +1,8 @@
 #include "app/runner.h"
 
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/programmer.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 TOperationRunner::TOperationRunner(IOperationView& view) : view_(view) {}
 

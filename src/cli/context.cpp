@@ -6,7 +6,7 @@
 #include "devices/devices.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "interrupt.h"
 #include "link/hardware.h"
 

@@ -1,6 +1,6 @@
 #include "json.h"
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "utf8.h"
 
 // Bytes that are not UTF-8 (a file name in another encoding, noise from the box) become U+FFFD,

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "cli.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 const std::vector<std::string> kAutoSteps = {"reload", "erase", "program", "verify", "options", "serial", "run"};
 

@@ -1,6 +1,6 @@
 #include "textview.h"
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "utf8.h"
 
 std::string PrintableText(const std::string& text)

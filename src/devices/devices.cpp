@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 struct DeviceRow {

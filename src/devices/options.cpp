@@ -1,7 +1,7 @@
 #include "devices/options.h"
 
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 const TClockRange kClockRanges[kClockRangeCount] = {
     {"25Khz - 33.3Khz", 0x01, 0x11FC},    {"37.5Khz - 50Khz", 0x02, 0x0E18},

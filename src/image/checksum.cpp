@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

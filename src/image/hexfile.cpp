@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 
 class THexList;
 

@@ -14,7 +14,7 @@
 
 #include "image/hexfile.h"
 #include "image/hexfile_replace.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace hexfile {
 namespace {

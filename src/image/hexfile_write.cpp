@@ -6,7 +6,7 @@
 #include "image/hexfile.h"
 #include "image/hexfile_replace.h"
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

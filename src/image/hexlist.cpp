@@ -1,8 +1,8 @@
 #include "image/hexlist.h"
 
 #include "devices/devices.h"
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 
 namespace {
 [[noreturn]] void OutOfRange(const std::string& head, uint32_t address)

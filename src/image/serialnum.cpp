@@ -1,7 +1,7 @@
 #include "image/serialnum.h"
 
 #include "image/hexlist.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 int TSerialNum::SizeInBytes() const
 {

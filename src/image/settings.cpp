@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 std::string TSettingValue::AsString() const
 {

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "image/qsettingsbackend.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 
 namespace {
 QString GroupOf(const std::string& keyPath)

@@ -1,8 +1,8 @@
 #include "link/hardware.h"
 
 
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/programmer.h"
 
 namespace {

@@ -8,12 +8,6 @@ TLinkWide& LinkWide()
     return values;
 }
 
-TSmartParallel::TSmartParallel()
-{
-    SetHasSetup(true);
-    SetHasInformation(true);
-}
-
 void TSmartParallel::LoadSettings()
 {
     TLinkWide& w = LinkWide();

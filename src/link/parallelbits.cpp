@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
 #include "lpt/advanced.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "lpt/tiraltimer.h"
 
 namespace {
@@ -20,6 +20,12 @@ constexpr int kEchoPollLimit = 255;
 constexpr uint8_t kEcho = 0x2A;
 
 }  // namespace
+
+TSmartParallel::TSmartParallel()
+{
+    SetHasSetup(true);
+    SetHasInformation(true);
+}
 
 bool TSmartParallel::WaitReady()
 {

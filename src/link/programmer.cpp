@@ -2,7 +2,7 @@
 
 #include "image/hexlist.h"
 #include "link/hardware.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 
 ILinkHost& NullLinkHost()

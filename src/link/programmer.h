@@ -1,6 +1,6 @@
 #pragma once
 // The abstract programmer. The shell holds exactly one and calls these operations; every
-// failure is reported by raising one of the exceptions of link/isperrors.h.
+// failure is reported by raising one of the exceptions of base/isperrors.h.
 #include <cstdint>
 #include <functional>
 #include <memory>

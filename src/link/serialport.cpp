@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 
 namespace {
 TSerialPortFactory& Factory()

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <deque>
 
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 constexpr int32_t kBaud = 115200;

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "lpt/LptUnit.h"
 #include "lpt/tiraltimer.h"
 

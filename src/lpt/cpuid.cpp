@@ -3,7 +3,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "lpt/cpuinstr.h"
 
 TCpuSources PlatformCpuSources()

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "lpt/portio.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 TTiralTimer::TTiralTimer(const TCpuSources& sources) : cpuid_(sources)
 {

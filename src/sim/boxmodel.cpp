@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "devices/devices.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace {
 

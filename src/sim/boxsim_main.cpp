@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "devices/devices.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "sim/boxmodel.h"
 #include "sim/lptchipset.h"
 #include "sim/lptserver.h"

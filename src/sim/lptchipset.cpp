@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "devices/devices.h"
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 TLptChipset::TLptChipset(const TDevice& device, TLptChipsetConfig config) : box_(device), config_(config) {}
 

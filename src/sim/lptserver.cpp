@@ -11,7 +11,7 @@
 #include <mutex>
 #include <ostream>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "sim/lptchipset.h"
 
 TLptServer::TLptServer(std::shared_ptr<TLptChipset> chipset) : chipset_(std::move(chipset))

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "image/hextext.h"
+#include "base/hextext.h"
 #include "sim/boxmodel.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "sim/simserial.h"
 
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 
 TSimSerialPort::TSimSerialPort(TBoxModel& box, std::shared_ptr<TSimSerialShared> shared)
     : box_(box), shared_(std::move(shared))

@@ -1,4 +1,4 @@
-#include "image/hextext.h"
+#include "base/hextext.h"
 
 namespace hex {
 

@@ -5,11 +5,11 @@
 #include <algorithm>
 
 #include "image/hexlist.h"
-#include "image/hextext.h"
-#include "link/isperrors.h"
+#include "base/hextext.h"
+#include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 constexpr uint8_t kCR = 0x0D;
