@@ -1,6 +1,6 @@
 #pragma once
 // The programmer box behind a PC parallel port. The framing, the command set and the Flash and
-// option operations (smartparallel.cpp) are shared with the serial link, which replaces only the
+// option operations (boxprotocol.cpp) are shared with the serial link, which replaces only the
 // byte layer (ReadByte, WriteByte, SendByte, WaitReady, ReadBlock) and Connect, Disconnect,
 // Setup and ShowInformation. The parallel bit layer and connection live in parallelbits.cpp.
 #include <cstdint>
@@ -39,7 +39,7 @@ public:
     void Setup() override;
     void ShowInformation(const std::string& softwareVersion) override;
 
-    // ---- inherited operations: protocol and device operations (smartparallel.cpp) ----
+    // ---- inherited operations: protocol and device operations (boxprotocol.cpp) ----
     void Synchronise() override;
     void CheckFirmware() override;
     std::string ReadProgrammerId() override;
