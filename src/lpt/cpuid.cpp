@@ -33,17 +33,24 @@ double ReadCpuInfoMHz(const std::string& path)
     return 0;
 }
 
-int64_t MeasureTimeStampSecond(const TCpuSources& sources)
+int64_t MeasureTimeStampSecond(const TCpuSources& sources, int64_t windowMs)
 {
     IClock& clock = sources.Clock ? *sources.Clock : Clock();
     const int64_t frequency = clock.PerformanceFrequency();
-    if (frequency <= 0 || !sources.TimeStamp) return 0;
-    const uint64_t tsc0 = sources.TimeStamp();
+    if (frequency <= 0 || !sources.TimeStamp || windowMs <= 0) return 0;
+    // The time-stamp reads sit between two counter reads, and the count is scaled by the counter
+    // ticks that really passed: a tenth of a second then gives the per-second figure as exactly as
+    // a whole second does, at a tenth of the wait.
     const int64_t start = clock.PerformanceCounter();
-    while (clock.PerformanceCounter() - start < frequency) {
+    const uint64_t tsc0 = sources.TimeStamp();
+    const int64_t window = frequency * windowMs / 1000;
+    while (clock.PerformanceCounter() - start < window) {
     }
     const uint64_t tsc1 = sources.TimeStamp();
-    return static_cast<int64_t>(std::llround(static_cast<double>(tsc1 - tsc0)));
+    const int64_t elapsed = clock.PerformanceCounter() - start;
+    if (elapsed <= 0) return 0;
+    return static_cast<int64_t>(
+        std::llround(static_cast<double>(tsc1 - tsc0) * static_cast<double>(frequency) / static_cast<double>(elapsed)));
 }
 
 TCPUID::TCPUID(const TCpuSources& sources)

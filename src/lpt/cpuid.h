@@ -20,9 +20,9 @@ TCpuSources PlatformCpuSources();
 // "cpu MHz" of the first processor in a cpuinfo file; 0 when absent or unreadable.
 double ReadCpuInfoMHz(const std::string& path = "/proc/cpuinfo");
 
-// Ticks of the time-stamp counter during one second of the performance counter; 0 when the
-// clock has no performance counter.
-int64_t MeasureTimeStampSecond(const TCpuSources& sources);
+// Ticks of the time-stamp counter per second of the performance counter, measured over a
+// window of `windowMs`; 0 when the clock has no performance counter.
+int64_t MeasureTimeStampSecond(const TCpuSources& sources, int64_t windowMs = 100);
 
 class TCPUID {
 public:

@@ -1,6 +1,6 @@
 #pragma once
 // What high-resolution time sources the PC has, how fine they are, and the processor speed.
-// Measuring takes three busy seconds, so the process-wide figures are measured on a worker
+// Measuring takes three busy tenths of a second, so the process-wide figures are measured on a worker
 // thread started with the program and joined where they are first needed.
 #include <cstdint>
 
