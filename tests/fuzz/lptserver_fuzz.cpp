@@ -50,7 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     a.sin_family = AF_INET;
     a.sin_port = htons(server.Port());
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("connect");
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        // libFuzzer's own timer may interrupt it; the connection then completes on its own.
+        if (errno != EINTR) Fail("connect");
+        pollfd w{fd, POLLOUT, 0};
+        while (poll(&w, 1, 10000) < 0 && errno == EINTR) {
+        }
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) Fail("connect");
+    }
     // Send and drain together so that neither side can block on a full buffer.
     size_t sent = 0;
     bool closed = false;
