@@ -1,6 +1,5 @@
-// Detection and loading of arbitrary text, then a write-and-read-back of whatever was loaded:
-// the reader must never touch memory outside its lines or the image, and anything it loads
-// must survive the writer unchanged.
+// A write-and-read-back of whatever the reader loads from arbitrary text: anything it loads
+// must survive the writer unchanged. hexfile_load_fuzz covers the reader alone, faster.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
