@@ -38,19 +38,21 @@ int64_t MeasureTimeStampSecond(const TCpuSources& sources, int64_t windowMs)
     IClock& clock = sources.Clock ? *sources.Clock : Clock();
     const int64_t frequency = clock.PerformanceFrequency();
     if (frequency <= 0 || !sources.TimeStamp || windowMs <= 0) return 0;
-    // The time-stamp reads sit between two counter reads, and the count is scaled by the counter
-    // ticks that really passed: a tenth of a second then gives the per-second figure as exactly as
-    // a whole second does, at a tenth of the wait.
-    const int64_t start = clock.PerformanceCounter();
+    // Each time-stamp read sits between two counter reads and is taken at their midpoint, and
+    // the count is scaled by the counter ticks that really passed: a tenth of a second then gives
+    // the per-second figure as exactly as a whole second does, at a tenth of the wait.
+    const int64_t before0 = clock.PerformanceCounter();
     const uint64_t tsc0 = sources.TimeStamp();
+    const int64_t after0 = clock.PerformanceCounter();
     const int64_t window = frequency * windowMs / 1000;
-    while (clock.PerformanceCounter() - start < window) {
+    while (clock.PerformanceCounter() - before0 < window) {
     }
+    const int64_t before1 = clock.PerformanceCounter();
     const uint64_t tsc1 = sources.TimeStamp();
-    const int64_t elapsed = clock.PerformanceCounter() - start;
+    const int64_t after1 = clock.PerformanceCounter();
+    const double elapsed = static_cast<double>(before1 + after1 - before0 - after0) / 2;
     if (elapsed <= 0) return 0;
-    return static_cast<int64_t>(
-        std::llround(static_cast<double>(tsc1 - tsc0) * static_cast<double>(frequency) / static_cast<double>(elapsed)));
+    return static_cast<int64_t>(std::llround(static_cast<double>(tsc1 - tsc0) * static_cast<double>(frequency) / elapsed));
 }
 
 TCPUID::TCPUID(const TCpuSources& sources)
