@@ -208,3 +208,37 @@ TEST(LptRemote, AServerThatNeverEndsItsLineReadsAsAFloatingBus)
     server.join();
     close(listener);
 }
+
+// A server that trickles a byte now and then, never ending its line, cannot hold the program past
+// the answer's one deadline (each byte used to restart the receive time-out).
+TEST(LptRemote, ATricklingServerCannotHoldAnAnswerPastItsDeadline)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread server([listener] {
+        const int fd = accept(listener, nullptr, nullptr);
+        // 40 bytes, one every 20 ms: 800 ms in all, four times the client's 200 ms deadline.
+        for (int i = 0; i < 40; ++i) {
+            if (send(fd, "A", 1, MSG_NOSIGNAL) != 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        close(fd);
+    });
+    auto io = CreateRemotePortIo("127.0.0.1:" + std::to_string(ntohs(a.sin_port)), 200);
+    ASSERT_TRUE(io->Open());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(io->Read(0x379), 0xFF);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(waited, std::chrono::milliseconds(180));
+    EXPECT_LT(waited, std::chrono::milliseconds(600));
+    io->Close();
+    io.reset();
+    server.join();
+    close(listener);
+}

@@ -42,4 +42,5 @@ std::string SelectedPortBackendName();
 // Built-in backends (each a platform file; the registry wires them up).
 std::unique_ptr<IPortIo> CreatePpdevPortIo();
 std::unique_ptr<IPortIo> CreateDirectPortIo();
-std::unique_ptr<IPortIo> CreateRemotePortIo(const std::string& hostAndPort);
+// `answerMs` bounds the wait for each whole answer line.
+std::unique_ptr<IPortIo> CreateRemotePortIo(const std::string& hostAndPort, int answerMs = 5000);

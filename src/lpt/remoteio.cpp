@@ -4,10 +4,12 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "base/hextext.h"
@@ -15,12 +17,26 @@
 
 namespace {
 
-constexpr int kAnswerSeconds = 5;
 constexpr size_t kMaxPendingInput = 4096;
+
+using Steady = std::chrono::steady_clock;
+
+// Waits for `events` on `fd` until `deadline`; a signal does not end the wait early.
+bool WaitFor(int fd, short events, Steady::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now()).count();
+        if (left <= 0) return false;
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, static_cast<int>(left));
+        if (n > 0) return true;
+        if (n == 0 || errno != EINTR) return false;
+    }
+}
 
 class TRemotePortIo final : public IPortIo {
 public:
-    explicit TRemotePortIo(std::string hostAndPort) : target_(std::move(hostAndPort)) {}
+    TRemotePortIo(std::string hostAndPort, int answerMs) : target_(std::move(hostAndPort)), answerMs_(answerMs) {}
     ~TRemotePortIo() override { Close(); }
 
     bool Open() override
@@ -37,7 +53,7 @@ public:
         for (addrinfo* a = found; a && fd_ < 0; a = a->ai_next) {
             const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
             if (fd < 0) continue;
-            if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+            if (Connect(fd, a->ai_addr, a->ai_addrlen)) {
                 fd_ = fd;
             } else {
                 close(fd);
@@ -47,9 +63,6 @@ public:
         if (fd_ < 0) return false;
         int one = 1;
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        // A server that stops answering reads as an unplugged port instead of hanging the program.
-        timeval limit{kAnswerSeconds, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         return true;
     }
 
@@ -89,11 +102,23 @@ public:
     bool UsesSystemDiscovery() const override { return false; }
 
 private:
+    // A connect interrupted by a signal goes on in the background: wait for its outcome.
+    bool Connect(int fd, const sockaddr* address, socklen_t length) const
+    {
+        if (connect(fd, address, length) == 0) return true;
+        if (errno != EINTR && errno != EINPROGRESS) return false;
+        if (!WaitFor(fd, POLLOUT, Steady::now() + std::chrono::milliseconds(answerMs_))) return false;
+        int error = 0;
+        socklen_t size = sizeof error;
+        return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+
     bool Flush()
     {
         size_t sent = 0;
         while (sent < pending_.size()) {
             const ssize_t n = send(fd_, pending_.data() + sent, pending_.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
                 Drop();
                 return false;
@@ -104,8 +129,11 @@ private:
         return true;
     }
 
+    // One deadline for the whole answer: a server that trickles bytes without ending its line
+    // reads as an unplugged port once it has passed, instead of holding the program.
     bool ReadLine(std::string& line)
     {
+        const Steady::time_point deadline = Steady::now() + std::chrono::milliseconds(answerMs_);
         for (;;) {
             const size_t lf = input_.find('\n');
             if (lf != std::string::npos) {
@@ -117,8 +145,10 @@ private:
             // An answer is two digits; a server that streams without ending its line is broken,
             // and buffering it would only grow without bound.
             if (input_.size() > kMaxPendingInput) return false;
+            if (!WaitFor(fd_, POLLIN, deadline)) return false;
             char buf[256];
             const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
             input_.append(buf, static_cast<size_t>(n));
         }
@@ -134,6 +164,7 @@ private:
     }
 
     std::string target_;
+    int answerMs_;
     int fd_ = -1;
     std::string pending_;
     std::string input_;
@@ -141,7 +172,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IPortIo> CreateRemotePortIo(const std::string& hostAndPort)
+std::unique_ptr<IPortIo> CreateRemotePortIo(const std::string& hostAndPort, int answerMs)
 {
-    return std::make_unique<TRemotePortIo>(hostAndPort);
+    return std::make_unique<TRemotePortIo>(hostAndPort, answerMs);
 }
