@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "devices/devices.h"
@@ -20,10 +22,17 @@
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
 #include "base/clock.h"
+#include "sim/boxmodel.h"
 #include "sim/lptchipset.h"
 #include "sim/lptserver.h"
 
 namespace {
+
+std::string ReadFileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 const TDevice& Sbr9() { return *DeviceList().FindDevice("COP8SBR9", 0xFF); }
 
@@ -131,6 +140,47 @@ TEST(LptSimBackend, RegisteredByNameAndKeepsTheTargetBetweenRuns)
     ASSERT_TRUE(next.LoadState(state.string()));
     EXPECT_EQ(next.Flash()[0x10], 0x12);
     std::filesystem::remove(state);
+}
+
+// A file that is not this target's state is refused, never written over, and a state that could
+// not be saved is an error before anything is programmed.
+TEST(LptSimBackend, RefusesAForeignStateFileAndAnUnsavableOne)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zemprix_simstate_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    RegisterSimPortBackends();
+    unsetenv("ZEMPRIX_SIM_DEVICE");
+    auto refused = [&](const std::filesystem::path& path) {
+        setenv("ZEMPRIX_SIM_STATE", path.c_str(), 1);
+        ForgetSimLptChipset();
+        try {
+            CreatePortBackend("sim");
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const std::filesystem::path text = dir / "notes.txt";
+    {
+        std::ofstream(text) << "my notes\n";
+    }
+    EXPECT_NE(refused(text).find("is not a saved state of a COP8SBR9"), std::string::npos);
+    EXPECT_EQ(ReadFileText(text), "my notes\n");
+
+    const std::filesystem::path other = dir / "other.state";
+    ASSERT_TRUE(TBoxModel(*DeviceList().FindDevice("COP8CBR9", 0xFF)).SaveState(other.string()));
+    const std::string before = ReadFileText(other);
+    EXPECT_NE(refused(other).find("is not a saved state"), std::string::npos);
+    EXPECT_EQ(ReadFileText(other), before);
+
+    EXPECT_NE(refused(dir / "no-folder" / "x.state").find("cannot be saved"), std::string::npos);
+
+    const std::filesystem::path fresh = dir / "fresh.state";
+    EXPECT_EQ(refused(fresh), "");
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+    unsetenv("ZEMPRIX_SIM_STATE");
+    std::filesystem::remove_all(dir);
 }
 
 #ifdef ZEMPRIX_BIN_DIR

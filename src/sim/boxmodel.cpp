@@ -429,7 +429,11 @@ bool TBoxModel::LoadState(const std::string& path)
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        if (line.rfind("DEVICE ", 0) == 0) continue;  // informative; the size decides
+        // A state made for another device is not this target's memory, even at the same size.
+        if (line.rfind("DEVICE ", 0) == 0) {
+            if (line.substr(7) != device_.Name()) return false;
+            continue;
+        }
         if (line.rfind("TIMING ", 0) == 0) {
             timing = line.substr(7);
             if (timing.size() != 8) return false;

@@ -1,6 +1,11 @@
 #include "sim/lptchipset.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 #include "devices/devices.h"
 #include "base/hextext.h"
@@ -153,10 +158,11 @@ public:
 
     void Close() override
     {
-        if (!statePath_.empty()) {
-            std::lock_guard<std::mutex> lock(chipset_->Mutex());
-            chipset_->Box().SaveState(statePath_);
-        }
+        if (statePath_.empty()) return;
+        std::lock_guard<std::mutex> lock(chipset_->Mutex());
+        // Close may run at exit, where nothing can be raised: say it where the user looks.
+        if (!chipset_->Box().SaveState(statePath_))
+            std::fprintf(stderr, "zemprix: the simulated target's state could not be saved to %s\n", statePath_.c_str());
     }
 
     bool GrantRange(uint16_t first, uint16_t last) override
@@ -211,6 +217,18 @@ std::string SimStatePath()
     return path ? path : "";
 }
 
+// An existing file must be this target's state: anything else is refused rather than written
+// over. A state that could not be saved later is found out now, before any programming.
+void CheckStateFile(TBoxModel& box, const std::string& path)
+{
+    std::error_code ignored;
+    if (std::filesystem::exists(path, ignored) && !box.LoadState(path))
+        throw std::runtime_error("ZEMPRIX_SIM_STATE: " + path + " is not a saved state of a " + box.Device().Name() +
+                                 " (move it away or set ZEMPRIX_SIM_DEVICE)");
+    if (!box.SaveState(path))
+        throw std::runtime_error("ZEMPRIX_SIM_STATE: the state cannot be saved to " + path + ": " + std::strerror(errno));
+}
+
 }  // namespace
 
 std::unique_ptr<IPortIo> CreateSimPortIo(std::shared_ptr<TLptChipset> chipset)
@@ -218,14 +236,25 @@ std::unique_ptr<IPortIo> CreateSimPortIo(std::shared_ptr<TLptChipset> chipset)
     return std::make_unique<TSimPortIo>(std::move(chipset));
 }
 
+namespace {
+std::shared_ptr<TLptChipset> gSimChipset;
+}  // namespace
+
+void ForgetSimLptChipset()
+{
+    std::lock_guard<std::mutex> lock(gSimMutex);
+    gSimChipset.reset();
+}
+
 std::shared_ptr<TLptChipset> SimLptChipset()
 {
     std::lock_guard<std::mutex> lock(gSimMutex);
-    static std::shared_ptr<TLptChipset> chipset;
+    std::shared_ptr<TLptChipset>& chipset = gSimChipset;
     if (!chipset) {
-        chipset = std::make_shared<TLptChipset>(SimDevice());
+        auto made = std::make_shared<TLptChipset>(SimDevice());
         const std::string path = SimStatePath();
-        if (!path.empty()) chipset->Box().LoadState(path);
+        if (!path.empty()) CheckStateFile(made->Box(), path);
+        chipset = made;
     }
     return chipset;
 }

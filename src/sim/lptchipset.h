@@ -97,6 +97,8 @@ std::unique_ptr<IPortIo> CreateSimPortIo(std::shared_ptr<TLptChipset> chipset);
 // The process-wide simulated port that the "sim" backend uses: device from ZEMPRIX_SIM_DEVICE
 // (default COP8SBR9), Flash and timing kept in ZEMPRIX_SIM_STATE when set.
 std::shared_ptr<TLptChipset> SimLptChipset();
+// The next SimLptChipset() builds a new one from the environment (for tests).
+void ForgetSimLptChipset();
 
 // Adds the "sim" backend to the port layer's registry; executables call it in main.
 void RegisterSimPortBackends();
