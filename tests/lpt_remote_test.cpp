@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -291,4 +292,52 @@ TEST(LptRemote, ATricklingServerCannotHoldAnAnswerPastItsDeadline)
     io.reset();
     server.join();
     close(listener);
+}
+
+namespace {
+
+int ConnectTo(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+// An idle connection must not lock every other client out, and a client that sends without
+// reading must not keep the server from stopping.
+TEST(LptRemote, AnIdleClientGivesWayAndANonReadingOneCannotBlockStop)
+{
+    auto chipset = std::make_shared<TLptChipset>(Sbr9());
+    TLptServer server(chipset);
+    ASSERT_TRUE(server.Listen(0)) << server.Error();
+    server.SetIdleLimitMs(100);
+    server.Start();
+
+    const int idle = ConnectTo(server.Port());
+    ASSERT_GE(idle, 0);
+    EXPECT_EQ(Exchange(server.Port(), "R 0378\n", 1).size(), 3u);  // served after the idle one was dropped
+    close(idle);
+
+    const int greedy = ConnectTo(server.Port());
+    ASSERT_GE(greedy, 0);
+    std::string requests;
+    for (int i = 0; i < 100000; ++i) requests += "R 0378\n";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+        if (send(greedy, requests.data(), requests.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 && errno != EAGAIN) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    server.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    close(greedy);
 }

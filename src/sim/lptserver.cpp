@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <ostream>
@@ -97,19 +99,29 @@ void TLptServer::Serve()
 
 void TLptServer::ServeClient(int fd)
 {
+    using Steady = std::chrono::steady_clock;
     std::string input;
     std::string output;
     char buf[4096];
+    Steady::time_point lastActive = Steady::now();
     while (!stop_) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
+        // The listener is watched too: a client that has gone quiet gives way to one waiting.
+        pollfd p[3] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}, {listenFd_, POLLIN, 0}};
+        const int n = poll(p, 3, 100);
+        if (n < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (p[1].revents) return;
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return;
-        input.append(buf, static_cast<size_t>(n));
+        if (!(p[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            if ((p[2].revents & POLLIN) && Steady::now() - lastActive >= std::chrono::milliseconds(idleMs_)) return;
+            continue;
+        }
+        const ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return;
+        lastActive = Steady::now();
+        input.append(buf, static_cast<size_t>(got));
         size_t start = 0;
         for (size_t lf; (lf = input.find('\n', start)) != std::string::npos; start = lf + 1) {
             std::string line = input.substr(start, lf - start);
@@ -123,14 +135,32 @@ void TLptServer::ServeClient(int fd)
             ++badLines_;
             input.clear();
         }
-        size_t sent = 0;
-        while (sent < output.size()) {
-            const ssize_t m = send(fd, output.data() + sent, output.size() - sent, MSG_NOSIGNAL);
-            if (m <= 0) return;
-            sent += static_cast<size_t>(m);
-        }
+        if (!SendAll(fd, output)) return;
         output.clear();
     }
+}
+
+// Sends without blocking on a client that does not read, so that Stop (and SIGTERM in
+// zemprix-boxsim) still ends the server.
+bool TLptServer::SendAll(int fd, const std::string& data)
+{
+    size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t m = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (m > 0) {
+            sent += static_cast<size_t>(m);
+            continue;
+        }
+        if (m < 0 && errno == EINTR) continue;
+        if (m < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+            if (poll(p, 2, -1) < 0 && errno != EINTR) return false;
+            if (p[1].revents) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
 }
 
 bool TLptServer::HandleLine(const std::string& line, std::string& reply)

@@ -1,6 +1,6 @@
 #pragma once
 // Puts a simulated parallel port behind the remote register protocol: one TCP client at a time
-// on the loopback interface, one ASCII line per access ("W aaaa vv", "R aaaa" answered "vv").
+// on the loopback interface (an idle one gives way to the next), one ASCII line per access ("W aaaa vv", "R aaaa" answered "vv").
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -29,6 +29,9 @@ public:
     void Start();
     void Stop();
 
+    // A client that has sent nothing for this long is dropped when another one is waiting.
+    void SetIdleLimitMs(int ms) { idleMs_ = ms; }
+
     // Called (on the serving thread) whenever a client has gone.
     void SetOnClientDone(std::function<void()> callback) { onClientDone_ = std::move(callback); }
 
@@ -37,6 +40,7 @@ public:
 
 private:
     void ServeClient(int fd);
+    bool SendAll(int fd, const std::string& data);
     bool HandleLine(const std::string& line, std::string& reply);
 
     std::shared_ptr<TLptChipset> chipset_;
@@ -50,6 +54,7 @@ private:
     std::atomic<uint64_t> badLines_{0};
     std::thread thread_;
     std::function<void()> onClientDone_;
+    std::atomic<int> idleMs_{2000};
 };
 
 // zemprix-boxsim's parallel mode: serves `chipset` on 127.0.0.1:port until `wakeFd` becomes
