@@ -35,11 +35,12 @@ void StartTiralTimer()
 {
     std::lock_guard<std::mutex> lock(gTimerMutex);
     if (gTimer.valid()) return;
-    // The steady clock, not whatever clock is installed now: the worker outlives any scope.
-    static SteadyClock steady;
-    TCpuSources sources = PlatformCpuSources();
-    sources.Clock = &steady;
-    gTimer = std::async(std::launch::async, [sources] {
+    // The steady clock, not whatever clock is installed now; the worker owns it, so it lives as
+    // long as the measurement however late in the program's exit that ends.
+    gTimer = std::async(std::launch::async, [] {
+                 const auto steady = std::make_shared<SteadyClock>();
+                 TCpuSources sources = PlatformCpuSources();
+                 sources.Clock = steady.get();
                  return std::shared_ptr<const TTiralTimer>(std::make_shared<TTiralTimer>(sources));
              }).share();
 }
