@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test test-sanitize test-asan test-tsan bench fuzz clean
+.PHONY: all deps configure build run test test-sanitize test-asan test-tsan bench fuzz screenshots clean
 
 all: build
 
@@ -50,6 +50,11 @@ test-tsan: deps
 bench: build
 	cmake --build $(BUILD) --target benchmarks
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b; done
+
+# Pictures of every window and dialog on the offscreen platform, for a look before a change lands.
+screenshots: build
+	cmake --build $(BUILD) --target zemprix_screenshots
+	QT_QPA_PLATFORM=offscreen $(BUILD)/tests/views/zemprix_screenshots $(BUILD)/screenshots
 
 # libFuzzer targets with ASan and UBSan in their own build folder, each run FUZZ_SECONDS.
 FUZZ_BUILD ?= build-fuzz
