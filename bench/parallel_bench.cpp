@@ -138,7 +138,7 @@ int main()
     const TTiralTimer measured(cpu);
     const double timerMs = NsSince(t0) / 1e6;
     const std::string dir = "/tmp/zemprix-bench-" + std::to_string(::getpid());
-    const std::string cli = std::string(ZEMPRIX_BIN_DIR) + "/cli/zemprix-cli";
+    const std::string cli = std::string(ZEMPRIX_BIN_DIR) + "/cli/zemprix-cli-sim";
     const std::string command = "mkdir -p " + dir + " && ZEMPRIX_PORTIO=sim ZEMPRIX_SIM_STATE=" + dir +
                                 "/state ZEMPRIX_SETTINGS_DIR=" + dir + " " + cli +
                                 " --hardware lpt --no-settings read-options >/dev/null 2>&1";

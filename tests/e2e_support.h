@@ -1,6 +1,7 @@
 #pragma once
 // Running zemprix-cli and zemprix-boxsim as separate processes for end-to-end tests.
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -27,6 +28,8 @@ inline std::string ReadAll(const std::string& path)
 }
 
 inline std::string CliPath() { return std::string(ZEMPRIX_BIN_DIR) + "/cli/zemprix-cli"; }
+// The simulator's build of the CLI, the only one that knows ZEMPRIX_PORTIO=sim.
+inline std::string SimCliPath() { return std::string(ZEMPRIX_BIN_DIR) + "/cli/zemprix-cli-sim"; }
 inline std::string BoxsimPath() { return std::string(ZEMPRIX_BIN_DIR) + "/zemprix-boxsim"; }
 
 // Runs the CLI with `args`, extra environment `env` ("NAME=value"), settings kept in `settingsDir`.
@@ -41,7 +44,8 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
         setenv("ZEMPRIX_SETTINGS_DIR", settingsDir.c_str(), 1);
         for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> argv;
-        const std::string exe = CliPath();
+        const bool simulatedPort = std::find(env.begin(), env.end(), "ZEMPRIX_PORTIO=sim") != env.end();
+        const std::string exe = simulatedPort ? SimCliPath() : CliPath();
         argv.push_back(const_cast<char*>(exe.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

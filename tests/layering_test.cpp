@@ -32,3 +32,14 @@ TEST(Layering, HeadlessProgramsLinkNoWidgetsOrGui)
     }
 }
 
+
+// The production CLI carries no simulator: a simulated port cannot be picked by accident on a
+// production line. The simulator's build of it does.
+TEST(Layering, OnlyTheSimulatorsBuildOfTheCliLinksTheSimulator)
+{
+    const std::string production = Output("nm -C '" + CliPath() + "' 2>&1");
+    ASSERT_NE(production.find("main"), std::string::npos) << production.substr(0, 200);
+    EXPECT_EQ(production.find("TBoxModel"), std::string::npos);
+    EXPECT_EQ(production.find("RegisterSimPortBackends"), std::string::npos);
+    EXPECT_NE(Output("nm -C '" + SimCliPath() + "' 2>&1").find("RegisterSimPortBackends"), std::string::npos);
+}

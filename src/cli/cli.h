@@ -15,6 +15,10 @@
 class TDevice;
 class THexList;
 
+// Adds the parallel-port backends beyond the core's: none in zemprix-cli, the simulated chipset in
+// the simulator's build of it (zemprix-cli-sim), so the production program carries no simulator.
+void RegisterExtraPortBackends();
+
 // An operation the user interrupted with a signal ends with 128 + the signal's number.
 enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerifyFailed = 3, kExitSignalBase = 128 };
 

@@ -21,7 +21,6 @@
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "lpt/tiraltimer.h"
-#include "sim/lptchipset.h"
 
 namespace {
 
@@ -36,7 +35,7 @@ int WithSession(TCliContext& c, F body)
     // The parallel link logs the timer figures after connecting: measure them meanwhile.
     if (c.HardwareName() == kHardwareLpt) StartTiralTimer();
     InstallQtSerialPort();
-    RegisterSimPortBackends();
+    RegisterExtraPortBackends();
     SetSerialPortOverride(c.PortPath());
 
     int code = kExitOk;
