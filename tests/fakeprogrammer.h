@@ -47,6 +47,7 @@ public:
         image.SetValue(0, 0x12);
     }
     void EraseDevice() override { Record("EraseDevice"); }
+    void LoadSettings() override { Record("LoadSettings"); }
     uint8_t ReadOptions() override
     {
         Record("ReadOptions");

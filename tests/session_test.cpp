@@ -210,3 +210,44 @@ TEST_F(Session, SaveEnvironmentStoresTheChoicesAndTheLinksSettings)
     EXPECT_EQ(fresh.StartupDevice(kFake), "COP8SBR9");
     EXPECT_EQ(fresh.StoredClockRow(), 5);
 }
+
+TEST(StartupSwitches, LetterIsTheSecondCharacterAndValuesStartAtTheFourth)
+{
+    const TStartupSwitches s =
+        ParseStartupSwitches({"/a", "xA", "A", "-L:/tmp/Mixed", "/L", "-l=Case.hex", "/M:ZEMPRIX (lpt)", "/Q", ""});
+    EXPECT_TRUE(s.Auto);
+    EXPECT_TRUE(s.Load);
+    EXPECT_EQ(s.LoadFile, "/tmp/MixedCase.hex");  // a second L extends the first, "/L" adds nothing
+    EXPECT_TRUE(s.Hardware);
+    EXPECT_EQ(s.HardwareName, "ZEMPRIX (lpt)");
+    EXPECT_EQ(s.Invalid, 3);  // "A" alone, "/Q" and the empty parameter
+    EXPECT_FALSE(ParseStartupSwitches({}).Auto);
+}
+
+TEST_F(Session, InitialiseIspReportsBadSwitchesAndEndsWithTheCompletionLine)
+{
+    session.Settings().Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kFake);
+    session.Settings().Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBE9");
+    session.Settings().Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    std::ofstream(Path("in.hex")) << ":0400100001020304E2\n:00000001FF\n";
+    TStartupSwitches switches = ParseStartupSwitches({"/X", "/L:" + Path("in.hex")});
+
+    // The bad switch's failure line makes the start-up's outcome a failure, though it goes on.
+    EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Failed);
+    const Lines& log = session.Runner().Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().rfind("Invalid Commandline Parameter - !", 0), 0u) << log.front();
+    EXPECT_EQ(session.Device()->Name(), "COP8SBE9");
+    EXPECT_EQ(Fake().calls.back(), "LoadSettings");
+    EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);  // the command line's file, loaded quietly
+    EXPECT_EQ(session.Commands().CommandLineFile, Path("in.hex"));
+    EXPECT_EQ(session.Runner().StatusText().rfind("0|ISP Initialized; Detected Device: ", 0), 0u);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("File loaded") != std::string::npos; }), 0);
+
+    // The hardware switch names the table's row without regard to case.
+    session.Settings().Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kHardwareCom);
+    session.Settings().Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    switches = ParseStartupSwitches({"/M:test (fake)"});
+    EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Completed);
+    EXPECT_EQ(session.Programmer()->HardwareName(), kFake);
+}

@@ -133,6 +133,27 @@ void TAppSession::SwitchDevice(const std::string& device, const std::string& har
     runner_.AppendLog("Device Selected=" + (chosen ? chosen->Name() : std::string()));
 }
 
+void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
+{
+    for (int i = 0; i < switches.Invalid; ++i) runner_.FailOp("Invalid Commandline Parameter!!");
+    commands_.CommandLineFile = switches.Load ? switches.LoadFile : std::string();
+    LoadEnvironment();
+    const std::string hardware =
+        switches.Hardware ? CanonicalHardwareName(switches.HardwareName) : StartupHardware();
+    SwitchDevice(StartupDevice(hardware), hardware);
+    runner_.StartProgressOp("ISP Initializing");
+    programmer_->LoadSettings();
+    commands::CopyOptionByte(commands_);
+    if (switches.Load) {
+        (void)LoadFlashFile(switches.LoadFile, true);
+        view_.ShowFlashPage();
+    }
+    if (switches.Auto)
+        autoProgram_.AutoProgramExecute();
+    else
+        runner_.EndOp("ISP Initialized; Detected Device: ");
+}
+
 TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, bool quiet)
 {
     THexList& image = project_.Flash;

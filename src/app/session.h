@@ -13,6 +13,7 @@
 #include "app/autoprogram.h"
 #include "app/commands.h"
 #include "app/runner.h"
+#include "app/startup.h"
 #include "devices/options.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
@@ -104,6 +105,12 @@ public:
     // Connect raises after everything else is in place. `readOptionByte` false keeps the stored
     // option byte instead of the device's (a script programs the same byte on every board).
     void SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte = true);
+
+    // The desktop start-up once the window is on screen: reports invalid switches, loads the
+    // environment, switches to the remembered (or given) hardware and device, reloads the link's
+    // settings, loads the command line's file and ends with Auto Program or the completion line.
+    // Raises like SwitchDevice; run it through Run.
+    void InitialiseIsp(const TStartupSwitches& switches);
 
     // Loads a Flash file into the image with the application's status lines (unless `quiet`)
     // and copies the option byte into its last byte.
