@@ -30,6 +30,8 @@ public:
     // The image as ProgramFlash saw it.
     std::vector<uint8_t> programmed;
     uint8_t verifiedLastByte = 0;
+    // Runs on every call before its failure, e.g. to report progress or look at a window.
+    std::function<void(const std::string&)> onCall;
 
     void ProgramFlash(THexList& image) override
     {
@@ -84,6 +86,7 @@ private:
     void Record(const std::string& call)
     {
         calls.push_back(call);
+        if (onCall) onCall(call);
         if (msPerCall) Clock().Sleep(msPerCall);
         if (!failOn.empty() && call.compare(0, failOn.size(), failOn) == 0) failure();
     }

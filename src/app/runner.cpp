@@ -146,6 +146,15 @@ TOutcome TOperationRunner::AppException(std::exception_ptr error)
     try {
         std::rethrow_exception(error);
     } catch (const EAbort&) {
+        // a cancelled dialog is not an error worth a log entry
+    } catch (const std::exception& e) {
+        view_.RecordException(e.what());
+    } catch (...) {
+        view_.RecordException("Unknown exception");
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
         // The silent abort of a cancelled dialog is never reported.
         return TOutcome::Cancelled;
     } catch (const ESerialOpenError&) {

@@ -51,6 +51,9 @@ public:
     // "Firmware Update Required" question; true for OK.
     virtual bool OfferFirmwareUpdate() { return false; }
     virtual void ShowFirmwareUpdateFailed() {}
+    // Every exception the handler receives, before anything else happens to it (the desktop
+    // application's "Enable LogFile").
+    virtual void RecordException(const std::string& message) { (void)message; }
 };
 
 class TOperationRunner {

@@ -1,0 +1,29 @@
+// zemprix: the desktop application. The window appears first; the start-up (the device switch and
+// Connect) runs from the event loop once it is on screen.
+#include <QApplication>
+#include <QStringList>
+
+#include "gui/mainwindow.h"
+#include "gui/messageboxes.h"
+#include "image/qsettingsbackend.h"
+#include "link/hardware.h"
+#include "link/qtserialport.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ZEMPRIX"));
+    QApplication::setOrganizationName(QStringLiteral("morvel"));
+    QApplication::setApplicationVersion(QStringLiteral(ZEMPRIX_FILE_VERSION));
+    InstallQtSerialPort();
+    // The tables every window reads are filled before the first window exists.
+    RegisterDefaultHardware();
+
+    TQSettingsBackend settings;
+    TQtMessageBoxes boxes;
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    TMain window(&settings, boxes, arguments);
+    window.show();
+    return QApplication::exec();
+}

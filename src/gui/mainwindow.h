@@ -1,0 +1,181 @@
+#pragma once
+// The desktop application's main window: the pages, the toolbar, the status bar with its lamp and
+// progress bar, and the menus. It is a thin shell over the application session: every command is
+// the session's (or the shared command sequences'), run through one wrapper that hands whatever
+// escapes to the session's exception handler, so nothing is ever thrown into Qt's event loop.
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "app/session.h"
+#include "app/startup.h"
+
+class IMessageBoxes;
+class ISettingsBackend;
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class TStatusPanel;
+
+class TMain final : public QMainWindow, public IShellView {
+    Q_OBJECT
+public:
+    static constexpr const char* kTitle = "Dezudeda Ruzoduruvezor ZEMPRIX";
+    enum TPage { FlashPage = 0, OptionsPage = 1, DeviceInfoPage = 2, StatusPage = 3 };
+
+    // `settings` may be null (defaults, nothing saved). `arguments` are the command line's
+    // parameters without the program's name.
+    TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList& arguments, QWidget* parent = nullptr);
+    ~TMain() override;
+
+    TAppSession& Session() { return *session_; }
+    // A menu or pop-up action by its object name ("FlashProgram", "ViewStatus", ...).
+    QAction* Action(const QString& name) const;
+    QTabWidget* Pages() const { return pages_; }
+    QListWidget* StatusLog() const { return statusLog_; }
+    TStatusPanel* StatusPanel() const { return statusPanel_; }
+    QProgressBar* Progress() const { return progress_; }
+    QComboBox* DeviceSelector() const { return deviceSelector_; }
+    QComboBox* ProgrammerSelector() const { return programmerSelector_; }
+    QPushButton* ResetButton() const { return resetButton_; }
+    QPushButton* SetupButton() const { return setupButton_; }
+    // The start-up request has been handled.
+    bool Started() const { return started_; }
+
+    // Runs a command handler: refused while another runs, exceptions reported, rules refreshed.
+    TOutcome Command(const std::function<void()>& body);
+    // Re-evaluates every enabling rule now.
+    void UpdateActions();
+
+    // IOperationView
+    void ShowStatus(const std::string& prefixedText) override;
+    void AppendLog(const std::string& line) override;
+    void SetHourglass(bool on) override;
+    void Beep() override;
+    void SetBlinkTimer(bool running) override;
+    void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override;
+    void SetSelectorsEnabled(bool enabled) override;
+    void SetResetCaption(const std::string& caption) override;
+    void PumpMessages() override;
+    void RepaintStatusBar() override;
+    void PopUp(const std::string& message) override;
+    void ShowErrorBox(const std::string& message) override;
+    bool OfferFirmwareUpdate() override;
+    void ShowFirmwareUpdateFailed() override;
+    void RecordException(const std::string& message) override;
+
+    // IShellView
+    bool RunSetupDialog(const std::vector<std::string>& ports, int& index) override;
+    void ClearAdvancedPortList() override;
+    void AddAdvancedPort(const std::string& name) override;
+    void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                   const std::vector<std::string>& lines) override;
+    void ShowTextReport(const std::vector<std::string>& lines) override;
+    void ShowAutoProgramOptions(TAutoProgramSteps& steps) override;
+    void ShowMessage(const std::string& text) override;
+    void RefreshView() override;
+    void ScrollViewHome() override;
+    void ShowOptionsPage() override;
+    void ShowFlashPage() override;
+    void ShowFileName(const std::string& name) override;
+    void OptionsChanged() override;
+    void DeviceSwitched() override;
+
+    // The hex view's place on the Flash page; the view binds itself to the session's image.
+    void SetFlashView(QWidget* view);
+    QWidget* FlashView() const { return flashView_; }
+    // The option editor's place on the Options page: a factory builds the editor for the
+    // session's model on every device switch; without one the page says "No options".
+    using TOptionEditorFactory = std::function<QWidget*(TAppSession&, QWidget* parent)>;
+    void SetOptionEditorFactory(TOptionEditorFactory factory) { optionEditorFactory_ = std::move(factory); }
+    QWidget* OptionEditor() const { return optionEditor_; }
+
+    // The recent-files list, newest first.
+    const QStringList& RecentFiles() const { return recent_; }
+    // Where "Enable LogFile" writes; empty until the first exception is recorded.
+    const QString& LogFilePath() const { return logFilePath_; }
+
+    // Commands (the menu handlers).
+    void LoadFlashFile();
+    void LoadFlashFileNamed(const QString& path);
+    void SaveFlashFile();
+    void ReloadFlashFile();
+    void ClearFlashBuffer();
+    void ViewReadme();
+    void About();
+    void HardwareSelectorChange();
+    void ResetButtonClick();
+    void FileExit();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void customEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildPages();
+    void BuildToolBar();
+    void BuildStatusBar();
+    void BuildMenus();
+    QAction* AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
+                       std::function<void()> handler, std::function<bool()> rule = {});
+    void FillSelectors();
+    void PageChanged(int index);
+    void FillDeviceInfo();
+    void SetTitleSuffix(const QString& path);
+    void AddRecentFile(const QString& path);
+    void RebuildRecentMenu();
+    bool CanOperate() const;
+    QString ReadmePath() const;
+
+    IMessageBoxes& boxes_;
+    std::unique_ptr<TAppSession> session_;
+    TStartupSwitches switches_;
+    bool startRequested_ = false;
+    bool started_ = false;
+    bool hourglass_ = false;
+
+    QTabWidget* pages_ = nullptr;
+    QWidget* flashPage_ = nullptr;
+    QWidget* flashView_ = nullptr;
+    QWidget* optionsPage_ = nullptr;
+    QLabel* noOptions_ = nullptr;
+    QWidget* optionEditor_ = nullptr;
+    TOptionEditorFactory optionEditorFactory_;
+    QListWidget* statusLog_ = nullptr;
+    QLineEdit* checksumFields_[5] = {};
+    QLabel* deviceName_ = nullptr;
+    QLabel* codeMemory_ = nullptr;
+    QLabel* memorySize_ = nullptr;
+    QLabel* programmerType_ = nullptr;
+
+    QComboBox* deviceSelector_ = nullptr;
+    QComboBox* programmerSelector_ = nullptr;
+    QPushButton* resetButton_ = nullptr;
+    QPushButton* setupButton_ = nullptr;
+    TStatusPanel* statusPanel_ = nullptr;
+    QLabel* secondPanel_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QTimer* blinkTimer_ = nullptr;
+
+    QMenu* recentMenu_ = nullptr;
+    QMenu* supportMenu_ = nullptr;
+    QMenu* flashPopup_ = nullptr;
+    std::vector<std::pair<QAction*, std::function<bool()>>> rules_;
+    QStringList recent_;
+    QStringList openFilters_;
+    QStringList saveFilters_;
+    int saveFilter_ = 0;
+    QString titleFile_;
+    QString logFilePath_;
+    QStringList advancedPorts_;
+};

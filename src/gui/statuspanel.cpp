@@ -1,0 +1,57 @@
+#include "gui/statuspanel.h"
+
+#include <QPainter>
+
+TStatusPanel::TStatusPanel(QWidget* parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+}
+
+void TStatusPanel::SetStatusText(const QString& prefixedText)
+{
+    text_ = prefixedText;
+    update();
+}
+
+void TStatusPanel::SetBlinkPhase(bool on)
+{
+    blinkOn_ = on;
+    update();
+}
+
+QColor TStatusPanel::LampColour() const
+{
+    if (text_.size() < 2 || text_[1] != QLatin1Char('|')) return {};
+    switch (text_[0].toLatin1()) {
+    case '0':
+        return QColor(0, 255, 64);
+    case '1':
+        return QColor(255, 128, 0);
+    case '2':
+        return blinkOn_ ? QColor(255, 0, 0) : QColor(0, 0, 0);
+    default:
+        return {};
+    }
+}
+
+QSize TStatusPanel::sizeHint() const
+{
+    const int h = fontMetrics().height() + 6;
+    return {h + 4 + fontMetrics().horizontalAdvance(text_.mid(2)) + 8, h};
+}
+
+void TStatusPanel::paintEvent(QPaintEvent*)
+{
+    const QColor lamp = LampColour();
+    if (!lamp.isValid()) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int lampSize = 12;
+    const QRectF circle(4, (height() - lampSize) / 2.0, lampSize, lampSize);
+    p.setPen(Qt::NoPen);
+    p.setBrush(lamp);
+    p.drawRoundedRect(circle, lampSize / 2.0, lampSize / 2.0);
+    p.setPen(Qt::black);
+    const QRect textRect(4 + height(), 0, width() - 4 - height(), height());
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text_.mid(2));
+}

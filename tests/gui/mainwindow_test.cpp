@@ -1,0 +1,335 @@
+// The main window over a scripted programmer: start-up after showing, the status lamp, the
+// enabling rules against shortcuts, abort, the exit guard, files and the selectors.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "fakeprogrammer.h"
+#include "gui/mainwindow.h"
+#include "gui/messageboxes.h"
+#include "gui/statuspanel.h"
+#include "image/hexfile.h"
+#include "image/settings.h"
+#include "link/hardware.h"
+
+namespace {
+
+constexpr const char* kFake = "TEST (FAKE)";
+
+TFakeProgrammer*& Current()
+{
+    static TFakeProgrammer* current = nullptr;
+    return current;
+}
+
+// Given to every programmer the fake hardware row builds.
+std::function<void(const std::string&)>& NextOnCall()
+{
+    static std::function<void(const std::string&)> onCall;
+    return onCall;
+}
+
+// Answers every box and dialog from a script and remembers what was asked.
+struct ScriptedBoxes final : IMessageBoxes {
+    QStringList asked;
+    bool yes = true;
+    QString openPath, savePath;
+    int saveFilter = 0;
+    bool AskYesNo(QWidget*, const QString&, const QString& text) override
+    {
+        asked << text;
+        return yes;
+    }
+    bool AskOkCancel(QWidget*, const QString&, const QString& text) override
+    {
+        asked << text;
+        return false;
+    }
+    void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
+    void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
+    void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
+    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return openPath; }
+    QString SaveFile(QWidget*, const QString&, const QStringList& filters, int& filter, const QString&) override
+    {
+        EXPECT_EQ(filters.size(), 10);
+        filter = saveFilter;
+        return savePath;
+    }
+};
+
+struct MainWindow : ::testing::Test {
+    VirtualClock clock;
+    ScopedClock scoped{clock};
+    TMemorySettingsBackend backend;
+    ScriptedBoxes boxes;
+    QTemporaryDir dir;
+    std::unique_ptr<TMain> window;
+    TLinkWide savedLinkWide = LinkWide();
+
+    void SetUp() override
+    {
+        RegisterDefaultHardware();
+        if (HardwareIndex(kFake) < 0)
+            RegisterHardware(kFake, GetHardwareByName(kHardwareCom).DeviceSet, [] {
+                auto p = std::make_unique<TFakeProgrammer>();
+                p->SetHasInformation(true);
+                p->onCall = NextOnCall();
+                Current() = p.get();
+                return std::unique_ptr<TISPProgrammer>(std::move(p));
+            }, true);
+        TISPSettings store(&backend);
+        store.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kFake);
+        store.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBR9");
+        store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        Current() = nullptr;
+        NextOnCall() = nullptr;
+        LinkWide() = savedLinkWide;
+    }
+
+    // Shows the window and lets the posted start-up run.
+    void Start(const QStringList& arguments = {})
+    {
+        window = std::make_unique<TMain>(&backend, boxes, arguments);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        window->activateWindow();
+        (void)QTest::qWaitForWindowActive(window.get());
+        QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 5000);
+    }
+    TFakeProgrammer& Fake() { return *Current(); }
+    std::string Status() { return window->Session().Runner().StatusText(); }
+    QStringList Log() const
+    {
+        QStringList lines;
+        for (int i = 0; i < window->StatusLog()->count(); ++i) lines << window->StatusLog()->item(i)->text();
+        return lines;
+    }
+    size_t Count(const std::string& call) { return size_t(std::count(Fake().calls.begin(), Fake().calls.end(), call)); }
+    std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, StartsUpOnceTheWindowIsOnScreen)
+{
+    bool visibleAtConnect = false;
+    NextOnCall() = [&](const std::string& call) {
+        if (call == "Connect") visibleAtConnect = window->isVisible();
+    };
+    window = std::make_unique<TMain>(&backend, boxes, QStringList{"/Q"});
+    EXPECT_EQ(Current(), nullptr);  // nothing connects before the window is shown
+    window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 5000);
+    EXPECT_TRUE(visibleAtConnect);
+    EXPECT_TRUE(Fake().calls.size() > 3);
+    EXPECT_EQ(Fake().calls.back(), "LoadSettings");
+
+    const QStringList log = Log();
+    ASSERT_GE(log.size(), 4);
+    EXPECT_EQ(log[0], "Invalid Commandline Parameter - !");
+    EXPECT_EQ(log[1], "Version: v" ZEMPRIX_FILE_VERSION " Loaded");
+    EXPECT_TRUE(log.contains("Device Selected=COP8SBR9"));
+    EXPECT_TRUE(log.back().startsWith("ISP Initialized; Detected Device:  - 00:")) << log.back().toStdString();
+    EXPECT_EQ(window->StatusPanel()->LampColour(), QColor(0, 255, 64));
+    EXPECT_EQ(window->DeviceSelector()->currentText(), "COP8SBR9");
+    EXPECT_TRUE(window->Pages()->isTabEnabled(TMain::FlashPage));
+    EXPECT_EQ(window->ResetButton()->text(), "Reset");
+    EXPECT_EQ(window->Progress()->format(), "Ready...");
+}
+
+TEST_F(MainWindow, ShortcutsNeverStartWhatTheRulesForbid)
+{
+    Start();
+    TOperationRunner& runner = window->Session().Runner();
+    runner.SetBusy(true);
+    window->UpdateActions();
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    EXPECT_EQ(Count("VerifyFlash"), 0u);
+    EXPECT_EQ(Count("RunTarget"), 0u);
+    EXPECT_FALSE(window->Action("FlashVerify")->isEnabled());
+    EXPECT_FALSE(window->SetupButton()->isEnabled());
+
+    runner.SetBusy(false);
+    window->UpdateActions();
+    QTest::keyClick(window.get(), Qt::Key_F6);
+    EXPECT_EQ(Count("VerifyFlash"), 1u);
+    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+    // Reload has nothing to reload yet.
+    EXPECT_FALSE(window->Action("FileReloadFlash")->isEnabled());
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+
+    // F12 and F10 switch pages, and the View menu's checks follow.
+    QTest::keyClick(window.get(), Qt::Key_F12);
+    EXPECT_EQ(window->Pages()->currentIndex(), TMain::OptionsPage);
+    EXPECT_TRUE(window->Action("ViewOptionByte")->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_F10);
+    EXPECT_EQ(window->Pages()->currentIndex(), TMain::FlashPage);
+    EXPECT_FALSE(window->Action("ViewOptionByte")->isChecked());
+}
+
+TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
+{
+    Start();
+    Fake().failOn = "EraseDevice";
+    Fake().failure = [] { throw EISPException("ISP timed out during operation"); };
+    window->Action("DeviceErase")->trigger();
+    EXPECT_EQ(Status(), "2|ISP timed out during operation");
+    EXPECT_TRUE(boxes.asked.isEmpty());
+    const QColor first = window->StatusPanel()->LampColour();
+    window->Session().Runner().BlinkTick();
+    const QColor second = window->StatusPanel()->LampColour();
+    EXPECT_NE(first, second);
+    EXPECT_TRUE((first == QColor(255, 0, 0) && second == QColor(0, 0, 0)) ||
+                (first == QColor(0, 0, 0) && second == QColor(255, 0, 0)));
+
+    window->Action("PopUpWarnings")->trigger();
+    window->Action("DeviceErase")->trigger();
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_EQ(boxes.asked[0], "ISP timed out during operation");
+}
+
+TEST_F(MainWindow, ResetWhileBusyAsksAndAbortsAtTheNextProgressCall)
+{
+    Start();
+    window->Session().Project().Flash.SetValue(0, 0x12);
+    QString captionDuring;
+    Fake().onCall = [&](const std::string& call) {
+        if (call != "ProgramFlash") return;
+        captionDuring = window->ResetButton()->text();
+        QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+        Fake().OnProgress()(10, 100);
+    };
+    boxes.yes = false;
+    window->Action("FlashProgram")->trigger();
+    EXPECT_EQ(captionDuring, "Abort");
+    EXPECT_EQ(boxes.asked, QStringList{"Are you sure you want to cancel the operation?"});
+    EXPECT_EQ(Status(), "0|Flash: Programming Complete - 00:00");
+
+    boxes.yes = true;
+    window->Action("FlashProgram")->trigger();
+    EXPECT_EQ(Status(), "2|Operation Cancelled by user");
+    EXPECT_EQ(window->ResetButton()->text(), "Reset");
+    // Not busy: the button resets the box instead.
+    Fake().onCall = nullptr;
+    QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+    EXPECT_EQ(Status(), "0|Reset: Complete - Detected Device:  - 00:00");
+}
+
+TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCloses)
+{
+    Start();
+    bool closedDuring = true;
+    Fake().onCall = [&](const std::string& call) {
+        if (call == "EraseDevice") closedDuring = window->close();
+    };
+    window->Action("DeviceErase")->trigger();
+    EXPECT_FALSE(closedDuring);
+    EXPECT_TRUE(boxes.asked.contains("Can't exit while programming operation in progress"));
+    Fake().onCall = nullptr;
+
+    window->Session().Options().SelectPGMTIM(7);
+    EXPECT_TRUE(window->close());
+    TISPSettings reread(&backend);
+    reread.Load(TISPSettings::kGlobalKey, kGlobalGroup);
+    EXPECT_EQ(reread.Get("TimeSelected", "Time", -1).AsInteger(-1), 7);
+    EXPECT_EQ(reread.Get("ENVIRONMENT", "LASTDEVICE", std::string()).AsString(), "COP8SBR9");
+    EXPECT_EQ(Fake().calls.back(), "Disconnect");
+}
+
+TEST_F(MainWindow, LoadReloadAndSaveFlashFiles)
+{
+    Start();
+    std::ofstream(Path("in.hex")) << ":0400100001020304E2\n:00000001FF\n";
+    boxes.openPath = QString::fromStdString(Path("in.hex"));
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(Status().rfind("0|Flash File Load: File loaded (", 0), 0u) << Status();
+    EXPECT_TRUE(window->windowTitle().startsWith(QString(TMain::kTitle) + " - Flash: "));
+    EXPECT_EQ(window->RecentFiles(), QStringList{boxes.openPath});
+    EXPECT_EQ(window->Session().Project().Flash.GetValue(0x11), 0x02);
+    EXPECT_TRUE(window->Action("FileReloadFlash")->isEnabled());
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(Status(), "0|Flash: File Reloaded - 00:00");
+
+    // The fourth entry of the save dialog is the writer's format 4.
+    boxes.saveFilter = 3;
+    boxes.savePath = QString::fromStdString(Path("out.s19"));
+    window->Action("FileSaveFlash")->trigger();
+    EXPECT_EQ(Status().rfind("0|Flash: File Saved (", 0), 0u) << Status();
+    EXPECT_EQ(TFileLoader::DetectFormat(Path("out.s19")) > 0, true);
+
+    // A save that cannot happen says so instead of "Saved".
+    boxes.savePath = QString::fromStdString(Path("in.hex") + "/below-a-file.hex");
+    window->Action("FileSaveFlash")->trigger();
+    EXPECT_EQ(Status().rfind("2|Flash: Save Failed (", 0), 0u) << Status();
+
+    boxes.savePath.clear();
+    window->Action("FileSaveFlash")->trigger();
+    EXPECT_EQ(Status(), "0|Flash: Save Cancelled - 00:00");
+
+    // A missing file fails and leaves the title alone.
+    const QString title = window->windowTitle();
+    window->LoadFlashFileNamed(QString::fromStdString(Path("missing.hex")));
+    EXPECT_EQ(Status(), "2|Flash File Load: File load failed");
+    EXPECT_EQ(window->windowTitle(), title);
+}
+
+TEST_F(MainWindow, DeviceInfoPageShowsTheImagesFacts)
+{
+    Start();
+    window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
+    const auto* crc32 = window->findChild<QLineEdit*>("CRC32");
+    const auto* crc16 = window->findChild<QLineEdit*>("CRC16Standard");
+    ASSERT_TRUE(crc32 && crc16);
+    EXPECT_EQ(crc32->text().size(), 8);
+    EXPECT_EQ(crc16->text().size(), 4);
+    const QString before = crc32->text();
+    window->Session().Project().Flash.SetValue(0, 0x00);
+    window->Pages()->setCurrentIndex(TMain::StatusPage);
+    window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
+    EXPECT_NE(crc32->text(), before);  // shown again, computed again
+    const QString page = [&] {
+        QStringList texts;
+        for (const QLabel* l : window->Pages()->widget(TMain::DeviceInfoPage)->findChildren<QLabel*>()) texts << l->text();
+        return texts.join('|');
+    }();
+    EXPECT_TRUE(page.contains("Dezudeda Ruzoduruvezor COP8SBR9")) << page.toStdString();
+    EXPECT_TRUE(page.contains("00000000 - 00007FFF"));
+    EXPECT_TRUE(page.contains("32768 bytes"));
+    EXPECT_TRUE(page.contains(kFake));
+}
+
+TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
+{
+    Start();
+    QComboBox* devices = window->DeviceSelector();
+    const int same = devices->currentIndex();
+    const size_t connects = Count("Connect");
+    emit devices->activated(same);
+    EXPECT_EQ(Count("Connect"), connects);
+    EXPECT_EQ(window->ProgrammerSelector()->currentText(), kFake);
+
+    const int other = devices->findText("COP8SBE9");
+    ASSERT_GE(other, 0);
+    devices->setCurrentIndex(other);
+    emit devices->activated(other);
+    EXPECT_EQ(Status(), "0|ISP Initialized: Detected Device:  - 00:00");
+    EXPECT_EQ(window->Session().Device()->Name(), "COP8SBE9");
+    EXPECT_EQ(window->DeviceSelector()->currentText(), "COP8SBE9");
+    EXPECT_TRUE(Log().contains(QString("Attempting to switch to Device:COP8SBE9 Hardware:") + kFake));
+}
