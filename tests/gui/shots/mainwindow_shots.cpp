@@ -1,0 +1,53 @@
+// The main window after start-up on the simulated serial box: the Flash page, the Device Info page
+// and the Status page with the start-up's log.
+#include <QTabWidget>
+#include <QTest>
+
+#include "gui/mainwindow.h"
+#include "gui/messageboxes.h"
+#include "devices/devices.h"
+#include "image/settings.h"
+#include "link/hardware.h"
+#include "link/serialport.h"
+#include "shots.h"
+#include "sim/simserial.h"
+
+namespace {
+
+// Pictures never wait for a person: every box is answered at once.
+struct TQuietBoxes final : IMessageBoxes {
+    bool AskYesNo(QWidget*, const QString&, const QString&) override { return false; }
+    bool AskOkCancel(QWidget*, const QString&, const QString&) override { return false; }
+    void Inform(QWidget*, const QString&, const QString&) override {}
+    void Warn(QWidget*, const QString&, const QString&) override {}
+    void Error(QWidget*, const QString&, const QString&) override {}
+    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return {}; }
+    QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
+};
+
+std::unique_ptr<QWidget> StartedWindow(int page)
+{
+    RegisterDefaultHardware();
+    static TBoxModel box(*DeviceList().FindDevice("COP8SBR9", GetHardwareByName(kHardwareCom).DeviceSet));
+    static TMemorySettingsBackend backend;
+    static TQuietBoxes boxes;
+    SetSerialPortFactory([] { return std::make_unique<TSimSerialPort>(box); });
+    TISPSettings store(&backend);
+    store.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kHardwareCom);
+    store.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBR9");
+    store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+
+    auto window = std::make_unique<TMain>(&backend, boxes, QStringList{});
+    window->resize(900, 600);
+    window->show();
+    (void)QTest::qWaitForWindowExposed(window.get());
+    for (int i = 0; i < 200 && !window->Started(); ++i) QTest::qWait(10);
+    window->Pages()->setCurrentIndex(page);
+    return window;
+}
+
+}  // namespace
+
+ZEMPRIX_SHOT("mainwindow-flash.png") { return StartedWindow(TMain::FlashPage); }
+ZEMPRIX_SHOT("mainwindow-deviceinfo.png") { return StartedWindow(TMain::DeviceInfoPage); }
+ZEMPRIX_SHOT("mainwindow-status.png") { return StartedWindow(TMain::StatusPage); }
