@@ -66,7 +66,10 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), boxes_(boxes), session_(std::make_unique<TAppSession>(*this, settings))
+    : QMainWindow(parent),
+      boxes_(boxes),
+      session_(std::make_unique<TAppSession>(*this, settings)),
+      programFolder_(QCoreApplication::applicationDirPath())
 {
     std::vector<std::string> parameters;
     for (const QString& a : arguments) parameters.push_back(a.toStdString());
@@ -88,12 +91,6 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     blinkTimer_->setInterval(500);
     connect(blinkTimer_, &QTimer::timeout, this, [this] { session_->Runner().BlinkTick(); });
 
-    // The recent files are the window's own memory, kept beside the environment.
-    for (int i = 0; i < kRecentFiles; ++i) {
-        const std::string path =
-            session_->Settings().Get(kRecentSection, std::to_string(i), std::string()).AsString();
-        if (!path.empty()) recent_ << Q(path);
-    }
     RebuildRecentMenu();
     pages_->setCurrentIndex(FlashPage);
     UpdateActions();
@@ -301,7 +298,7 @@ void TMain::BuildMenus()
     AddAction(help, "HelpReadme", QStringLiteral("Readme"), {}, [this] { ViewReadme(); },
               [this] { return QFileInfo::exists(ReadmePath()); });
     AddAction(help, "HelpTopics", QStringLiteral("Help Topics"), QKeySequence(Qt::Key_F1), [this] {
-        const QString helpFile = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("doc/index.html"));
+        const QString helpFile = QDir(programFolder_).filePath(QStringLiteral("doc/index.html"));
         if (QFileInfo::exists(helpFile))
             QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
         else
@@ -640,7 +637,7 @@ void TMain::RebuildRecentMenu()
 
 QString TMain::ReadmePath() const
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("readme.txt"));
+    return QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
 }
 
 // ---- commands ----------------------------------------------------------------------------------
@@ -777,6 +774,14 @@ void TMain::customEvent(QEvent* event)
 {
     if (event->type() != kStartupRequest) return QMainWindow::customEvent(event);
     Command([this] { session_->InitialiseIsp(switches_); });
+    // The recent files are the window's own memory, kept beside the environment it just loaded.
+    recent_.clear();
+    for (int i = 0; i < kRecentFiles; ++i) {
+        const std::string path =
+            session_->Settings().Get(kRecentSection, std::to_string(i), std::string()).AsString();
+        if (!path.empty()) recent_ << Q(path);
+    }
+    RebuildRecentMenu();
     started_ = true;
 }
 

@@ -98,6 +98,9 @@ public:
     void SetOptionEditorFactory(TOptionEditorFactory factory) { optionEditorFactory_ = std::move(factory); }
     QWidget* OptionEditor() const { return optionEditor_; }
 
+    // The folder of readme.txt and the help file: the program's own unless a test names another.
+    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+
     // The recent-files list, newest first.
     const QStringList& RecentFiles() const { return recent_; }
     // Where "Enable LogFile" writes; empty until the first exception is recorded.
@@ -178,4 +181,5 @@ private:
     QString titleFile_;
     QString logFilePath_;
     QStringList advancedPorts_;
+    QString programFolder_;
 };

@@ -333,3 +333,43 @@ TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
     EXPECT_EQ(window->DeviceSelector()->currentText(), "COP8SBE9");
     EXPECT_TRUE(Log().contains(QString("Attempting to switch to Device:COP8SBE9 Hardware:") + kFake));
 }
+
+TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
+{
+    Start();
+    window->SetProgramFolder(dir.path());
+    window->UpdateActions();
+    EXPECT_FALSE(window->Action("HelpReadme")->isEnabled());
+    std::ofstream(Path("readme.txt")) << "first line\nsecond line\n";
+    window->UpdateActions();
+    window->Action("HelpReadme")->trigger();
+    EXPECT_EQ(Log(), (QStringList{"first line", "second line", "README: File Loaded Successfully - 00:00"}));
+    EXPECT_EQ(window->Pages()->currentIndex(), TMain::StatusPage);
+
+    // With "Enable LogFile" checked, every reported exception is written to the log file first.
+    Fake().failOn = "EraseDevice";
+    window->Action("DeviceErase")->trigger();
+    EXPECT_TRUE(window->LogFilePath().isEmpty());
+    window->Action("EnableLogFile")->trigger();
+    window->Action("DeviceErase")->trigger();
+    QFile log(window->LogFilePath());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "ZEMPRIX programmer " ZEMPRIX_FILE_VERSION);
+    EXPECT_TRUE(lines[1].endsWith(" Verify Failed")) << lines[1].toStdString();
+    Fake().failOn.clear();
+
+    // Successful loads join the recent files, newest first, at most five; the list survives a restart.
+    for (int i = 0; i < 7; ++i) {
+        const std::string name = Path(("f" + std::to_string(i) + ".hex").c_str());
+        std::ofstream(name) << ":0100000001FE\n:00000001FF\n";
+        window->LoadFlashFileNamed(QString::fromStdString(name));
+    }
+    ASSERT_EQ(window->RecentFiles().size(), 5);
+    EXPECT_TRUE(window->RecentFiles().front().endsWith("f6.hex"));
+    EXPECT_TRUE(window->close());
+    Start();
+    EXPECT_EQ(window->RecentFiles().size(), 5);
+    EXPECT_TRUE(window->RecentFiles().front().endsWith("f6.hex"));
+}
