@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -291,8 +293,41 @@ void TMain::BuildMenus()
     });
     a->setCheckable(true);
 
+    // The workshop's menu, shown by Shift+About.
     supportMenu_ = menuBar()->addMenu(QStringLiteral("Support"));
     supportMenu_->menuAction()->setVisible(false);
+    QMenu* generate = supportMenu_->addMenu(QStringLiteral("Generate Test Files"));
+    AddAction(generate, "RandomData", QStringLiteral("Random Data"), {}, [this] {
+        if (const TDevice* d = session_->Device()) production::RandomData(session_->Project().Flash, *d, random_);
+        RefreshView();
+    });
+    AddAction(generate, "PagedTestFile", QStringLiteral("Paged Test File"), {}, [this] {
+        if (const TDevice* d = session_->Device()) production::PagedTestFile(session_->Project().Flash, *d);
+        RefreshView();
+    });
+    QMenu* tools = supportMenu_->addMenu(QStringLiteral("Build Tools"));
+    AddAction(tools, "EncodeFile", QStringLiteral("Encode File"), {}, [] {}, [] { return false; });
+    AddAction(tools, "CopyDeviceList", QStringLiteral("Copy device list to clipboard."), {}, [this] {
+        if (const TISPProgrammer* p = session_->Programmer())
+            QGuiApplication::clipboard()->setText(Q(production::DeviceListText(p->DeviceSetOf())));
+    });
+    QMenu* tests = supportMenu_->addMenu(QStringLiteral("Test Functions"));
+    AddAction(tests, "FlashWriteTests", QStringLiteral("Flash Write Tests"), {}, [this] {
+        Command([this] {
+            production::FlashWriteTests(session_->Commands(), random_, [this](const std::string& m) {
+                boxes_.Inform(this, kApplicationTitle, Q(m));
+            });
+        });
+        RefreshView();
+    });
+    AddAction(tests, "AutoProgramSeries", QStringLiteral("25 AutoPrograms test"), {}, [this] {
+        Command([this] { production::AutoProgramSeries(session_->Commands(), session_->AutoProgram()); });
+    });
+    AddAction(tests, "TestAllFreqs", QStringLiteral("Test All Freqs"), {}, [this] {
+        Command([this] { production::TestAllFreqs(session_->Commands(), session_->AutoProgram()); });
+    });
+    a = AddAction(supportMenu_, "EnableAdvanced", QStringLiteral("Enable Advanced button"), {}, [] {});
+    a->setCheckable(true);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     AddAction(help, "HelpReadme", QStringLiteral("Readme"), {}, [this] { ViewReadme(); },
@@ -315,7 +350,9 @@ void TMain::BuildMenus()
     a = AddAction(qa, "EnableLogFile", QStringLiteral("Enable LogFile"), {}, [] {});
     a->setCheckable(true);
     help->addSeparator();
-    AddAction(help, "HelpAbout", QStringLiteral("About"), {}, [this] { About(); });
+    AddAction(help, "HelpAbout", QStringLiteral("About"), {}, [this] {
+        About(QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
+    });
 
     // The Flash page's pop-up menu.
     flashPopup_ = new QMenu(this);
@@ -720,9 +757,9 @@ void TMain::ViewReadme()
     });
 }
 
-void TMain::About()
+void TMain::About(bool shift)
 {
-    if (QApplication::keyboardModifiers() & Qt::ShiftModifier) {
+    if (shift) {
         supportMenu_->menuAction()->setVisible(true);
         return;
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/production.h"
 #include "app/session.h"
 #include "app/startup.h"
 
@@ -113,7 +114,8 @@ public:
     void ReloadFlashFile();
     void ClearFlashBuffer();
     void ViewReadme();
-    void About();
+    // With Shift held the entry reveals the Support menu instead.
+    void About(bool shift);
     void HardwareSelectorChange();
     void ResetButtonClick();
     void FileExit();
@@ -182,4 +184,5 @@ private:
     QString logFilePath_;
     QStringList advancedPorts_;
     QString programFolder_;
+    production::TTestRandom random_;  // seeded once per program run, so test images repeat
 };

@@ -1,7 +1,10 @@
 // The main window over a scripted programmer: start-up after showing, the status lamp, the
 // enabling rules against shortcuts, abort, the exit guard, files and the selectors.
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QMenuBar>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -372,4 +375,30 @@ TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
     Start();
     EXPECT_EQ(window->RecentFiles().size(), 5);
     EXPECT_TRUE(window->RecentFiles().front().endsWith("f6.hex"));
+}
+
+TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
+{
+    Start();
+    QAction* support = nullptr;
+    for (QAction* a : window->menuBar()->actions())
+        if (a->text() == "Support") support = a;
+    ASSERT_NE(support, nullptr);
+    EXPECT_FALSE(support->isVisible());
+    window->About(false);
+    EXPECT_FALSE(support->isVisible());
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_TRUE(boxes.asked[0].contains("Version: v" ZEMPRIX_FILE_VERSION));
+
+    window->About(true);
+    EXPECT_TRUE(support->isVisible());
+    EXPECT_FALSE(window->Action("EncodeFile")->isEnabled());
+
+    window->Action("CopyDeviceList")->trigger();
+    const QString list = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(list.contains("COP8SBR9\r\n")) << list.toStdString();
+
+    window->Action("TestAllFreqs")->trigger();
+    const QStringList log = Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const QString& l) { return l.startsWith("Starting "); }), 24);
 }
