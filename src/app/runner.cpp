@@ -192,6 +192,8 @@ void TOperationRunner::HandleFirmwareMismatch()
         firmwareUpdate_();
     } catch (const EFirmwareMisMatch&) {
         view_.ShowFirmwareUpdateFailed();
+        // The update's own operation never ended: leave the window idle, not stuck on "Abort".
+        if (busy_) EndOp("");
     } catch (const EISPException&) {
         AppException(std::current_exception());
     }

@@ -91,6 +91,8 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
 
     blinkTimer_ = new QTimer(this);
     blinkTimer_->setInterval(500);
+    // The exception handler's firmware-update offer runs the same command as the menu.
+    session_->Runner().SetFirmwareUpdate([this] { RunFirmwareUpdate(); });
     connect(blinkTimer_, &QTimer::timeout, this, [this] { session_->Runner().BlinkTick(); });
 
     RebuildRecentMenu();
@@ -345,7 +347,7 @@ void TMain::BuildMenus()
         AddAction(online, QStringLiteral("Support ") + link.caption, QString::fromLatin1(link.caption), {},
                   [url] { QDesktopServices::openUrl(QUrl(url)); });
     }
-    // The firmware update joins this menu with its updater.
+    AddAction(help, "FirmwareUpdate", QStringLiteral("Firmware Update"), {}, [this] { FirmwareUpdate(); }, can);
     QMenu* qa = help->addMenu(QStringLiteral("QA"));
     a = AddAction(qa, "EnableLogFile", QStringLiteral("Enable LogFile"), {}, [] {});
     a->setCheckable(true);
@@ -794,6 +796,19 @@ void TMain::ResetButtonClick()
 }
 
 void TMain::FileExit() { close(); }
+
+void TMain::FirmwareUpdate()
+{
+    Command([this] { RunFirmwareUpdate(); });
+}
+
+void TMain::RunFirmwareUpdate()
+{
+    TFirmwareUpdate::Run(
+        *session_, *updater_, programFolder_.toStdString(), deviceSelector_->currentText().toStdString(),
+        programmerSelector_->currentText().toStdString(),
+        [this](const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }, firmwareLimitMs_);
+}
 
 // ---- window events -----------------------------------------------------------------------------
 

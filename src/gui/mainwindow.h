@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/firmwareupdate.h"
 #include "app/production.h"
 #include "app/session.h"
 #include "app/startup.h"
@@ -119,6 +120,9 @@ public:
     void HardwareSelectorChange();
     void ResetButtonClick();
     void FileExit();
+    void FirmwareUpdate();
+    // How long the updater may run before it is terminated (tests shorten it).
+    void SetFirmwareLimitMs(uint32_t ms) { firmwareLimitMs_ = ms; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -140,6 +144,7 @@ private:
     void AddRecentFile(const QString& path);
     void RebuildRecentMenu();
     bool CanOperate() const;
+    void RunFirmwareUpdate();
     QString ReadmePath() const;
 
     IMessageBoxes& boxes_;
@@ -184,5 +189,7 @@ private:
     QString logFilePath_;
     QStringList advancedPorts_;
     QString programFolder_;
+    std::unique_ptr<IUpdaterProcess> updater_ = CreateUpdaterProcess();
+    uint32_t firmwareLimitMs_ = TFirmwareUpdate::kLimitMs;
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
 };

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QLabel>
@@ -29,6 +32,12 @@ namespace {
 
 constexpr const char* kFake = "TEST (FAKE)";
 
+int& CreatedCount()
+{
+    static int created = 0;
+    return created;
+}
+
 TFakeProgrammer*& Current()
 {
     static TFakeProgrammer* current = nullptr;
@@ -53,10 +62,11 @@ struct ScriptedBoxes final : IMessageBoxes {
         asked << text;
         return yes;
     }
+    bool ok = false;
     bool AskOkCancel(QWidget*, const QString&, const QString& text) override
     {
         asked << text;
-        return false;
+        return ok;
     }
     void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
     void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
@@ -88,6 +98,7 @@ struct MainWindow : ::testing::Test {
                 p->SetHasInformation(true);
                 p->onCall = NextOnCall();
                 Current() = p.get();
+                ++CreatedCount();
                 return std::unique_ptr<TISPProgrammer>(std::move(p));
             }, true);
         TISPSettings store(&backend);
@@ -401,4 +412,71 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
     window->Action("TestAllFreqs")->trigger();
     const QStringList log = Log();
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const QString& l) { return l.startsWith("Starting "); }), 24);
+}
+
+namespace {
+
+// An updater script in `folder` with `body` after the shebang.
+void WriteUpdater(const QString& folder, const std::string& body)
+{
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(QString::fromStdString(TFirmwareUpdate::UpdaterName()));
+    std::ofstream(path.toStdString()) << "#!/bin/sh\n" << body << "\n";
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnects)
+{
+    Start();
+    const QString folder = dir.filePath("program folder");  // a blank in the path
+    window->SetProgramFolder(folder);
+
+    // No updater: cancelled, yet a fresh programmer is connected.
+    const int before = CreatedCount();
+    window->FirmwareUpdate();
+    EXPECT_EQ(Status(), "0|Firmware Update: Cancelled - 00:00");
+    EXPECT_EQ(CreatedCount(), before + 1);
+    EXPECT_EQ(Fake().calls.back().rfind("WriteTiming ", 0), 0u);
+
+    // The updater gets the firmware folder and version as two arguments, no shell in between.
+    const std::string argsFile = Path("args");
+    WriteUpdater(folder, "for a in \"$@\"; do echo \"$a\"; done > '" + argsFile + "'");
+    window->FirmwareUpdate();
+    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+    std::ifstream in(argsFile);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "firmware/cop8\n0009\n");
+    EXPECT_TRUE(boxes.asked.contains(TFirmwareUpdate::kCompleteMessage));
+
+    // One that outlives the limit is ended and the update counts as run.
+    WriteUpdater(folder, "exec sleep 30");
+    window->SetFirmwareLimitMs(300);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    window->FirmwareUpdate();
+    EXPECT_LT(elapsed.elapsed(), 10000);
+    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+}
+
+TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
+{
+    Start();
+    window->SetProgramFolder(dir.path());
+    NextOnCall() = [](const std::string& call) {
+        if (call == "Connect") throw EFirmwareMisMatch("Your ISP needs a firmware update");
+    };
+    Fake().onCall = NextOnCall();
+    boxes.ok = false;
+    QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+    EXPECT_EQ(Status(), "2|Firmware Update Required");
+    boxes.ok = true;
+    boxes.asked.clear();
+    QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+    ASSERT_EQ(boxes.asked.size(), 2);
+    EXPECT_EQ(boxes.asked[0], TOperationRunner::kFirmwareQuestion);
+    EXPECT_EQ(boxes.asked[1], TOperationRunner::kFirmwareFailed);
+    EXPECT_FALSE(window->Session().Runner().Busy());
+    EXPECT_EQ(window->ResetButton()->text(), "Reset");
 }
