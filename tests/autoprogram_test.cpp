@@ -225,3 +225,66 @@ TEST_F(AutoProgram, WithoutAProgrammerNothingHappens)
     EXPECT_TRUE(runner.Log().empty());
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 0u);
 }
+
+namespace {
+
+// The plug-and-program window as a script: Cancel is pressed after `cancelAfterPumps` pumps.
+struct ScriptedPlugWindow final : IPlugWindow {
+    std::vector<std::string> messages;
+    bool visible = false;
+    bool cancelled = false;
+    int pumps = 0;
+    int cancelAfterPumps = -1;
+    std::function<void()> onPump;
+    void Show() override { visible = true; }
+    void Hide() override { visible = false; }
+    void SetMessage(const std::string& text) override
+    {
+        if (messages.empty() || messages.back() != text) messages.push_back(text);
+    }
+    bool Cancelled() const override { return cancelled; }
+    void SetCancelled(bool c) override { cancelled = c; }
+    void Pump() override
+    {
+        if (onPump) onPump();
+        if (++pumps == cancelAfterPumps) cancelled = true;
+    }
+};
+
+}  // namespace
+
+TEST_F(AutoProgram, PlugAndProgramProgramsEachAttachmentOnceAndEndsOnCancel)
+{
+    Steps({2});
+    // Attached at start, removed, attached (programmed), kept attached, removed, attached again.
+    programmer.presence = {1, 1, 0, 0, 1, 1, 1, 0, 1, 1, 0};
+    ScriptedPlugWindow window;
+    window.cancelAfterPumps = 12;
+    runner.Run([&] { autoProgram.PlugAndProgram(window); });
+    EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 2);
+    EXPECT_EQ(autoProgram.DevicesProgrammed(), 2u);
+    EXPECT_EQ(window.messages.front(), "Unplug ISP cable to program a target");
+    EXPECT_NE(std::find(window.messages.begin(), window.messages.end(), "Programming in progress"), window.messages.end());
+    EXPECT_EQ(runner.StatusText(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted -  - 00:00");  // the time is the detail after "!"
+    EXPECT_FALSE(window.visible);
+    EXPECT_FALSE(runner.AutoRunMark());
+}
+
+TEST_F(AutoProgram, PlugAndProgramEndsAfterAFailingBoardWithoutItsOwnMessage)
+{
+    Steps({2, 3, 5});
+    programmer.presence = {0, 1};
+    programmer.failOn = "VerifyFlash";
+    ScriptedPlugWindow window;
+    const uint16_t serialBefore = SerialInImage();
+    EXPECT_EQ(runner.Run([&] { autoProgram.PlugAndProgram(window); }), TOutcome::Failed);
+    EXPECT_EQ(runner.StatusText(), "2|Plug and Prog: Aborted due to error");
+    EXPECT_EQ(std::count_if(runner.Log().begin(), runner.Log().end(),
+                            [](const std::string& l) { return l.find("Verify Failed") != std::string::npos; }),
+              0);
+    EXPECT_EQ(SerialInImage(), serialBefore);  // a failed verify does not advance the number
+    EXPECT_EQ(autoProgram.DevicesProgrammed(), 1u);
+    EXPECT_FALSE(window.visible);
+    EXPECT_TRUE(window.cancelled);
+}

@@ -1,6 +1,7 @@
 #pragma once
 // A scripted programmer for the command tests: records every call in order, answers with the
 // device's option byte and timing text, can spend virtual time per call and fail on demand.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -75,6 +76,15 @@ public:
         return true;
     }
     void Disconnect() override { Record("Disconnect"); }
+    // Attached-board answers, one per poll; the last one repeats.
+    std::vector<uint8_t> presence{0};
+    size_t presencePolls = 0;
+    uint8_t TargetPresent() override
+    {
+        const uint8_t answer = presence[std::min(presencePolls, presence.size() - 1)];
+        ++presencePolls;
+        return answer;
+    }
     void ShowInformation(const std::string& version) override { Record("ShowInformation " + version); }
     void PrepareBlankImage(THexList& image) override
     {

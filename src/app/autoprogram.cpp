@@ -92,6 +92,14 @@ void TAutoProgram::AutoProgramExecute()
 
 void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
 {
+    if (!commands_.Programmer()) return;
+    Reconnect();
+    ReloadStep(steps);
+    DeviceSteps(steps);
+}
+
+void TAutoProgram::Reconnect()
+{
     TCommandContext& ctx = commands_;
     TISPProgrammer* p = ctx.Programmer();
     if (!p) return;
@@ -103,9 +111,17 @@ void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
     // The run's own start line; each step then sets and clears busy through its own lines.
     ctx.Runner.StartOp("Auto Programming Device");
     ctx.Runner.SetBusy(false);
+}
 
+void TAutoProgram::ReloadStep(const TAutoProgramSteps& steps)
+{
+    if (steps.Checked(TAutoProgramSteps::stReload)) commands::ReloadFlashFile(commands_);
+}
+
+void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
+{
+    TCommandContext& ctx = commands_;
     using S = TAutoProgramSteps;
-    if (steps.Checked(S::stReload)) commands::ReloadFlashFile(ctx);
     auto step = [&](int which, void (*command)(TCommandContext&)) {
         Clock().Sleep(kStepPauseMs);
         if (steps.Checked(which)) command(ctx);
@@ -123,4 +139,59 @@ void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
     }
     step(S::stRun, commands::RunTarget);
     Clock().Sleep(kStepPauseMs);
+}
+
+void TAutoProgram::PlugAndProgram(IPlugWindow& window)
+{
+    TCommandContext& ctx = commands_;
+    TOperationRunner& runner = ctx.Runner;
+    auto present = [&]() -> uint8_t {
+        TISPProgrammer* p = ctx.Programmer();
+        return p ? p->TargetPresent() : 0;
+    };
+    window.Show();
+    window.SetCancelled(false);
+    bool boardError = false;
+    while (!window.Cancelled()) {
+        if (present() == 1 && !window.Cancelled()) {
+            // A board left attached from before is never programmed twice.
+            window.SetMessage("Unplug ISP cable to program a target");
+            while (!window.Cancelled() && present() == 1) window.Pump();
+        }
+        window.SetMessage("Waiting for Target Board");
+        while (!window.Cancelled() && present() == 0) window.Pump();
+        if (window.Cancelled()) {
+            runner.EndOp("Plug and Prog: Aborted!");
+            window.Hide();
+            return;
+        }
+        runner.SetAutoRunMark(true);
+        runner.StartOp("Auto Programming Device");
+        window.SetMessage("Programming in progress");
+        window.Pump();
+        TAutoProgramSteps steps = LoadSteps();
+        if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
+        // A failing board ends the mode after its line; its own exception is not reported.
+        auto guarded = [&](const std::function<void()>& part) {
+            if (boardError) return;
+            try {
+                part();
+            } catch (...) {
+                window.Hide();
+                boardError = true;
+                window.SetCancelled(true);
+            }
+        };
+        guarded([&] { Reconnect(); });
+        // The reload lies outside: its failure leaves the mode through the application's handler.
+        if (!boardError) ReloadStep(steps);
+        guarded([&] { DeviceSteps(steps); });
+        CountDevice();
+        runner.SetAutoRunMark(false);
+        if (boardError)
+            runner.FailOp("Plug and Prog: Aborted due to error!");
+        else
+            runner.EndOp(CompletionMessage());
+    }
+    window.Hide();
 }

@@ -45,6 +45,19 @@ private:
     std::array<bool, kCount> checked_{};
 };
 
+// The plug-and-program window: a message, a Cancel button the loop polls, never modal.
+class IPlugWindow {
+public:
+    virtual ~IPlugWindow() = default;
+    virtual void Show() = 0;
+    virtual void Hide() = 0;
+    virtual void SetMessage(const std::string& text) = 0;
+    virtual bool Cancelled() const = 0;
+    virtual void SetCancelled(bool cancelled) = 0;
+    // Lets the window (and the rest of the shell) handle its events while the loop polls.
+    virtual void Pump() = 0;
+};
+
 class TAutoProgram {
 public:
     TAutoProgram(TCommandContext& commands, TSerialNum& serial, TISPSettings& settings)
@@ -70,8 +83,16 @@ public:
     void RunSteps(const TAutoProgramSteps& steps);
     std::string CompletionMessage() const;
 
+    // Plug-and-program mode: waits for a board, programs it, waits for the next, until the
+    // window is cancelled or a board fails.
+    void PlugAndProgram(IPlugWindow& window);
+
 private:
     TAutoProgramSteps LoadSteps();
+    // The parts of a run: the box restarted with the run's start line, the reload, the steps.
+    void Reconnect();
+    void ReloadStep(const TAutoProgramSteps& steps);
+    void DeviceSteps(const TAutoProgramSteps& steps);
 
     TCommandContext& commands_;
     TSerialNum& serial_;

@@ -36,6 +36,7 @@
 #include "app/commands.h"
 #include "devices/devices.h"
 #include "gui/messageboxes.h"
+#include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
 #include "image/checksum.h"
 #include "image/hexfile.h"
@@ -82,6 +83,7 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     BuildToolBar();
     BuildStatusBar();
     BuildMenus();
+    plugWindow_ = new TPlugWindow(this);
     resize(780, 560);
 
     // The file dialogs' lists: the writer's ten formats, and "Auto Detect" first when opening.
@@ -274,7 +276,13 @@ void TMain::BuildMenus()
     AddAction(verify, "FlashVerify", QStringLiteral("Flash"), QKeySequence(Qt::Key_F6), device(&commands::VerifyFlash),
               can);
     AddAction(dev, "DeviceRun", QStringLiteral("Run"), QKeySequence(Qt::Key_F9), device(&commands::RunTarget), can);
-    // Auto Program, its options and the plug-and-program mode join this menu with their dialogs.
+    dev->addSeparator();
+    AddAction(dev, "AutoProgram", QStringLiteral("Auto Program"), QKeySequence(Qt::Key_F5),
+              [this] { AutoProgramExecute(); }, can);
+    AddAction(dev, "AutoProgramOptions", QStringLiteral("Auto Program Options..."), {},
+              [this] { session_->AutoProgram().AutoProgramOptionsExecute(); });
+    AddAction(dev, "PlugAndProg", QStringLiteral("Plug and Program Mode"), QKeySequence(Qt::Key_F8),
+              [this] { PlugAndProgClick(); }, can);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     QAction* a = AddAction(view, "ViewFlash", QStringLiteral("Flash"), QKeySequence(Qt::Key_F10),
@@ -796,6 +804,18 @@ void TMain::ResetButtonClick()
 }
 
 void TMain::FileExit() { close(); }
+
+void TMain::AutoProgramExecute()
+{
+    Command([this] { session_->AutoProgram().AutoProgramExecute(); });
+    RefreshView();
+}
+
+void TMain::PlugAndProgClick()
+{
+    Command([this] { session_->AutoProgram().PlugAndProgram(*plugWindow_); });
+    RefreshView();
+}
 
 void TMain::FirmwareUpdate()
 {

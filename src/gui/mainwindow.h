@@ -25,6 +25,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class TPlugWindow;
 class TStatusPanel;
 
 class TMain final : public QMainWindow, public IShellView {
@@ -121,6 +122,9 @@ public:
     void ResetButtonClick();
     void FileExit();
     void FirmwareUpdate();
+    void AutoProgramExecute();
+    void PlugAndProgClick();
+    TPlugWindow* PlugWindow() const { return plugWindow_; }
     // How long the updater may run before it is terminated (tests shorten it).
     void SetFirmwareLimitMs(uint32_t ms) { firmwareLimitMs_ = ms; }
 
@@ -176,6 +180,7 @@ private:
     QLabel* secondPanel_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QTimer* blinkTimer_ = nullptr;
+    TPlugWindow* plugWindow_ = nullptr;
 
     QMenu* recentMenu_ = nullptr;
     QMenu* supportMenu_ = nullptr;

@@ -16,12 +16,15 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 
 #include "fakeprogrammer.h"
+#include "app/autoprogram.h"
 #include "gui/mainwindow.h"
+#include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "gui/statuspanel.h"
 #include "image/hexfile.h"
@@ -479,4 +482,30 @@ TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
     EXPECT_EQ(boxes.asked[1], TOperationRunner::kFirmwareFailed);
     EXPECT_FALSE(window->Session().Runner().Busy());
     EXPECT_EQ(window->ResetButton()->text(), "Reset");
+}
+
+TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
+{
+    Start();
+    TISPSettings& store = window->Session().Settings();
+    for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+        store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, i == TAutoProgramSteps::stErase);
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(Status().rfind("0|Auto Program: Complete (2 devices programmed this session)", 0), 0u) << Status();
+    EXPECT_EQ(Count("EraseDevice"), 2u);
+
+    // Waiting for a board that never comes; Cancel in the tool window ends the mode.
+    bool shownWhileWaiting = false;
+    QString message;
+    QTimer::singleShot(100, window.get(), [&] {
+        shownWhileWaiting = window->PlugWindow()->isVisible();
+        message = window->PlugWindow()->Message();
+        QTest::mouseClick(window->PlugWindow()->CancelButton(), Qt::LeftButton);
+    });
+    QTest::keyClick(window.get(), Qt::Key_F8);
+    EXPECT_TRUE(shownWhileWaiting);
+    EXPECT_EQ(message, "Waiting for Target Board");
+    EXPECT_FALSE(window->PlugWindow()->isVisible());
+    EXPECT_EQ(Status(), "0|Plug and Prog: Aborted");
 }
