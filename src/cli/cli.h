@@ -33,6 +33,7 @@ struct TCliOptions {
     int format = 1;       // writer format id 1..10
     std::vector<std::string> steps;  // auto-program steps in the order given
     bool stepsGiven = false;
+    bool plugAndProg = false;  // auto: board after board until Ctrl+C or a failing board
     bool json = false;
     bool noSettings = false;
     bool help = false;

@@ -15,6 +15,7 @@
 #include "image/serialnum.h"
 #include "interrupt.h"
 #include "link/hardware.h"
+#include "base/clock.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/programmer.h"
@@ -64,6 +65,28 @@ int WithSession(TCliContext& c, F body)
     }
     return outcome == TOutcome::Completed ? code : c.ExitCode(outcome);
 }
+
+// The plug-and-program window on a terminal: its messages as lines, Cancel as Ctrl+C or SIGTERM.
+class TTextPlugWindow final : public IPlugWindow {
+public:
+    explicit TTextPlugWindow(TTextView& view) : view_(view) {}
+    void Show() override {}
+    void Hide() override {}
+    void SetMessage(const std::string& text) override
+    {
+        if (text != shown_) view_.AppendLog("Plug and Program Mode: " + text);
+        shown_ = text;
+    }
+    bool Cancelled() const override { return cancelled_ || InterruptSignal() != 0; }
+    void SetCancelled(bool cancelled) override { cancelled_ = cancelled; }
+    // Each poll asks the box; a short pause keeps an idle wait from spinning a core.
+    void Pump() override { Clock().Sleep(5); }
+
+private:
+    TTextView& view_;
+    std::string shown_;
+    bool cancelled_ = false;
+};
 
 int LoadInto(TCliContext& c, const std::string& file)
 {
@@ -198,8 +221,16 @@ int Auto(TCliContext& c)
             for (const auto& name : c.Options().steps) on = on || name == kAutoSteps[static_cast<size_t>(i)];
             c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
         }
-        s.AutoProgram().AutoProgramExecute();
-        return kExitOk;
+        if (!c.Options().plugAndProg) {
+            s.AutoProgram().AutoProgramExecute();
+            return kExitOk;
+        }
+        // Ctrl+C is the window's Cancel here, not an abort: the board in progress is finished.
+        c.View().SetOnPump(nullptr);
+        TTextPlugWindow window(c.View());
+        s.AutoProgram().PlugAndProgram(window);
+        if (s.Runner().StatusText().rfind("2|", 0) == 0) return kExitFailed;
+        return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitOk;
     });
 }
 

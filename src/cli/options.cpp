@@ -91,6 +91,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
         else if (arg == "--version") o.version = true;
         else if (arg == "--json") o.json = true;
         else if (arg == "--no-settings") o.noSettings = true;
+        else if (arg == "--plug-and-prog") o.plugAndProg = true;
         else if (arg == "--hardware" || arg == "--device") {
             // An empty name would silently mean "the remembered one".
             const std::string v = needValue();
@@ -120,6 +121,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             throw TUsageError{"Unknown option " + arg};
         }
     }
+    if (o.plugAndProg && !o.command.empty() && o.command != "auto")
+        throw TUsageError{"--plug-and-prog belongs to the auto command"};
     return o;
 }
 
@@ -137,6 +140,8 @@ std::string HelpText()
         "  --format F        output format for read / convert: 1..10 or intel, motorola,\n"
         "                    ext-tektronix, tektronix, atmel16, atmel8 (default intel)\n"
         "  --steps LIST      auto-program steps: reload,erase,program,verify,options,serial,run\n"
+        "  --plug-and-prog   auto: program board after board as each is attached; Ctrl+C ends the\n"
+        "                    mode like the Cancel button (after the board in progress)\n"
         "  --json            print one JSON object with the result on stdout at the end\n"
         "  --no-settings     neither read nor write stored settings\n"
         "  --help, --version\n"
