@@ -245,3 +245,35 @@ TEST_F(CliE2E, OptionsAreForOneRunAndLeaveTheRememberedChoicesAlone)
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadAll(conf), before);
 }
+
+TEST_F(CliE2E, ProjectsAreSavedListedLoadedAndDeleted)
+{
+    Boxsim box({"--device", "COP8SBR9"});
+    ASSERT_FALSE(box.Path().empty());
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9"};
+    WriteImage(Path("in.hex"), 5);
+
+    CliResult r = RunCli(Join(base, {"--steps", "erase,program", "project", "save", "Line A", Path("in.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string conf = ReadAll(Settings() + "/morvel/ZEMPRIX.conf");
+    EXPECT_NE(conf.find("FLASHFILE=" + Path("in.hex")), std::string::npos) << conf;
+    EXPECT_NE(conf.find("CONFIG\\OPTIONS=6"), std::string::npos) << conf;
+
+    r = RunCli({"--json", "project", "list"}, Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\"projects\":[\"Line A\"]"), std::string::npos) << r.out;
+
+    // Loading makes it the remembered configuration, with its Auto Program choices.
+    r = RunCli(Join(base, {"project", "load", "Line A"}), Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Project Load Complete"), std::string::npos) << r.err;
+    const std::string after = ReadAll(Settings() + "/morvel/ZEMPRIX.conf");
+    EXPECT_NE(after.find("ENVIRONMENT\\LASTDEVICE=COP8SBR9"), std::string::npos) << after;
+    EXPECT_NE(after.find("AUTOPROGRAM\\2=True"), std::string::npos) << after;
+
+    EXPECT_EQ(RunCli({"project", "save", "a/b"}, Settings()).exitCode, 2);
+    EXPECT_EQ(RunCli({"project", "load", "Nobody"}, Settings()).exitCode, 1);
+    EXPECT_EQ(RunCli({"project", "delete", "Line A"}, Settings()).exitCode, 0);
+    r = RunCli({"project", "list"}, Settings());
+    EXPECT_EQ(r.out, "");
+}

@@ -36,6 +36,15 @@ TEST_P(LinkContract, ConnectsAndIdentifies)
     EXPECT_TRUE(Box().Violations().empty());
 }
 
+// A device switch or a project load connects a link that is connected already.
+TEST_P(LinkContract, ConnectingAgainRestartsTheBox)
+{
+    ASSERT_TRUE(Link().Connect());
+    EXPECT_TRUE(Link().Connect());
+    EXPECT_EQ(Link().ReadOptions(), Box().Flash().back());
+    EXPECT_TRUE(Box().Violations().empty());
+}
+
 TEST_P(LinkContract, ProgramsReadsAndVerifiesAFull32KImage)
 {
     Link().Connect();

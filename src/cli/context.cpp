@@ -100,7 +100,8 @@ void TCliContext::Resolve(bool settingsOptional)
     // switch and the link read it. The CLI never saves that copy: its options are for one run
     // and leave what the desktop application remembers alone.
     settings.Put("TimeSelected", "Time", kGlobalGroup, clockRow_);
-    settings.Put("CONFIG", "OPTIONS", kGlobalGroup, optionByte_);
+    // The option byte is a project's value (never a global one), so that `project save` keeps it.
+    settings.Put("CONFIG", "OPTIONS", kProjectGroup, optionByte_);
     if (portNumber_ > 0) settings.Put(hardwareName_, "BASEPORT", kGlobalGroup, portNumber_ - 1);
 
     // Commands that never connect still work on the device's image with the option byte.

@@ -1,11 +1,14 @@
 // The commands that talk to the programmer box. They run the application's own command
 // sequences (app/commands, app/autoprogram) through the operation runner with the text view, so
 // the CLI prints the same status lines as the GUI's log.
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 
 #include "app/autoprogram.h"
 #include "app/commands.h"
+#include "app/projects.h"
 #include "cli.h"
 #include "devices/devices.h"
 #include "devices/options.h"
@@ -234,6 +237,71 @@ int Auto(TCliContext& c)
     });
 }
 
+// project list | delete NAME | save NAME [FILE] | load NAME: the window's project commands. Saving
+// and loading talk to the box as the window does; load also makes the project the remembered
+// configuration, so that the following runs start from it.
+int Project(TCliContext& c)
+{
+    const std::vector<std::string>& a = c.Options().args;
+    const std::string& what = a[0];
+    const std::string name = a.size() > 1 ? a[1] : std::string();
+    const bool needsName = what == "save" || what == "load" || what == "delete";
+    if (what != "list" && !needsName) throw TUsageError{"project takes list, save NAME [FILE], load NAME or delete NAME"};
+    if (needsName != (a.size() >= 2) || (what != "save" && a.size() > 2))
+        throw TUsageError{"project " + what + (needsName ? (what == "save" ? " takes NAME [FILE]" : " takes NAME") : " takes no name")};
+    if (needsName && !projects::ValidName(name))
+        throw TUsageError{"Invalid project name \"" + name + "\" (not empty, no / or \\)"};
+    if (!c.Settings().Backend()) throw TUsageError{"project needs the stored settings (without --no-settings)"};
+
+    TAppSession& session = c.Session();
+    const std::vector<std::string> names = projects::Names(session);
+    const bool exists = std::find(names.begin(), names.end(), name) != names.end();
+    if (what == "list") {
+        for (const std::string& n : names) c.Data(n);
+        c.Result().SetRaw("projects", JsonStringArray(names));
+        return kExitOk;
+    }
+    if (what == "delete") {
+        if (!exists) {
+            c.View().AppendLog("No project \"" + name + "\"");
+            c.Result().Set("error", "No project \"" + name + "\"");
+            return kExitFailed;
+        }
+        projects::Delete(session, name);
+        c.View().AppendLog("Project deleted: " + name);
+        return kExitOk;
+    }
+    if (what == "load" && !exists) {
+        c.View().AppendLog("No project \"" + name + "\"");
+        c.Result().Set("error", "No project \"" + name + "\"");
+        return kExitFailed;
+    }
+    return WithSession(c, [&](TAppSession& s) -> int {
+        if (what == "save") {
+            // The project keeps the file's full path, wherever the next run starts.
+            if (a.size() > 2 && LoadInto(c, std::filesystem::absolute(a[2]).lexically_normal().string()) != kExitOk)
+                return kExitFailed;
+            // The steps given become the project's Auto Program choices.
+            if (c.Options().stepsGiven)
+                for (int i = 0; i < TAutoProgramSteps::kCount; ++i) {
+                    bool on = false;
+                    for (const auto& step : c.Options().steps) on = on || step == kAutoSteps[static_cast<size_t>(i)];
+                    c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
+                }
+            projects::StoreProject(s, name);
+            c.View().AppendLog("Project saved: " + name);
+            return kExitOk;
+        }
+        bool fileMissing = false;
+        projects::RestoreProject(s, name, [&](const std::string& message) {
+            c.View().AppendLog(message);
+            fileMissing = true;
+        });
+        s.SaveEnvironment();
+        return fileMissing ? kExitFailed : kExitOk;
+    });
+}
+
 }  // namespace
 
 void RegisterDeviceCommands()
@@ -259,4 +327,8 @@ void RegisterDeviceCommands()
         {"auto", "FILE", "auto-program FILE with the --steps given", 1, Auto},
     };
     for (const Row& r : kRows) RegisterCommand({r.name, r.arguments, r.summary, r.count, r.run});
+    TCliCommand project{"project", "list | save NAME [FILE] | load NAME | delete NAME",
+                        "saved configurations: list, save, load (and remember), delete", 3, Project};
+    project.optionalArguments = 2;
+    RegisterCommand(project);
 }

@@ -53,7 +53,8 @@ int main(int argc, char** argv)
     std::string usage;
     if (options.command.empty()) usage = "No command given";
     else if (command == nullptr) usage = "Unknown command \"" + options.command + "\"";
-    else if (options.args.size() != command->argumentCount)
+    else if (options.args.size() > command->argumentCount ||
+             options.args.size() + command->optionalArguments < command->argumentCount)
         usage = options.command + " takes " + (command->arguments.empty() ? "no arguments" : command->arguments);
     if (!usage.empty()) {
         std::cerr << "zemprix-cli: " << usage << "\nTry 'zemprix-cli --help'.\n";

@@ -56,6 +56,8 @@ void TSmartSerial::DestroyPort()
 bool TSmartSerial::Connect()
 {
     CreatePort();
+    // Connecting again restarts the box: the port is reopened, not opened twice.
+    if (port_->IsOpen()) port_->Close();
     LoadSettings();
     IClock& clock = TimeSource();
     const std::string name =
