@@ -34,8 +34,10 @@
 #include <algorithm>
 
 #include "app/commands.h"
+#include "app/projects.h"
 #include "devices/devices.h"
 #include "gui/messageboxes.h"
+#include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
 #include "image/checksum.h"
@@ -84,6 +86,9 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     BuildStatusBar();
     BuildMenus();
     plugWindow_ = new TPlugWindow(this);
+    loadConfigForm_ = new TLoadConfigForm(
+        {[this] { return projects::Names(*session_); }, [this](const std::string& name) { projects::Delete(*session_, name); }},
+        this);
     resize(780, 560);
 
     // The file dialogs' lists: the writer's ten formats, and "Auto Detect" first when opening.
@@ -254,6 +259,10 @@ void TMain::BuildMenus()
     QMenu* reload = file->addMenu(QStringLiteral("&Reload"));
     AddAction(reload, "FileReloadFlash", QStringLiteral("FlashFile"), QKeySequence(Qt::CTRL | Qt::Key_R),
               [this] { ReloadFlashFile(); }, [this] { return !session_->Project().Flash.FileName().empty(); });
+    file->addSeparator();
+    QMenu* project = file->addMenu(QStringLiteral("Project Settings"));
+    AddAction(project, "SaveWorkspace", QStringLiteral("Save Project Settings"), {}, [this] { SaveWorkspaceExecute(); });
+    AddAction(project, "LoadWorkSpace", QStringLiteral("Load Project Settings"), {}, [this] { LoadWorkSpaceExecute(); });
     file->addSeparator();
     AddAction(file, "FileExit", QStringLiteral("Exit"), {}, [this] { FileExit(); });
 
@@ -804,6 +813,39 @@ void TMain::ResetButtonClick()
 }
 
 void TMain::FileExit() { close(); }
+
+namespace {
+bool Choose(const TMain::TConfigurationChooser& chooser, TLoadConfigForm& form, std::string& name, int mode)
+{
+    if (chooser) return chooser(form, name, mode);
+    return form.SelectConfiguration(name, static_cast<TLoadConfigForm::TMode>(mode));
+}
+}  // namespace
+
+void TMain::SaveWorkspaceExecute()
+{
+    std::string name = workspaceName_;
+    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Save)) return;
+    Command([this, name] {
+        projects::StoreProject(*session_, name);
+        workspaceName_ = name;
+    });
+}
+
+void TMain::LoadWorkSpaceExecute()
+{
+    std::string name;
+    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Load)) return;
+    Command([this, name] {
+        TOperationRunner& runner = session_->Runner();
+        runner.StartOp("Loading Workspace");
+        projects::RestoreProject(*session_, name, [this](const std::string& message) {
+            boxes_.Error(this, kApplicationTitle, Q(message));
+        });
+        workspaceName_ = name;
+        runner.EndOp("Workspace loaded successfully");
+    });
+}
 
 void TMain::AutoProgramExecute()
 {

@@ -25,6 +25,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class TLoadConfigForm;
 class TPlugWindow;
 class TStatusPanel;
 
@@ -123,6 +124,13 @@ public:
     void FileExit();
     void FirmwareUpdate();
     void AutoProgramExecute();
+    void SaveWorkspaceExecute();
+    void LoadWorkSpaceExecute();
+    const std::string& WorkspaceName() const { return workspaceName_; }
+    // Runs the saved-configurations dialog; tests answer it without showing it.
+    using TConfigurationChooser = std::function<bool(TLoadConfigForm& form, std::string& name, int mode)>;
+    void SetConfigurationChooser(TConfigurationChooser chooser) { chooser_ = std::move(chooser); }
+    TLoadConfigForm* LoadConfigForm() const { return loadConfigForm_; }
     void PlugAndProgClick();
     TPlugWindow* PlugWindow() const { return plugWindow_; }
     // How long the updater may run before it is terminated (tests shorten it).
@@ -181,6 +189,9 @@ private:
     QProgressBar* progress_ = nullptr;
     QTimer* blinkTimer_ = nullptr;
     TPlugWindow* plugWindow_ = nullptr;
+    TLoadConfigForm* loadConfigForm_ = nullptr;
+    TConfigurationChooser chooser_;
+    std::string workspaceName_;
 
     QMenu* recentMenu_ = nullptr;
     QMenu* supportMenu_ = nullptr;

@@ -23,7 +23,9 @@
 
 #include "fakeprogrammer.h"
 #include "app/autoprogram.h"
+#include "app/projects.h"
 #include "gui/mainwindow.h"
+#include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "gui/statuspanel.h"
@@ -508,4 +510,57 @@ TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
     EXPECT_EQ(message, "Waiting for Target Board");
     EXPECT_FALSE(window->PlugWindow()->isVisible());
     EXPECT_EQ(Status(), "0|Plug and Prog: Aborted");
+}
+
+TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
+{
+    Start();
+    // Saving: OK stays disabled while the name is empty or would nest keys.
+    window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int mode) {
+        form.Prepare(name, static_cast<TLoadConfigForm::TMode>(mode));
+        EXPECT_EQ(form.windowTitle(), "Save Configuration");
+        EXPECT_FALSE(form.OkButton()->isEnabled());
+        QTest::keyClicks(form.NameField(), "a/b");
+        EXPECT_FALSE(form.OkButton()->isEnabled());
+        form.NameField()->clear();
+        QTest::keyClicks(form.NameField(), "Line A");
+        EXPECT_TRUE(form.OkButton()->isEnabled());
+        name = form.Result();
+        return true;
+    });
+    window->Action("SaveWorkspace")->trigger();
+    EXPECT_EQ(window->WorkspaceName(), "Line A");
+    window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int) {
+        name = "Line B";
+        (void)form;
+        return true;
+    });
+    window->Action("SaveWorkspace")->trigger();
+
+    // Loading: OK needs a selection; Delete removes at once, even when the dialog is cancelled.
+    window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int mode) {
+        form.Prepare(name, static_cast<TLoadConfigForm::TMode>(mode));
+        EXPECT_EQ(form.windowTitle(), "Load Configuration");
+        EXPECT_TRUE(form.NameField()->isReadOnly());
+        EXPECT_EQ(form.List()->count(), 2);
+        EXPECT_FALSE(form.OkButton()->isEnabled());
+        form.List()->setCurrentRow(1);
+        QTest::mouseClick(form.DeleteButton(), Qt::LeftButton);
+        EXPECT_EQ(form.List()->count(), 1);
+        return false;
+    });
+    window->Action("LoadWorkSpace")->trigger();
+    EXPECT_EQ(projects::Names(window->Session()).size(), 1u);
+
+    window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int mode) {
+        form.Prepare(name, static_cast<TLoadConfigForm::TMode>(mode));
+        form.List()->setCurrentRow(0);
+        EXPECT_TRUE(form.OkButton()->isEnabled());
+        name = form.Result();
+        return true;
+    });
+    window->Action("LoadWorkSpace")->trigger();
+    EXPECT_EQ(Status(), "0|Workspace loaded successfully - 00:00");
+    EXPECT_TRUE(Log().contains("Project Load Complete - 00:00"));
+    EXPECT_EQ(window->WorkspaceName(), projects::Names(window->Session()).front());
 }

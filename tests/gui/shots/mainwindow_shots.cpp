@@ -3,7 +3,11 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <QListWidget>
+
+#include "gui/loadconfigform.h"
 #include "gui/mainwindow.h"
+#include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "devices/devices.h"
 #include "image/settings.h"
@@ -51,3 +55,20 @@ std::unique_ptr<QWidget> StartedWindow(int page)
 ZEMPRIX_SHOT("mainwindow-flash.png") { return StartedWindow(TMain::FlashPage); }
 ZEMPRIX_SHOT("mainwindow-deviceinfo.png") { return StartedWindow(TMain::DeviceInfoPage); }
 ZEMPRIX_SHOT("mainwindow-status.png") { return StartedWindow(TMain::StatusPage); }
+
+ZEMPRIX_SHOT("dialog-saveconfiguration.png")
+{
+    auto form = std::make_unique<TLoadConfigForm>(
+        TLoadConfigForm::TStore{[] { return std::vector<std::string>{"Line A", "Line B (rev 2)", "Field returns"}; },
+                                [](const std::string&) {}});
+    form->Prepare("Line B (rev 2)", TLoadConfigForm::Save);
+    form->List()->setCurrentRow(1);
+    return form;
+}
+
+ZEMPRIX_SHOT("plugwindow.png")
+{
+    auto window = std::make_unique<TPlugWindow>(nullptr);
+    window->SetMessage("Unplug ISP cable to program a target");
+    return window;
+}
