@@ -1,5 +1,8 @@
 #include "app/commands.h"
 
+#include <algorithm>
+
+#include "app/verifysummary.h"
 #include "devices/devices.h"
 #include "devices/options.h"
 #include "image/hexfile.h"
@@ -105,7 +108,21 @@ void VerifyFlash(TCommandContext& ctx)
         p->WriteTiming(Timing(ctx));
         ctx.Options.SetOptions(p->ReadOptions());
         CopyOptionByte(ctx);
-        p->VerifyFlash(ctx.Project.Flash);
+        const size_t before = ctx.Runner.Log().size();
+        try {
+            p->VerifyFlash(ctx.Project.Flash);
+        } catch (const EVerifyError&) {
+            // After the per-byte lines, one line that says what they add up to.
+            const std::vector<std::string>& log = ctx.Runner.Log();
+            std::vector<TVerifyDifference> differences;
+            for (size_t i = std::min(before, log.size()); i < log.size(); ++i) {
+                TVerifyDifference d;
+                if (ParseVerifyLine(log[i], d)) differences.push_back(d);
+            }
+            const std::string summary = VerifySummary(differences);
+            if (!summary.empty()) ctx.Runner.AppendLog(summary);
+            throw;
+        }
     });
     RefreshFlashView(ctx);
     ctx.Runner.EndOp("Flash: Verify Complete");

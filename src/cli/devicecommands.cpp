@@ -66,6 +66,9 @@ int WithSession(TCliContext& c, F body)
             c.View().AppendLog(std::string("Disconnect failed: ") + e.what());
         }
     }
+    // A failed verification's summary line is also the script's.
+    for (const std::string& line : s.Runner().Log())
+        if (line.rfind("Verify summary: ", 0) == 0) c.Result().Set("verifySummary", line);
     return outcome == TOutcome::Completed ? code : c.ExitCode(outcome);
 }
 
