@@ -2,6 +2,8 @@
 // parallel port, as separate processes.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <QDir>
 #include <QTemporaryDir>
 #include <chrono>
@@ -280,4 +282,40 @@ TEST_F(CliE2E, ProjectsAreSavedListedLoadedAndDeleted)
     EXPECT_EQ(RunCli({"project", "delete", "Line A"}, Settings()).exitCode, 0);
     r = RunCli({"project", "list"}, Settings());
     EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliE2E, ProgressAsJsonLinesQuietRunsAndALogFile)
+{
+    Boxsim box({"--device", "COP8SBR9"});
+    ASSERT_FALSE(box.Path().empty());
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings"};
+    WriteImage(Path("in.hex"), 3);
+
+    CliResult r = RunCli(Join(base, {"--progress", "json", "--log-file", Path("run.log"), "program", Path("in.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.err);
+    std::string line, last;
+    int status = 0, progress = 0;
+    while (std::getline(lines, line)) {
+        if (line.rfind("QStandardPaths", 0) == 0) continue;
+        ASSERT_EQ(line.front(), '{') << line;
+        ASSERT_EQ(line.back(), '}') << line;
+        EXPECT_NE(line.find("\"port\":\"" + box.Path() + "\""), std::string::npos) << line;
+        status += line.rfind("{\"type\":\"status\"", 0) == 0;
+        progress += line.rfind("{\"type\":\"progress\"", 0) == 0;
+        last = line;
+    }
+    EXPECT_GT(status, 3);
+    EXPECT_GT(progress, 10);
+    EXPECT_EQ(last.rfind("{\"type\":\"result\"", 0), 0u) << last;
+    EXPECT_NE(last.find("\"exitCode\":0"), std::string::npos);
+    EXPECT_NE(r.err.find("\"kind\":\"completed\",\"text\":\"Flash: Programming Complete - "), std::string::npos);
+
+    const std::string log = ReadAll(Path("run.log"));
+    EXPECT_NE(log.find(" Flash: Programming Complete - "), std::string::npos) << log;
+    EXPECT_EQ(log.substr(4, 1), "-");  // each line starts with its date
+
+    r = RunCli(Join(base, {"-q", "verify", Path("in.hex")}), Settings());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err.find("Flash:"), std::string::npos) << r.err;
 }

@@ -35,6 +35,9 @@ struct TCliOptions {
     bool stepsGiven = false;
     bool plugAndProg = false;  // auto: board after board until Ctrl+C or a failing board
     bool json = false;
+    bool progressJson = false;  // --progress json: one JSON object per line on stderr
+    bool quiet = false;         // -q: failure lines only
+    std::string logFile;        // --log-file: the status lines, timestamped, appended
     bool noSettings = false;
     bool help = false;
     bool version = false;

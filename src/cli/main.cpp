@@ -10,13 +10,24 @@ namespace {
 
 int Finish(TCliContext* context, const TCliOptions& options, int code, const std::string& error)
 {
-    if (!options.json) return code;
+    if (!options.json && !options.progressJson) return code;
     TJsonObject fallback;
     TJsonObject& result = context ? context->Result() : fallback;
     result.Set("command", options.command);
     result.Set("ok", code == kExitOk);
     result.Set("exitCode", code);
     if (!error.empty()) result.Set("error", error);
+    if (options.progressJson) {
+        TJsonObject line;
+        line.Set("type", "result");
+        line.Set("port", options.port);
+        line.Set("command", options.command);
+        line.Set("ok", code == kExitOk);
+        line.Set("exitCode", code);
+        if (!error.empty()) line.Set("error", error);
+        std::cerr << line.Text() << std::endl;
+    }
+    if (!options.json) return code;
     if (context) result.SetRaw("log", JsonStringArray(context->View().Lines()));
     std::cout << result.Text() << std::endl;
     return code;

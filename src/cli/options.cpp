@@ -92,6 +92,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
         else if (arg == "--json") o.json = true;
         else if (arg == "--no-settings") o.noSettings = true;
         else if (arg == "--plug-and-prog") o.plugAndProg = true;
+        else if (arg == "-q" || arg == "--quiet") o.quiet = true;
         else if (arg == "--hardware" || arg == "--device") {
             // An empty name would silently mean "the remembered one".
             const std::string v = needValue();
@@ -114,6 +115,13 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             o.format = ParseFormat(v);
             if (o.format < 0)
                 throw TUsageError{"Invalid format \"" + v + "\" (1..10, intel, motorola, ext-tektronix, tektronix, atmel16, atmel8)"};
+        } else if (arg == "--progress") {
+            const std::string v = needValue();
+            if (v != "json" && v != "text") throw TUsageError{"Invalid progress format \"" + v + "\" (json or text)"};
+            o.progressJson = v == "json";
+        } else if (arg == "--log-file") {
+            o.logFile = needValue();
+            if (o.logFile.empty()) throw TUsageError{"--log-file needs a file name"};
         } else if (arg == "--steps") {
             o.steps = ParseSteps(needValue());
             o.stepsGiven = true;
@@ -143,6 +151,10 @@ std::string HelpText()
         "  --plug-and-prog   auto: program board after board as each is attached; Ctrl+C ends the\n"
         "                    mode like the Cancel button (after the board in progress)\n"
         "  --json            print one JSON object with the result on stdout at the end\n"
+        "  --progress json   one JSON object per line on stderr for every status line, progress step\n"
+        "                    and the result: {\"type\":\"status\"|\"progress\"|\"result\", \"port\":...}\n"
+        "  -q, --quiet       print failure lines only\n"
+        "  --log-file FILE   append the status lines, timestamped, to FILE\n"
         "  --no-settings     neither read nor write stored settings\n"
         "  --help, --version\n"
         "\n"

@@ -1,6 +1,11 @@
 #include "textview.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
 #include "base/hextext.h"
+#include "json.h"
 #include "utf8.h"
 
 std::string PrintableText(const std::string& text)
@@ -27,15 +32,71 @@ std::string PrintableText(const std::string& text)
 void TTextView::AppendLog(const std::string& line)
 {
     lines_.push_back(line);
+    std::string kind = "raw";
+    if (pendingKind_ == "0") kind = "completed";
+    if (pendingKind_ == "1") kind = "started";
+    if (pendingKind_ == "2") kind = "failed";
+    pendingKind_.clear();
+    WriteLogFile(line);
+    if (output_.Json) {
+        TJsonObject o;
+        o.Set("type", "status");
+        o.Set("kind", kind);
+        o.Set("text", line);
+        o.Set("port", output_.Port);
+        EmitJson(o.Text());
+        return;
+    }
+    if (output_.Quiet && kind != "failed") return;
     err_ << PrintableText(line) << '\n';
     err_.flush();
 }
 
+void TTextView::EmitJson(const std::string& objectText)
+{
+    err_ << objectText << '\n';
+    err_.flush();
+}
+
+void TTextView::ShowProgress(int32_t position, int32_t maximum, const std::string& caption)
+{
+    (void)caption;
+    if (!output_.Json || maximum <= 1) return;
+    // One line per percent is enough to follow; more would only flood the reader.
+    const int percent = static_cast<int>(100LL * std::max(0, position) / maximum);
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    TJsonObject o;
+    o.Set("type", "progress");
+    o.Set("position", static_cast<int64_t>(position));
+    o.Set("maximum", static_cast<int64_t>(maximum));
+    o.Set("port", output_.Port);
+    EmitJson(o.Text());
+}
+
+void TTextView::WriteLogFile(const std::string& line)
+{
+    if (output_.LogFile.empty()) return;
+    std::FILE* f = std::fopen(output_.LogFile.c_str(), "a");
+    if (!f) return;
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+    // One write per line, so that lines of concurrent runs never interleave.
+    const std::string record = std::string(stamp) + ' ' + PrintableText(line) + '\n';
+    std::fputs(record.c_str(), f);
+    std::fclose(f);
+}
+
 void TTextView::ShowStatus(const std::string& prefixedText)
 {
+    lastPercent_ = -1;
     const size_t bar = prefixedText.find('|');
     if (bar == 1) {
         lastKind_ = prefixedText.substr(0, 1);
+        pendingKind_ = lastKind_;
         lastStatus_ = prefixedText.substr(2);
     } else {
         lastKind_.clear();

@@ -13,6 +13,20 @@ class TTextView final : public IShellView {
 public:
     explicit TTextView(std::ostream& err) : err_(err) {}
 
+    // How the lines reach stderr: as text (all, or failures only) or as one JSON object per line
+    // naming the port; and a file that gets every line with a timestamp.
+    struct TOutput {
+        bool Json = false;
+        bool Quiet = false;
+        std::string Port;
+        std::string LogFile;
+    };
+    void Configure(TOutput output) { output_ = std::move(output); }
+    const TOutput& Output() const { return output_; }
+    // A JSON object line on stderr (--progress json).
+    void EmitJson(const std::string& objectText);
+    void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override;
+
     void AppendLog(const std::string& line) override;
     // The error box of an unexpected exception: the runner's failure line that follows says
     // the same, so it is only kept for the JSON result.
@@ -48,6 +62,11 @@ public:
     const std::vector<std::string>& Errors() const { return errors_; }
 
 private:
+    void WriteLogFile(const std::string& line);
+
+    TOutput output_;
+    std::string pendingKind_;  // the kind of the status line the runner logs next
+    int lastPercent_ = -1;
     std::function<void()> onPump_;
     std::vector<std::string> report_;
     std::ostream& err_;
