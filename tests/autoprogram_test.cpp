@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "app/autoprogram.h"
+#include "app/productionrecord.h"
 #include "fakeprogrammer.h"
 #include "image/serialnum.h"
 #include "image/settings.h"
@@ -287,4 +288,33 @@ TEST_F(AutoProgram, PlugAndProgramEndsAfterAFailingBoardWithoutItsOwnMessage)
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 1u);
     EXPECT_FALSE(window.visible);
     EXPECT_TRUE(window.cancelled);
+}
+
+TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
+{
+    const std::string file = WriteFile("record.csv", "");
+    std::remove(file.c_str());
+    TProductionRecord record(file);
+    std::vector<TAutoProgram::TBoard> boards;
+    autoProgram.OnBoardDone = [&](const TAutoProgram::TBoard& b) {
+        boards.push_back(b);
+        record.Append({"2026-12-10T01:00:00", "COM1", "COP8TAB9", "in.hex", "1234ABCD", b.SerialPlaced, b.Steps, b.Ok,
+                       b.Failure});
+    };
+    Steps({1, 2, 3, 5});
+    EXPECT_TRUE(RunOnce());
+    programmer.failOn = "VerifyFlash";
+    programmer.failure = [] { throw EVerifyError("Flash: Verification Failed, \"3\" bytes"); };
+    EXPECT_FALSE(RunOnce());
+    ASSERT_EQ(boards.size(), 2u);
+    EXPECT_EQ(boards[0].Steps, "erase+program+verify+serial");
+    EXPECT_EQ(boards[0].SerialPlaced, "65");  // the number the programmed image carried
+    EXPECT_EQ(boards[1].SerialPlaced, "66");
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, std::string(TProductionRecord::kHeader) +
+                        "\n2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,65,erase+program+verify+serial,ok,\n"
+                        "2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,66,erase+program+verify+serial,failed,"
+                        "\"Flash: Verification Failed, \"\"3\"\" bytes\"\n");
+    EXPECT_THROW(TProductionRecord(::testing::TempDir() + "/no/such/dir/r.csv").Append({}), EISPException);
 }

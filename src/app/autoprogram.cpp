@@ -83,11 +83,43 @@ void TAutoProgram::AutoProgramExecute()
     TAutoProgramSteps steps = LoadSteps();
     CountDevice();
     if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
-    {
+    TBoard board = BoardStart(steps);
+    try {
         TRunMark mark(commands_.Runner);
         RunSteps(steps);
+    } catch (const std::exception& e) {
+        BoardDone(board, false, e.what());
+        throw;
+    } catch (...) {
+        BoardDone(board, false, "Unknown exception");
+        throw;
     }
     commands_.Runner.EndOp(CompletionMessage());
+    BoardDone(board, true, {});
+}
+
+TAutoProgram::TBoard TAutoProgram::BoardStart(const TAutoProgramSteps& steps) const
+{
+    static const char* const kNames[TAutoProgramSteps::kCount] = {"reload",  "erase",  "program", "verify",
+                                                                  "options", "serial", "run"};
+    TBoard board;
+    for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+        if (steps.Checked(i)) board.Steps += (board.Steps.empty() ? "" : "+") + std::string(kNames[i]);
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash) board.SerialPlaced = std::to_string(serial_.heCurrentSerial);
+    return board;
+}
+
+void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
+{
+    if (!OnBoardDone) return;
+    board.Ok = ok;
+    board.Failure = failure;
+    try {
+        OnBoardDone(board);
+    } catch (const std::exception& e) {
+        // A record that cannot be written must not pass unnoticed, nor hide the board's result.
+        commands_.Runner.AppendLog(e.what());
+    }
 }
 
 void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
@@ -171,12 +203,20 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
         window.Pump();
         TAutoProgramSteps steps = LoadSteps();
         if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
+        TBoard board = BoardStart(steps);
+        std::string failure;
         // A failing board ends the mode after its line; its own exception is not reported.
         auto guarded = [&](const std::function<void()>& part) {
             if (boardError) return;
             try {
                 part();
+            } catch (const std::exception& e) {
+                failure = e.what();
+                window.Hide();
+                boardError = true;
+                window.SetCancelled(true);
             } catch (...) {
+                failure = "Unknown exception";
                 window.Hide();
                 boardError = true;
                 window.SetCancelled(true);
@@ -192,6 +232,7 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
             runner.FailOp("Plug and Prog: Aborted due to error!");
         else
             runner.EndOp(CompletionMessage());
+        BoardDone(board, !boardError, failure);
     }
     window.Hide();
 }

@@ -83,6 +83,15 @@ public:
     void RunSteps(const TAutoProgramSteps& steps);
     std::string CompletionMessage() const;
 
+    // Called once per board a run or the plug-and-program loop finished, passed or failed.
+    struct TBoard {
+        bool Ok = false;
+        std::string Failure;       // the failing step's message
+        std::string Steps;         // "erase+program+verify"
+        std::string SerialPlaced;  // the serial number the programmed image carried
+    };
+    std::function<void(const TBoard&)> OnBoardDone;
+
     // Plug-and-program mode: waits for a board, programs it, waits for the next, until the
     // window is cancelled or a board fails.
     void PlugAndProgram(IPlugWindow& window);
@@ -93,6 +102,8 @@ private:
     void Reconnect();
     void ReloadStep(const TAutoProgramSteps& steps);
     void DeviceSteps(const TAutoProgramSteps& steps);
+    TBoard BoardStart(const TAutoProgramSteps& steps) const;
+    void BoardDone(TBoard board, bool ok, const std::string& failure);
 
     TCommandContext& commands_;
     TSerialNum& serial_;

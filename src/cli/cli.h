@@ -38,6 +38,7 @@ struct TCliOptions {
     bool progressJson = false;  // --progress json: one JSON object per line on stderr
     bool quiet = false;         // -q: failure lines only
     std::string logFile;        // --log-file: the status lines, timestamped, appended
+    std::string recordFile;     // --record: one CSV line per board auto programs
     bool noSettings = false;
     bool help = false;
     bool version = false;

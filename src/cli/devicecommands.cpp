@@ -8,6 +8,7 @@
 
 #include "app/autoprogram.h"
 #include "app/commands.h"
+#include "app/productionrecord.h"
 #include "app/projects.h"
 #include "cli.h"
 #include "devices/devices.h"
@@ -227,6 +228,8 @@ int Auto(TCliContext& c)
             for (const auto& name : c.Options().steps) on = on || name == kAutoSteps[static_cast<size_t>(i)];
             c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
         }
+        if (!c.Options().recordFile.empty())
+            TProductionRecord(c.Options().recordFile).Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
         if (!c.Options().plugAndProg) {
             s.AutoProgram().AutoProgramExecute();
             return kExitOk;

@@ -119,6 +119,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             const std::string v = needValue();
             if (v != "json" && v != "text") throw TUsageError{"Invalid progress format \"" + v + "\" (json or text)"};
             o.progressJson = v == "json";
+        } else if (arg == "--record") {
+            o.recordFile = needValue();
+            if (o.recordFile.empty()) throw TUsageError{"--record needs a file name"};
         } else if (arg == "--log-file") {
             o.logFile = needValue();
             if (o.logFile.empty()) throw TUsageError{"--log-file needs a file name"};
@@ -155,6 +158,8 @@ std::string HelpText()
         "                    and the result: {\"type\":\"status\"|\"progress\"|\"result\", \"port\":...}\n"
         "  -q, --quiet       print failure lines only\n"
         "  --log-file FILE   append the status lines, timestamped, to FILE\n"
+        "  --record FILE     auto: append one CSV line per board (time, port, device, image, CRC-32,\n"
+        "                    serial, steps, result, failure)\n"
         "  --no-settings     neither read nor write stored settings\n"
         "  --help, --version\n"
         "\n"
