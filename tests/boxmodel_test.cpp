@@ -201,8 +201,10 @@ TEST_F(BoxModelTest, ViolationsAreLoggedOncePerOffence)
         {"text page erase off boundary", "z0081", "\r", "not on a page boundary"},
         {"binary page erase off boundary", "=%z" + Raw({0x00, 0x40}) + ":$", "\r\r\r\r\r",
          "not on a page boundary"},
-        {"binary block of 8", "=%W" + Raw({0x00, 0x00, 0x08}) + std::string(8, '\0') + ":$",
-         "\r\r\r\r\r", "block of 08h bytes"},
+        {"binary block of 8", "=%z" + Raw({0x00, 0x00}) + "W" + Raw({0x00, 0x00, 0x08}) + std::string(8, '\0') + ":$",
+         "\r\r\r\r\r\r", "block of 08h bytes"},
+        {"block into a page not erased", "=%z" + Raw({0x00, 0x00}) + Block(0x80, 0x12) + ":$", "\r\r\r\r\r\r",
+         "not erased in this programming session"},
         {"ping in programming mode", "=%I:$", "\r\r?!\r\r", "command \"I\" sent in programming mode"},
         {"text read in programming mode", "=%R:$", "\r\r?!\r\r", "command \"R\" sent"},
         {"erase all in programming mode", "=%Z:$", "\r\r?!\r\r", "command \"Z\" sent"},
@@ -318,6 +320,7 @@ TEST_F(BoxModelTest, StuckByteNeverPrograms)
     EXPECT_EQ(Send(box, "w010500"), "?V");
     EXPECT_EQ(Send(box, "w0105FF"), "\r");  // already what was asked for
     EnterProgramming();
+    EXPECT_EQ(Send(box, "z" + Raw({0x01, 0x00})), "\r");
     EXPECT_EQ(Send(box, Block(0x100, 0x00)), "?V");
     EXPECT_EQ(Send(box, "r" + Raw({0x01, 0x05})), Raw({0xFF, 0x0D}));
     EXPECT_EQ(Send(box, ":$"), "\r\r");

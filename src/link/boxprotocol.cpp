@@ -30,6 +30,16 @@ uint8_t TSmartParallel::HexPair(uint8_t hi, uint8_t lo)
                                 hex::DigitValueAnyCase(static_cast<char>(lo)));
 }
 
+uint8_t TSmartParallel::DataPair(uint8_t hi, uint8_t lo)
+{
+    if (!hex::IsHexDigit(static_cast<char>(hi)) || !hex::IsHexDigit(static_cast<char>(lo))) {
+        // Invented data would be saved or compared as if the device held it.
+        Synced = false;
+        Fail(kCommFailed);
+    }
+    return HexPair(hi, lo);
+}
+
 void TSmartParallel::BoxErrorAnswer(uint8_t code)
 {
     Synced = false;
@@ -45,10 +55,10 @@ void TSmartParallel::SendCommandNoAck(char command, const std::string& text)
     for (char c : text) SendByte(static_cast<uint8_t>(c));
 }
 
-void TSmartParallel::SendCommand(char command, const std::string& text)
+void TSmartParallel::SendCommand(char command, const std::string& text, bool reportProgress)
 {
     SendCommandNoAck(command, text);
-    CheckResponse();
+    CheckResponse(reportProgress);
 }
 
 void TSmartParallel::RaiseBoxError(uint8_t code)
@@ -65,16 +75,31 @@ void TSmartParallel::RaiseBoxError(uint8_t code)
     }
 }
 
-void TSmartParallel::CheckResponse()
+void TSmartParallel::WaitForAnswer(std::exception_ptr& aborted)
 {
-    WaitReady();
+    try {
+        WaitReady(true);
+    } catch (const EAbortOp&) {
+        aborted = std::current_exception();
+        WaitReady(false);
+    }
+}
+
+void TSmartParallel::CheckResponse(bool reportProgress)
+{
+    std::exception_ptr aborted;
+    if (reportProgress)
+        WaitForAnswer(aborted);
+    else
+        WaitReady();
     const uint8_t b = ReadByte();
-    if (b == kCR) return;
     if (b == '?') {
         Synced = false;
         RaiseBoxError(ReadByte());
+        Fail(kCommFailed);
     }
-    Fail(kCommFailed);
+    if (b != kCR) Fail(kCommFailed);
+    if (aborted) std::rethrow_exception(aborted);
 }
 
 std::string TSmartParallel::Query(char command, int count)
@@ -93,7 +118,7 @@ void TSmartParallel::ReadBlock(uint8_t* buffer, char command, uint32_t start, ui
         const uint8_t hi = ReadByte();
         const uint8_t lo = ReadByte();
         if (hi == '?') BoxErrorAnswer(lo);
-        buffer[i] = HexPair(hi, lo);
+        buffer[i] = DataPair(hi, lo);
         Host().PumpMessages();
     }
     CheckResponse();
@@ -116,6 +141,7 @@ void TSmartParallel::Ping()
 
 void TSmartParallel::Synchronise()
 {
+    if (!Synced) DiscardStaleInput();
     try {
         Ping();
     } catch (const EISPException&) {
@@ -208,23 +234,28 @@ void TSmartParallel::ProgramFlash(THexList& image)
     const int32_t flashSize = Device()->FlashSize();
     const uint32_t pageSize = static_cast<uint32_t>(Device()->PageSize());
     Synchronise();
-    SendCommand('=');
-    SendCommand('%');
+    // The answers while the box works (entering programming mode, page erases, block writes)
+    // are read with progress reports, so that the shell stays alive and an abort is seen.
+    SendCommand('=', {}, true);
+    SendCommand('%', {}, true);
     bool failed = false;
-    auto leaveProgrammingMode = [&] {
-        SendCommand(':');
-        SendCommand('$');
+    auto leaveProgrammingMode = [&](bool reportProgress) {
+        SendCommand(':', {}, reportProgress);
+        SendCommand('$', {}, reportProgress);
     };
     try {
         DoProgress(0, flashSize);
         const int64_t top = image.TopAddress();
         uint32_t a = 0;
         while (top >= 0 && static_cast<int64_t>(a) <= top) {
-            if (AllZero(image, a, pageSize)) {
+            // The window is the rest of a's page: a block is only written into a page that this
+            // run erases, never into the tail of a page erased by nobody.
+            if (AllZero(image, a, pageSize - a % pageSize)) {
                 a += kBlock;
                 continue;
             }
-            if (a % pageSize == 0) SendCommand('z', Raw({static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}));
+            if (a % pageSize == 0)
+                SendCommand('z', Raw({static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a)}), true);
             const uint32_t blockStart = a;
             std::string block = Raw({static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a), kBlock});
             for (int k = 0; k < kBlock; ++k) {
@@ -235,21 +266,39 @@ void TSmartParallel::ProgramFlash(THexList& image)
                 DoProgress(static_cast<int32_t>(a), flashSize);
             }
             SendCommandNoAck('W', block);
-            if (!WaitReady()) Fail(kTimedOut);
-            if (ReadByte(true) == kCR) continue;
-            if (ReadByte(true) != 'V') continue;  // any other answer is ignored
+            std::exception_ptr aborted;
+            WaitForAnswer(aborted);
+            const uint8_t answer = ReadByte();
+            if (answer == kCR) {
+                if (aborted) std::rethrow_exception(aborted);
+                continue;
+            }
+            if (answer != '?') {
+                Synced = false;
+                Fail(kCommFailed);
+            }
+            const uint8_t code = ReadByte();
+            if (aborted) std::rethrow_exception(aborted);
+            if (code != 'V') {
+                // The block was refused: that is the box's error, not a success.
+                Synced = false;
+                RaiseBoxError(code);
+                Fail(kCommFailed);
+            }
             for (uint32_t i = blockStart; i < blockStart + kBlock; ++i) {
                 SendCommandNoAck('r', Raw({static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)}));
                 CheckByte(image, i, ReadByte(true));
-                CheckResponse();
+                CheckResponse(true);
             }
             failed = true;
         }
     } catch (...) {
-        leaveProgrammingMode();  // if this fails too, that failure is what the caller sees
+        // Sent without progress reports: an abort still pending must not stop them, or the box
+        // would stay in programming mode. If this fails too, that failure is what the caller sees.
+        leaveProgrammingMode(false);
         throw;
     }
-    leaveProgrammingMode();
+    leaveProgrammingMode(true);
     if (failed) throw EVerifyError("Program Flash: Verification Failed");
 }
 
@@ -301,8 +350,9 @@ uint8_t TSmartParallel::ReadOptions()
     const uint8_t lo = ReadByte();
     // An error answer is not an option byte: report it instead of reading "?x" as 00h.
     if (hi == '?') BoxErrorAnswer(lo);
+    const uint8_t value = DataPair(hi, lo);
     CheckResponse();
-    return HexPair(hi, lo);
+    return value;
 }
 
 void TSmartParallel::ProgramOptions(uint8_t value)

@@ -27,22 +27,31 @@ TSmartParallel::TSmartParallel()
     SetHasInformation(true);
 }
 
-bool TSmartParallel::WaitReady()
+bool TSmartParallel::WaitReady(bool reportProgress)
 {
     TVicLPT& lpt = VicLPT();
     IClock& clock = TimeSource();
-    const int64_t limit = kReadyLimitSeconds * clock.PerformanceFrequency();
+    const int64_t frequency = clock.PerformanceFrequency();
+    const int64_t limit = kReadyLimitSeconds * frequency;
     const int64_t start = clock.PerformanceCounter();
+    int64_t lastReport = start;
+    // An answer the box may take long to give: the shell hears from the link before it waits.
+    if (reportProgress) DoProgress(-1, -1);
     do {
-        if (clock.PerformanceCounter() - start > limit) Fail(kTimedOut);
+        const int64_t now = clock.PerformanceCounter();
+        if (now - start > limit) Fail(kTimedOut);
+        // A long wait (a page erase) reports every 20 ms, never per poll.
+        if (reportProgress && now - lastReport > frequency / 50) {
+            lastReport = now;
+            DoProgress(-1, -1);
+        }
     } while (!lpt.ReadPin(AckPin));
     return !lpt.ReadPin(DataInPin);
 }
 
 uint8_t TSmartParallel::ReadByte(bool reportProgress)
 {
-    (void)reportProgress;
-    if (!WaitReady()) Fail(kCommFailed);
+    if (!WaitReady(reportProgress)) Fail(kCommFailed);
     TVicLPT& lpt = VicLPT();
     uint8_t value = 0;
     for (int bit = 0; bit < 8; ++bit) {

@@ -4,6 +4,7 @@
 // byte layer (ReadByte, WriteByte, SendByte, WaitReady, ReadBlock) and Connect, Disconnect,
 // Setup and ShowInformation. The parallel bit layer and connection live in parallelbits.cpp.
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -62,19 +63,29 @@ public:
     // ---- byte and frame layer ----
     virtual void Ping();
     virtual void ClearSync() { Synced = false; }
+    // Drops answers left over from an exchange that failed half-way, before a new one starts.
+    virtual void DiscardStaleInput() {}
     // Sends `command` (none when 0), reads `count` characters, then CheckResponse.
     virtual std::string Query(char command, int count);
     // Hexadecimal block read into buffer[start .. start+count-1] (buffer indexed by address).
     virtual void ReadBlock(uint8_t* buffer, char command, uint32_t start, uint32_t count);
     virtual uint8_t ReadByte(bool reportProgress = false);
+    // Two hexadecimal digits as a byte; anything else is a broken exchange, never data.
+    uint8_t DataPair(uint8_t hi, uint8_t lo);
     virtual void WriteByte(uint8_t value);
     virtual void SendByte(uint8_t value) { WriteByte(value); }
     // Waits until the box is ready; true when it has a byte to send.
-    virtual bool WaitReady();
-    virtual void CheckResponse();
+    // With `reportProgress` the wait keeps the shell alive and lets a confirmed abort end it
+    // (a page erase can hold the box busy for a long time).
+    virtual bool WaitReady(bool reportProgress = false);
+    virtual void CheckResponse(bool reportProgress = false);
+    // Waits for an answer with progress reports. An abort seen meanwhile is kept in `aborted`
+    // while the wait goes on without reports, so that the answer is still read and the exchange
+    // stays in step for the closing commands; the caller raises it after reading.
+    void WaitForAnswer(std::exception_ptr& aborted);
     virtual std::string ExpectedId() { return kExpectedId; }
 
-    void SendCommand(char command, const std::string& text = {});
+    void SendCommand(char command, const std::string& text = {}, bool reportProgress = false);
     void SendCommandNoAck(char command, const std::string& text = {});
     // Raises the exception of a box error code; returns for codes it does not know.
     void RaiseBoxError(uint8_t code);

@@ -82,7 +82,7 @@ bool TSmartSerial::Connect()
     clock.Sleep(250);
 
     SendByte('*');
-    if (ReadByte(true) == '?') ReadByte();
+    if (ReadByte(true) == '?') ReadByte(true);
 
     std::string id;
     try {
@@ -126,13 +126,23 @@ void TSmartSerial::WriteByte(uint8_t value)
     port_->WriteByte(value);
 }
 
-bool TSmartSerial::WaitReady()
+void TSmartSerial::DiscardStaleInput()
+{
+    if (port_ && port_->IsOpen()) port_->FlushInput();
+}
+
+bool TSmartSerial::WaitReady(bool reportProgress)
 {
     if (!port_) Fail(kCommFailed);
     Deadline deadline(TimeSource(), kReadySeconds);
+    // An answer the box may take long to give: the shell hears from the link before it waits.
+    if (reportProgress) DoProgress(-1, -1);
     while (port_->BytesWaiting() == 0) {
         if (deadline.Passed()) Fail(kTimedOut);
-        Host().PumpMessages();
+        if (reportProgress)
+            DoProgress(-1, -1);
+        else
+            Host().PumpMessages();
         if (port_->WaitForBytes(1, deadline.RemainingMs()) == 0) TimeSource().Sleep(1);
     }
     return true;
@@ -165,6 +175,16 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
         Fail(kCommFailed);
     }
 
+    // A block that is not all hexadecimal digits is noise, never data; an error mark is the
+    // box's answer and is read below.
+    if (text[0] != '?')
+        for (size_t k = 0; k + 1 < text.size(); ++k)
+            if (!hex::IsHexDigit(text[k])) {
+                port_->FlushInput();
+                Synced = false;
+                Fail(kCommFailed);
+            }
+
     bool errorMark = false;
     uint8_t last = 0;
     for (size_t k = 0; k + 1 < text.size(); k += 2) {
@@ -175,7 +195,7 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
             errorMark = true;
             break;
         }
-        buffer[start + k / 2] = HexPair(hi, lo);
+        buffer[start + k / 2] = DataPair(hi, lo);
         Host().PumpMessages();
     }
     if (errorMark) {

@@ -19,7 +19,8 @@ public:
     uint8_t ReadByte(bool reportProgress = false) override;
     void WriteByte(uint8_t value) override;
     void SendByte(uint8_t value) override { WriteByte(value); }
-    bool WaitReady() override;
+    bool WaitReady(bool reportProgress = false) override;
+    void DiscardStaleInput() override;
 
     void CreatePort();
     void DestroyPort();

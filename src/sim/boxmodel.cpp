@@ -178,6 +178,13 @@ bool TBoxModel::InjectedError(char letter)
     return true;
 }
 
+std::string TBoxModel::NoisyPair(uint32_t address, uint8_t value)
+{
+    if (faults_.readNoiseAt < 0 || static_cast<uint32_t>(faults_.readNoiseAt) != address) return hex::Hex2(value);
+    faults_.readNoiseAt = -1;
+    return "G?";
+}
+
 bool TBoxModel::TargetMissing()
 {
     if (!faults_.targetAbsent) return false;
@@ -241,7 +248,7 @@ void TBoxModel::ExecuteText(char letter)
         // A read beyond Flash (the host's synchronising "rFFFF") never reaches the target.
         if (address < size && TargetMissing()) return;
         running_ = false;
-        Emit(hex::Hex2(address < size ? flash_[address] : 0xFF));
+        Emit(NoisyPair(address, address < size ? flash_[address] : 0xFF));
         Emit(kCr);
         return;
     case 'R':
@@ -249,7 +256,7 @@ void TBoxModel::ExecuteText(char letter)
         if (TargetMissing()) return;
         running_ = false;
         for (uint32_t a = address; a < address + count; ++a) {
-            Emit(hex::Hex2(a < size ? flash_[a] : 0xFF));
+            Emit(NoisyPair(a, a < size ? flash_[a] : 0xFF));
         }
         Emit(kCr);
         return;
@@ -336,6 +343,7 @@ void TBoxModel::ExecuteText(char letter)
         if (letter == '%') {
             programmingMode_ = true;
             running_ = false;
+            erasedInSession_.assign(flash_.size() / static_cast<size_t>(std::max<int32_t>(1, device_.PageSize())) + 1, false);
         } else if (letter == 'X') {
             running_ = true;
         } else {
@@ -366,6 +374,8 @@ void TBoxModel::ExecuteBinary(char letter)
             return;
         }
         ErasePage(address);
+        if (const size_t page = address / static_cast<uint32_t>(device_.PageSize()); page < erasedInSession_.size())
+            erasedInSession_[page] = true;
         Emit(kCr);
         return;
     case 'W': {
@@ -375,9 +385,17 @@ void TBoxModel::ExecuteBinary(char letter)
             Emit("?#");
             return;
         }
+        if (const size_t page = address / static_cast<uint32_t>(device_.PageSize());
+            page >= erasedInSession_.size() || !erasedInSession_[page])
+            Violation("block written at " + hex::Hex4(address) + "h into a page not erased in this programming session");
         bool good = true;
         for (uint32_t i = 0; i < count; ++i) {
             if (!WriteAnd(address + i, pending_[4 + i])) good = false;
+        }
+        if (faults_.blockAnswer != 0) {
+            Emit(faults_.blockAnswer);
+            faults_.blockAnswer = 0;
+            return;
         }
         Emit(good ? std::string(1, '\r') : std::string("?V"));
         return;

@@ -32,6 +32,11 @@ struct TBoxFaults {
     // Every "I" is refused with "?" and this code; 0 = none (ping answers are not acked, so
     // errorCode does not reach them).
     uint8_t pingRefusal = 0;
+    // The pair for this address in the next block read ("R") or byte read ("r") comes as noise
+    // ("G?") instead of hex digits; -1 = none. Used once.
+    long readNoiseAt = -1;
+    // The next programming-mode block write is answered with this byte instead of its mark; 0 = none.
+    uint8_t blockAnswer = 0;
 };
 
 class TBoxModel {
@@ -97,6 +102,8 @@ private:
     void ExecuteBinary(char letter);
     bool InjectedError(char letter);
     bool TargetMissing();
+    // Two hex digits of `value`, or the injected noise for that address.
+    std::string NoisyPair(uint32_t address, uint8_t value);
     bool WriteAnd(uint32_t address, uint8_t value);
     void ErasePage(uint32_t address);
     void Trace();
@@ -106,6 +113,9 @@ private:
     std::vector<uint8_t> flash_;
     std::string timing_ = "7B000CFF";
     bool programmingMode_ = false;
+    // Pages erased since the programming mode was entered: a block written anywhere else would
+    // land on old data, which Flash writes (that only clear bits) cannot replace.
+    std::vector<bool> erasedInSession_;
     bool running_ = false;
     std::deque<uint8_t> output_;
     std::vector<std::string> violations_;
