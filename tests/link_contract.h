@@ -34,6 +34,10 @@ struct LinkRigFactory {
 
 inline void PrintTo(const LinkRigFactory& f, std::ostream* os) { *os << f.name; }
 
+// The rigs of the two links, for suites beyond the contract.
+LinkRigFactory SerialRigFactory();
+LinkRigFactory ParallelRigFactory();
+
 class LinkContract : public ::testing::TestWithParam<LinkRigFactory> {
 protected:
     VirtualClock clock;

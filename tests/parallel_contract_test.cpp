@@ -68,8 +68,12 @@ private:
 
 }  // namespace
 
-INSTANTIATE_TEST_SUITE_P(Parallel, LinkContract,
-                         ::testing::Values(LinkRigFactory{"Parallel", [](const TDevice& d, TISPSettings& s, ILinkHost& h) {
-                                                              return std::unique_ptr<LinkRig>(new ParallelRig(d, s, h));
-                                                          }}),
+LinkRigFactory ParallelRigFactory()
+{
+    return {"Parallel", [](const TDevice& d, TISPSettings& s, ILinkHost& h) {
+                return std::unique_ptr<LinkRig>(new ParallelRig(d, s, h));
+            }};
+}
+
+INSTANTIATE_TEST_SUITE_P(Parallel, LinkContract, ::testing::Values(ParallelRigFactory()),
                          [](const auto& info) { return info.param.name; });

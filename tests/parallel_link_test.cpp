@@ -405,3 +405,29 @@ TEST_F(ParallelLink, InformationReportWithASilentTargetOrAFailedReconnection)
     EXPECT_THROW(report.ShowInformation("1.4.0.13"), EFirmwareMisMatch);
     EXPECT_EQ(host.reports, 1);
 }
+
+// A wrong echo in the middle of any operation fails it as a broken exchange; with the line
+// healthy again the same link goes on.
+TEST_F(ParallelLink, AWrongEchoFailsEachOperationAndTheNextOneWorks)
+{
+    ASSERT_TRUE(link.Connect());
+    THexList img;
+    img.SetSize(static_cast<uint32_t>(device->FlashSize()));
+    img.SetValue(0x40, 0x12);
+    const std::vector<std::pair<const char*, std::function<void()>>> ops = {
+        {"erase", [&] { link.EraseDevice(); }},
+        {"program", [&] { link.ProgramFlash(img); }},
+        {"read options", [&] { (void)link.ReadOptions(); }},
+        {"write timing", [&] { link.WriteTiming("7B000CFF"); }},
+    };
+    for (const auto& [name, run] : ops) {
+        chipset->PinFaults().Echo = 0x2B;
+        const std::string error = ErrorOf(run);
+        EXPECT_TRUE(error == TSmartParallel::kCommFailed || error == TSmartParallel::kTimedOut ||
+                    error == "ISP Failed to connect")
+            << name << ": " << error;
+        chipset->PinFaults().Echo = 0x2A;
+        EXPECT_NO_THROW(run()) << name;
+    }
+    EXPECT_EQ(Box().Flash()[0x40], 0x12);
+}

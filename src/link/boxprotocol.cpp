@@ -21,7 +21,11 @@ std::string Raw(std::initializer_list<uint8_t> bytes) { return std::string(bytes
 
 IClock& TSmartParallel::TimeSource() const { return clock_ ? *clock_ : Clock(); }
 
-void TSmartParallel::Fail(const char* message) const { throw EISPException(message, false, HardwareName()); }
+void TSmartParallel::Fail(const char* message)
+{
+    Synced = false;
+    throw EISPException(message, false, HardwareName());
+}
 
 uint8_t TSmartParallel::HexPair(uint8_t hi, uint8_t lo)
 {
@@ -106,7 +110,11 @@ std::string TSmartParallel::Query(char command, int count)
 {
     std::string text;
     if (command != 0) SendByte(static_cast<uint8_t>(command));
-    for (int i = 0; i < count; ++i) text += static_cast<char>(ReadByte());
+    for (int i = 0; i < count; ++i) {
+        text += static_cast<char>(ReadByte());
+        // A refusal in place of the answer is the box's error, not text to wait for more of.
+        if (i == 1 && text[0] == '?') BoxErrorAnswer(static_cast<uint8_t>(text[1]));
+    }
     CheckResponse();
     return text;
 }
@@ -397,9 +405,18 @@ void TSmartParallel::RunTarget()
     ClearSync();
 }
 
-void TSmartParallel::WriteTiming(const std::string& text) { SendCommand('T', text); }
+// The timing commands start without the usual synchronisation, unless the last exchange broke.
+void TSmartParallel::WriteTiming(const std::string& text)
+{
+    if (!Synced) Synchronise();
+    SendCommand('T', text);
+}
 
-std::string TSmartParallel::ReadTiming() { return Query('t', 8); }
+std::string TSmartParallel::ReadTiming()
+{
+    if (!Synced) Synchronise();
+    return Query('t', 8);
+}
 
 void TSmartParallel::PrepareBlankImage(THexList& image)
 {

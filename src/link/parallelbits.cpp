@@ -51,7 +51,13 @@ bool TSmartParallel::WaitReady(bool reportProgress)
 
 uint8_t TSmartParallel::ReadByte(bool reportProgress)
 {
-    if (!WaitReady(reportProgress)) Fail(kCommFailed);
+    try {
+        if (!WaitReady(reportProgress)) Fail(kCommFailed);
+    } catch (const EAbortOp&) {
+        // Left in the middle of an answer: the next exchange must start afresh.
+        Synced = false;
+        throw;
+    }
     TVicLPT& lpt = VicLPT();
     uint8_t value = 0;
     for (int bit = 0; bit < 8; ++bit) {

@@ -95,7 +95,9 @@ public:
     void SetTimeSource(IClock* clock) { clock_ = clock; }
 
 protected:
-    [[noreturn]] void Fail(const char* message) const;
+    // Raises the link's failure; the exchange is out of step afterwards, so the next operation
+    // synchronises first.
+    [[noreturn]] void Fail(const char* message);
     // A "?" answer where data was expected: the code's exception, or for a code the link does
     // not know "Communications with ISP failed during this operation". Either way unsynced.
     [[noreturn]] void BoxErrorAnswer(uint8_t code);

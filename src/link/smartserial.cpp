@@ -112,7 +112,15 @@ uint8_t TSmartSerial::ReadByte(bool reportProgress)
     if (!port_) Fail(kCommFailed);
     Deadline deadline(TimeSource(), kReadSeconds);
     for (;;) {
-        if (reportProgress) DoProgress(-1, -1);
+        if (reportProgress) {
+            try {
+                DoProgress(-1, -1);
+            } catch (...) {
+                // Left in the middle of an answer: the next exchange must start afresh.
+                Synced = false;
+                throw;
+            }
+        }
         if (port_->BytesWaiting() > 0) return port_->TakeByte();
         if (deadline.Passed()) break;
         if (port_->WaitForBytes(1, deadline.RemainingMs()) == 0) TimeSource().Sleep(1);
