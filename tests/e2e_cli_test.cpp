@@ -2,6 +2,7 @@
 // parallel port, as separate processes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include <QDir>
@@ -318,4 +319,18 @@ TEST_F(CliE2E, ProgressAsJsonLinesQuietRunsAndALogFile)
     r = RunCli(Join(base, {"-q", "verify", Path("in.hex")}), Settings());
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err.find("Flash:"), std::string::npos) << r.err;
+}
+
+TEST_F(CliE2E, ACorruptSettingsFileIsNamedWithItsLineAndCommandsWithoutSettingsStillRun)
+{
+    QDir().mkpath(QString::fromStdString(Settings() + "/morvel"));
+    std::ofstream(Settings() + "/morvel/ZEMPRIX.conf") << "[GLOBAL]\nthis line is broken\n";
+    CliResult r = RunCli({"--hardware", "com", "--port", "/dev/null", "erase"}, Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("ZEMPRIX.conf is corrupt at line 2"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--no-settings"), std::string::npos) << r.err;
+    r = RunCli({"devices"}, Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("COP8SBR9"), std::string::npos);
+    EXPECT_NE(r.err.find("running on defaults"), std::string::npos) << r.err;
 }

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLockFile>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "test_support.h"
+#include "e2e_support.h"
 #include "image/qsettingsbackend.h"
 #include "image/settings.h"
 #include "base/isperrors.h"
@@ -249,4 +254,114 @@ TEST_F(QtSettings, SaveStoppedPartWayKeepsOldSettingsAndFails)
     s.Load("GLOBAL", 1);
     ASSERT_EQ(s.Settings().size(), 800u);
     for (const auto& e : s.Settings()) ASSERT_EQ(e.Value.AsString(), "old");
+}
+
+TEST_F(QtSettings, TwoProgramsSharingTheFileKeepEachOthersChanges)
+{
+    {
+        TISPSettings first(backend.get());
+        first.Put("ZEMPRIX (COM)", "BASEPORT", 1, 0);
+        first.Put("ZEMPRIX (LPT)", "BASEPORT", 1, 0);
+        first.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBR9");
+        first.Save("GLOBAL", 1);
+    }
+    TQSettingsBackend otherBackend(dir.path().toStdString());
+    TISPSettings a(backend.get()), b(&otherBackend);
+    a.Load("GLOBAL", 1);
+    b.Load("GLOBAL", 1);
+    a.Put("ZEMPRIX (COM)", "BASEPORT", 1, 3);     // a CLI on the serial port
+    b.Put("ZEMPRIX (LPT)", "BASEPORT", 1, 1);     // another on the parallel port
+    a.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBE9");
+    b.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBR9");
+    a.Save("GLOBAL", 1);
+    b.Save("GLOBAL", 1);
+
+    TISPSettings after(backend.get());
+    after.Load("GLOBAL", 1);
+    EXPECT_EQ(after.Get("ZEMPRIX (COM)", "BASEPORT", -1).AsInteger(), 3);
+    EXPECT_EQ(after.Get("ZEMPRIX (LPT)", "BASEPORT", -1).AsInteger(), 1);
+    EXPECT_EQ(after.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), "COP8SBR9");  // the last saver's
+
+    // A section this program dropped goes; one another program added meanwhile stays.
+    a.MoveSection("AUTOPROGRAM", 0);
+    b.Put("NEW", "x", 1, 1);
+    b.Save("GLOBAL", 1);
+    a.DeleteSection(1, "ZEMPRIX (COM)");
+    a.Save("GLOBAL", 1);
+    after.Load("GLOBAL", 1);
+    EXPECT_EQ(after.Get("ZEMPRIX (COM)", "BASEPORT", -1).AsInteger(), -1);
+    EXPECT_EQ(after.Get("NEW", "x", -1).AsInteger(), 1);
+}
+
+TEST_F(QtSettings, ACorruptFileNamesItsLineIsNeverSavedOverAndCanBeKeptAside)
+{
+    QDir().mkpath(dir.path() + "/morvel");
+    const std::string text = "[GLOBAL]\nENVIRONMENT\\LASTDEVICE=COP8SBR9\n\x01\x02garbage without an equals sign\n";
+    std::ofstream(File().toStdString(), std::ios::binary) << text;
+    TISPSettings s(backend.get());
+    try {
+        s.Load("GLOBAL", 1);
+        ADD_FAILURE() << "no error";
+    } catch (const ESettingsCorrupt& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find(File().toStdString()), std::string::npos) << what;
+        EXPECT_NE(what.find("line 3"), std::string::npos) << what;
+        EXPECT_NE(what.find("--no-settings"), std::string::npos) << what;
+    }
+    s.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBE9");
+    EXPECT_THROW(s.Save("GLOBAL", 1), ESettingsCorrupt);
+    EXPECT_EQ(ReadAll(File().toStdString()), text);
+
+    const std::string kept = backend->KeepCorruptCopy();
+    EXPECT_NE(kept.find("ZEMPRIX.conf.corrupt-20"), std::string::npos) << kept;
+    EXPECT_EQ(ReadAll(kept), text);
+    s.Save("GLOBAL", 1);
+    TISPSettings after(backend.get());
+    after.Load("GLOBAL", 1);
+    EXPECT_EQ(after.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), "COP8SBE9");
+}
+
+TEST_F(QtSettings, AKilledSaveLeavesNeitherAStallingLockNorTemporaries)
+{
+    QDir().mkpath(dir.path() + "/morvel");
+    const QString lockPath = File() + ".lock";
+    const pid_t child = fork();
+    if (child == 0) {
+        QLockFile held(lockPath);
+        held.lock();
+        std::ofstream((dir.path() + "/morvel/.ZEMPRIX.conf.99999.abc.new").toStdString()) << "half a save";
+        kill(getpid(), SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(QFile::exists(lockPath));
+
+    TISPSettings s(backend.get());
+    s.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBR9");
+    QElapsedTimer took;
+    took.start();
+    s.Save("GLOBAL", 1);
+    EXPECT_LT(took.elapsed(), 5000);  // not the ten seconds of a live lock
+    EXPECT_TRUE(QDir(dir.path() + "/morvel").entryList({"*.new", "*.check"}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST_F(QtSettings, AFailedSaveSaysWhy)
+{
+    std::ofstream((dir.path() + "/plainfile").toStdString()) << "x";
+    TQSettingsBackend below((dir.path() + "/plainfile/inner").toStdString());
+    TISPSettings s(&below);
+    s.Put("A", "x", 1, 1);
+    const std::string why = ErrorOf([&] { s.Save("GLOBAL", 1); });
+    EXPECT_NE(why.find("is not a folder"), std::string::npos) << why;
+    EXPECT_EQ(why.find("locked"), std::string::npos) << why;
+
+    if (geteuid() == 0) return;  // root may write anywhere
+    QDir().mkpath(dir.path() + "/morvel");
+    QFile::setPermissions(dir.path() + "/morvel", QFile::ReadOwner | QFile::ExeOwner);
+    TISPSettings t(backend.get());
+    t.Put("A", "x", 1, 1);
+    const std::string denied = ErrorOf([&] { t.Save("GLOBAL", 1); });
+    QFile::setPermissions(dir.path() + "/morvel", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_NE(denied.find("permission denied"), std::string::npos) << denied;
 }

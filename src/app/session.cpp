@@ -137,7 +137,14 @@ void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
 {
     for (int i = 0; i < switches.Invalid; ++i) runner_.FailOp("Invalid Commandline Parameter!!");
     commands_.CommandLineFile = switches.Load ? switches.LoadFile : std::string();
-    LoadEnvironment();
+    try {
+        LoadEnvironment();
+    } catch (const ESettingsCorrupt& e) {
+        // The window still starts, on defaults; the file is kept before anything saves over it.
+        const std::string kept = settings_.Backend() ? settings_.Backend()->KeepCorruptCopy() : std::string();
+        runner_.FailOp(std::string("Settings: started on defaults!") + e.what() +
+                       (kept.empty() ? std::string() : "; the file is kept as " + kept));
+    }
     const std::string hardware =
         switches.Hardware ? CanonicalHardwareName(switches.HardwareName) : StartupHardware();
     SwitchDevice(StartupDevice(hardware), hardware);

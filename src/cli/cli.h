@@ -124,11 +124,11 @@ struct TCliCommand {
     std::string summary;
     size_t argumentCount = 0;
     std::function<int(TCliContext&)> run;
-    // How many of the last arguments may be left out.
-    size_t optionalArguments = 0;
     // A command that only reads the remembered defaults still runs when the settings cannot be
     // read; one that talks to the box needs them (its port and link settings live there).
     bool needsSettings = true;
+    // How many of the last arguments may be left out.
+    size_t optionalArguments = 0;
 };
 
 void RegisterCommand(TCliCommand command);

@@ -15,9 +15,13 @@ public:
     void WriteKey(const std::string& keyPath, const std::vector<Section>& sections, bool iniFile) override;
     std::vector<std::string> SubKeys(const std::string& keyPath) override;
     void DeleteKey(const std::string& keyPath) override;
+    void UpdateKey(const std::string& keyPath, const std::function<void(std::vector<Section>&)>& change,
+                   bool iniFile) override;
+    std::string KeepCorruptCopy() override;
     // Where the settings live (a file path, or the registry key on Windows).
     std::string Location() const;
 
 private:
     std::string directory_;
+    bool corruptKept_ = false;  // the next save replaces the corrupt file, of which a copy is kept
 };

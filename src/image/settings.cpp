@@ -41,78 +41,171 @@ bool TSettingValue::AsBoolean(bool fallback) const
     return v == sentinel ? fallback : v != 0;
 }
 
+std::string TISPSettings::ExactKey(const std::string& section, const std::string& ident)
+{
+    return section + '\x1f' + ident;
+}
+
+std::string TISPSettings::FoldedKey(const std::string& section, const std::string& ident)
+{
+    return hex::ToUpper(section) + '\x1f' + hex::ToUpper(ident);
+}
+
+void TISPSettings::Append(TSetting setting)
+{
+    const size_t index = settings_.size();
+    lastExact_[ExactKey(setting.Section, setting.Ident)] = index;
+    firstFolded_.emplace(FoldedKey(setting.Section, setting.Ident), index);
+    settings_.push_back(std::move(setting));
+}
+
+void TISPSettings::Reindex()
+{
+    lastExact_.clear();
+    firstFolded_.clear();
+    for (size_t i = 0; i < settings_.size(); ++i) {
+        lastExact_[ExactKey(settings_[i].Section, settings_[i].Ident)] = i;
+        firstFolded_.emplace(FoldedKey(settings_[i].Section, settings_[i].Ident), i);
+    }
+}
+
+void TISPSettings::Dropped(uint8_t group, const std::string& section) { dropped_[group].insert(hex::ToUpper(section)); }
+
 void TISPSettings::Put(const std::string& section, const std::string& ident, uint8_t group,
                        const TSettingValue& value)
 {
-    for (auto it = settings_.rbegin(); it != settings_.rend(); ++it) {
-        if (it->Section == section && it->Ident == ident) {
-            it->Value = value;
-            return;
-        }
+    changed_.insert(FoldedKey(section, ident));
+    if (auto it = lastExact_.find(ExactKey(section, ident)); it != lastExact_.end()) {
+        settings_[it->second].Value = value;
+        return;
     }
-    settings_.push_back(TSetting{section, ident, group, value});
+    Append(TSetting{section, ident, group, value});
 }
 
 TSettingValue TISPSettings::Get(const std::string& section, const std::string& ident,
                                 const TSettingValue& fallback) const
 {
-    for (const auto& s : settings_)
-        if (hex::SameText(s.Section, section) && hex::SameText(s.Ident, ident)) return s.Value;
-    return fallback;
+    auto it = firstFolded_.find(FoldedKey(section, ident));
+    return it == firstFolded_.end() ? fallback : settings_[it->second].Value;
 }
 
 void TISPSettings::DeleteGroup(uint8_t group)
 {
+    for (const auto& s : settings_)
+        if (s.Group == group) Dropped(group, s.Section);
     settings_.erase(std::remove_if(settings_.begin(), settings_.end(),
                                    [&](const TSetting& s) { return s.Group == group; }),
                     settings_.end());
+    Reindex();
 }
 
 void TISPSettings::DeleteSection(uint8_t group, const std::string& section)
 {
+    Dropped(group, section);
     settings_.erase(std::remove_if(settings_.begin(), settings_.end(),
                                    [&](const TSetting& s) { return s.Group == group && s.Section == section; }),
                     settings_.end());
+    Reindex();
 }
 
 void TISPSettings::MoveSection(const std::string& section, uint8_t group)
 {
     for (auto& s : settings_)
-        if (s.Section == section) s.Group = group;
+        if (s.Section == section) {
+            if (s.Group != group) Dropped(s.Group, s.Section);
+            s.Group = group;
+            changed_.insert(FoldedKey(s.Section, s.Ident));
+        }
 }
 
 void TISPSettings::Load(const std::string& keyPath, uint8_t group, bool iniFile)
 {
     DeleteGroup(group);
+    dropped_.erase(group);
+    origin_[group] = hex::ToUpper(keyPath) + (iniFile ? "\x1fini" : "");
     if (!backend_) return;
     for (const auto& section : backend_->ReadKey(keyPath, iniFile))
         for (const auto& [ident, value] : section.values)
-            if (!value.empty()) Put(section.name, ident, group, TSettingValue(value));
+            if (!value.empty()) {
+                if (auto it = lastExact_.find(ExactKey(section.name, ident)); it != lastExact_.end())
+                    settings_[it->second].Value = TSettingValue(value);
+                else
+                    Append(TSetting{section.name, ident, group, TSettingValue(value)});
+                changed_.erase(FoldedKey(section.name, ident));
+            }
 }
+
+namespace {
+
+using Sections = std::vector<ISettingsBackend::Section>;
+
+// Sections by folded name, and idents by folded name within each, over a list kept in order.
+struct TSectionIndex {
+    Sections& list;
+    std::unordered_map<std::string, size_t> sections;
+    std::vector<std::unordered_map<std::string, size_t>> idents;
+
+    explicit TSectionIndex(Sections& l) : list(l)
+    {
+        for (size_t i = 0; i < list.size(); ++i) {
+            sections.emplace(hex::ToUpper(list[i].name), i);
+            idents.emplace_back();
+            for (size_t k = 0; k < list[i].values.size(); ++k)
+                idents[i].emplace(hex::ToUpper(list[i].values[k].first), k);
+        }
+    }
+    // A later value for the same ident overwrites the earlier one, as in the registry.
+    void Set(const std::string& section, const std::string& ident, const std::string& value)
+    {
+        auto [it, added] = sections.emplace(hex::ToUpper(section), list.size());
+        if (added) {
+            list.push_back({section, {}});
+            idents.emplace_back();
+        }
+        const size_t si = it->second;
+        auto [v, fresh] = idents[si].emplace(hex::ToUpper(ident), list[si].values.size());
+        if (fresh)
+            list[si].values.emplace_back(ident, value);
+        else
+            list[si].values[v->second].second = value;
+    }
+};
+
+}  // namespace
 
 void TISPSettings::Save(const std::string& keyPath, uint8_t group, bool iniFile)
 {
     if (!backend_) return;
-    std::vector<ISettingsBackend::Section> sections;
-    for (const auto& s : settings_) {
-        if (s.Group != group) continue;
-        // Sections and idents that differ only in case are one key and one value, as in the
-        // registry; otherwise a case-sensitive store keeps both and a later load finds the stale one.
-        auto it = std::find_if(sections.begin(), sections.end(),
-                               [&](const ISettingsBackend::Section& x) { return hex::SameText(x.name, s.Section); });
-        if (it == sections.end()) {
-            sections.push_back({s.Section, {}});
-            it = sections.end() - 1;
-        }
-        // A later entry with the same ident overwrites the earlier value, as in the registry.
-        auto v = std::find_if(it->values.begin(), it->values.end(),
-                              [&](const auto& p) { return hex::SameText(p.first, s.Ident); });
-        if (v != it->values.end())
-            v->second = s.Value.AsString();
-        else
-            it->values.emplace_back(s.Ident, s.Value.AsString());
+    const std::string origin = hex::ToUpper(keyPath) + (iniFile ? "\x1fini" : "");
+    const auto from = origin_.find(group);
+    // Sections and idents that differ only in case are one key and one value, as in the registry;
+    // otherwise a case-sensitive store keeps both and a later load finds the stale one.
+    if (from == origin_.end() || from->second != origin) {
+        // A group saved under another key than it came from is written whole.
+        Sections sections;
+        TSectionIndex index(sections);
+        for (const auto& s : settings_)
+            if (s.Group == group) index.Set(s.Section, s.Ident, s.Value.AsString());
+        backend_->WriteKey(keyPath, sections, iniFile);
+    } else {
+        // The key as it is now, with this program's own changes applied: another program's
+        // changes to other sections or idents since this one loaded the key stay.
+        const std::set<std::string> dropped = dropped_[group];
+        backend_->UpdateKey(keyPath, [&](Sections& current) {
+            if (!dropped.empty())
+                current.erase(std::remove_if(current.begin(), current.end(),
+                                             [&](const auto& sec) { return dropped.count(hex::ToUpper(sec.name)) != 0; }),
+                              current.end());
+            TSectionIndex index(current);
+            for (const auto& s : settings_)
+                if (s.Group == group && changed_.count(FoldedKey(s.Section, s.Ident)))
+                    index.Set(s.Section, s.Ident, s.Value.AsString());
+        }, iniFile);
     }
-    backend_->WriteKey(keyPath, sections, iniFile);
+    origin_[group] = origin;
+    dropped_.erase(group);
+    for (const auto& s : settings_)
+        if (s.Group == group) changed_.erase(FoldedKey(s.Section, s.Ident));
 }
 
 // ---- in-memory backend ----

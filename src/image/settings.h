@@ -3,10 +3,16 @@
 // (0) and a global group (1), loaded from and saved to a persistent backend (the registry on
 // Windows, an INI file elsewhere).
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
+
+#include "base/isperrors.h"
 
 // A setting's value: integer, boolean or string as put; always a string after a load.
 class TSettingValue {
@@ -58,6 +64,25 @@ public:
     // Names of the subkeys of a key, and removal of a key with everything below it.
     virtual std::vector<std::string> SubKeys(const std::string& keyPath) = 0;
     virtual void DeleteKey(const std::string& keyPath) = 0;
+    // Reads the key as it is now, lets `change` edit its sections and writes the result, as one
+    // step against other programs where the store can lock (the INI file does).
+    virtual void UpdateKey(const std::string& keyPath, const std::function<void(std::vector<Section>&)>& change,
+                           bool iniFile)
+    {
+        std::vector<Section> sections = ReadKey(keyPath, iniFile);
+        change(sections);
+        WriteKey(keyPath, sections, iniFile);
+    }
+    // A settings file that cannot be read as one is kept under a dated name beside it, so that
+    // saving over it loses nothing; returns that name, or empty when nothing was kept.
+    virtual std::string KeepCorruptCopy() { return {}; }
+};
+
+// The settings cannot be read because their file is malformed; the message names the file and
+// the line.
+class ESettingsCorrupt : public Exception {
+public:
+    using Exception::Exception;
 };
 
 // An in-memory backend for tests and for --no-settings runs.
@@ -93,6 +118,21 @@ public:
     const std::vector<TSetting>& Settings() const { return settings_; }
 
 private:
+    static std::string ExactKey(const std::string& section, const std::string& ident);
+    static std::string FoldedKey(const std::string& section, const std::string& ident);
+    void Append(TSetting setting);
+    void Reindex();
+    // A section left the group: a save of that group drops it from the stored key.
+    void Dropped(uint8_t group, const std::string& section);
+
     ISettingsBackend* backend_;
     std::vector<TSetting> settings_;
+    // Lookups in constant time, so that loading and saving stay linear in the number of keys.
+    std::unordered_map<std::string, size_t> lastExact_;   // Put: the last entry, case-sensitive
+    std::unordered_map<std::string, size_t> firstFolded_; // Get: the first entry, any case
+    // What this program changed since each group was loaded or saved, so that a save applies
+    // only its own changes to the key as it is now and keeps other programs' changes.
+    std::set<std::string> changed_;                       // folded keys put
+    std::map<uint8_t, std::set<std::string>> dropped_;    // folded section names per group
+    std::map<uint8_t, std::string> origin_;               // the key each group came from
 };

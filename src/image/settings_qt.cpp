@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +28,48 @@ void CheckStatus(const QSettings& s, const char* what)
 {
     if (s.status() != QSettings::NoError)
         throw Exception(std::string("Settings could not be ") + what + ": " + s.fileName().toStdString());
+}
+
+// Every line of an INI file is blank, a comment, a [section] or a key=value. The first one that
+// is none of these makes the file corrupt: reading on would silently lose what it held, and
+// saving would overwrite it.
+void CheckIniFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists()) return;
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception("Settings could not be read: " + path.toStdString() + " (" + file.errorString().toStdString() + ")");
+    long line = 0;
+    while (!file.atEnd()) {
+        const QByteArray raw = file.readLine();
+        ++line;
+        const QByteArray text = raw.trimmed();
+        const bool ok = text.isEmpty() || text.startsWith(';') || text.startsWith('#') ||
+                        (text.startsWith('[') && text.endsWith(']')) || (text.indexOf('=') > 0 && !text.contains('\0'));
+        if (!ok) {
+            QByteArray excerpt = text.left(40);
+            for (char& c : excerpt)
+                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
+            throw ESettingsCorrupt("The settings file " + path.toStdString() + " is corrupt at line " +
+                                   std::to_string(line) + " (\"" + excerpt.toStdString() +
+                                   "\"); run with --no-settings to ignore it, or repair or remove the file");
+        }
+    }
+}
+
+// Why a folder for the settings cannot be made: a part of the path that is a file, or the
+// system's reason.
+QString FolderProblem(const QString& folder)
+{
+    QString probe = folder;
+    while (!probe.isEmpty()) {
+        const QFileInfo info(probe);
+        if (info.exists()) return info.isDir() ? QStringLiteral("permission denied") : probe + QStringLiteral(" is not a folder");
+        const QString parent = info.absolutePath();
+        if (parent == probe) break;
+        probe = parent;
+    }
+    return QStringLiteral("cannot create the folder");
 }
 }  // namespace
 
@@ -69,16 +112,35 @@ static QString FileOf(const QSettings& s)
 // write of a large section (a full disk, a file size limit) for success and renames the cut-off
 // file over the old one. So the copy is read back under a name QSettings has never cached and
 // compared with what was meant before it replaces anything.
-static void RewriteFile(const QString& path, const std::function<void(QSettings&)>& change)
+static void RewriteFile(const QString& path, const std::function<void(QSettings&)>& change, bool replaceCorrupt)
 {
     const QFileInfo info(path);
-    QDir().mkpath(info.absolutePath());
     auto fail = [&](const QString& why) {
         throw Exception("Settings could not be saved: " + path.toStdString() + (why.isEmpty() ? "" : " (" + why.toStdString() + ")"));
     };
+    if (!QDir().mkpath(info.absolutePath())) fail(FolderProblem(info.absolutePath()));
     // The lock QSettings itself takes for this file, so other processes' saves do not interleave.
+    // A lock left by a program that was killed is taken over at once (its process is gone); one
+    // from another machine sharing the folder counts as abandoned after a minute.
     QLockFile lock(path + ".lock");
-    if (!lock.tryLock(10000)) fail("locked");
+    lock.setStaleLockTime(60000);
+    if (!lock.tryLock(10000)) {
+        if (lock.error() == QLockFile::LockFailedError) {
+            qint64 pid = 0;
+            QString host, application;
+            lock.getLockInfo(&pid, &host, &application);
+            fail(QStringLiteral("locked by %1 (process %2 on %3)").arg(application.isEmpty() ? QStringLiteral("another program") : application)
+                     .arg(pid).arg(host.isEmpty() ? QStringLiteral("this machine") : host));
+        }
+        fail(lock.error() == QLockFile::PermissionError
+                 ? QStringLiteral("permission denied in %1").arg(info.absolutePath())
+                 : QStringLiteral("cannot create %1.lock").arg(path));
+    }
+    // Copies of saves that were killed half-way: nobody else writes them while the lock is held.
+    for (const QString& leftover : QDir(info.absolutePath())
+                                       .entryList({"." + info.fileName() + ".*.new", "." + info.fileName() + ".*.check"},
+                                                  QDir::Files | QDir::Hidden))
+        QFile::remove(info.absolutePath() + "/" + leftover);
     const QString stem = info.absolutePath() + "/." + info.fileName() + "." +
                          QString::number(QCoreApplication::applicationPid()) + "." +
                          QString::number(QRandomGenerator::global()->generate(), 16);
@@ -94,10 +156,14 @@ static void RewriteFile(const QString& path, const std::function<void(QSettings&
         QFile create(written);
         if (!create.open(QIODevice::WriteOnly)) fail(create.errorString());
         create.close();
-        QSettings current(path, QSettings::IniFormat);
-        CheckStatus(current, "read");
+        // A corrupt file is never saved over, unless a copy of it was kept first.
+        if (!replaceCorrupt) CheckIniFile(path);
         QSettings next(written, QSettings::IniFormat);
-        for (const QString& key : current.allKeys()) next.setValue(key, current.value(key));
+        if (!replaceCorrupt) {
+            QSettings current(path, QSettings::IniFormat);
+            CheckStatus(current, "read");
+            for (const QString& key : current.allKeys()) next.setValue(key, current.value(key));
+        }
         change(next);
         next.sync();
         if (next.status() != QSettings::NoError) {
@@ -132,6 +198,22 @@ static void RewriteFile(const QString& path, const std::function<void(QSettings&
     }
 }
 
+// The sections below `group` (the whole file when empty).
+static std::vector<ISettingsBackend::Section> SectionsOf(QSettings& s, const QString& group)
+{
+    if (!group.isEmpty()) s.beginGroup(group);
+    std::vector<ISettingsBackend::Section> sections;
+    for (const QString& g : s.childGroups()) {
+        ISettingsBackend::Section sec{g.toStdString(), {}};
+        s.beginGroup(g);
+        for (const QString& key : s.childKeys()) sec.values.emplace_back(key.toStdString(), s.value(key).toString().toStdString());
+        s.endGroup();
+        sections.push_back(std::move(sec));
+    }
+    if (!group.isEmpty()) s.endGroup();
+    return sections;
+}
+
 // Replaces the sections below `group` (the whole file when empty) with `sections`.
 static void ReplaceSections(QSettings& s, const QString& group, const std::vector<ISettingsBackend::Section>& sections)
 {
@@ -154,18 +236,9 @@ std::string TQSettingsBackend::Location() const
 std::vector<ISettingsBackend::Section> TQSettingsBackend::ReadKey(const std::string& keyPath, bool iniFile)
 {
     auto s = Open(directory_, keyPath, iniFile);
+    if (const QString file = FileOf(*s); !file.isEmpty() && !corruptKept_) CheckIniFile(file);
     CheckStatus(*s, "read");
-    if (!iniFile) s->beginGroup(GroupOf(keyPath));
-    std::vector<Section> sections;
-    for (const QString& group : s->childGroups()) {
-        Section sec{group.toStdString(), {}};
-        s->beginGroup(group);
-        for (const QString& key : s->childKeys())
-            sec.values.emplace_back(key.toStdString(), s->value(key).toString().toStdString());
-        s->endGroup();
-        sections.push_back(std::move(sec));
-    }
-    return sections;
+    return SectionsOf(*s, iniFile ? QString() : GroupOf(keyPath));
 }
 
 void TQSettingsBackend::WriteKey(const std::string& keyPath, const std::vector<Section>& sections, bool iniFile)
@@ -175,12 +248,41 @@ void TQSettingsBackend::WriteKey(const std::string& keyPath, const std::vector<S
     const QString file = FileOf(*s);
     if (!file.isEmpty()) {
         s.reset();
-        RewriteFile(file, [&](QSettings& next) { ReplaceSections(next, group, sections); });
+        RewriteFile(file, [&](QSettings& next) { ReplaceSections(next, group, sections); }, corruptKept_);
+        corruptKept_ = false;
         return;
     }
     ReplaceSections(*s, group, sections);
     s->sync();
     CheckStatus(*s, "saved");
+}
+
+void TQSettingsBackend::UpdateKey(const std::string& keyPath,
+                                  const std::function<void(std::vector<Section>&)>& change, bool iniFile)
+{
+    auto s = Open(directory_, keyPath, iniFile);
+    const QString group = iniFile ? QString() : GroupOf(keyPath);
+    const QString file = FileOf(*s);
+    if (file.isEmpty()) return ISettingsBackend::UpdateKey(keyPath, change, iniFile);
+    s.reset();
+    // Read, changed and written under the file's lock: what another program saved meanwhile is
+    // the starting point.
+    RewriteFile(file, [&](QSettings& next) {
+        std::vector<Section> sections = SectionsOf(next, group);
+        change(sections);
+        ReplaceSections(next, group, sections);
+    }, corruptKept_);
+    corruptKept_ = false;
+}
+
+std::string TQSettingsBackend::KeepCorruptCopy()
+{
+    const QString file = FileOf(*Open(directory_, {}, false));
+    if (file.isEmpty() || !QFile::exists(file)) return {};
+    const QString copy = file + QStringLiteral(".corrupt-") + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+    if (!QFile::copy(file, copy)) throw Exception("Settings: could not keep a copy of " + file.toStdString() + " as " + copy.toStdString());
+    corruptKept_ = true;
+    return copy.toStdString();
 }
 
 std::vector<std::string> TQSettingsBackend::SubKeys(const std::string& keyPath)
@@ -199,7 +301,7 @@ void TQSettingsBackend::DeleteKey(const std::string& keyPath)
     const QString file = FileOf(*s);
     if (!file.isEmpty()) {
         s.reset();
-        RewriteFile(file, [&](QSettings& next) { next.remove(group); });
+        RewriteFile(file, [&](QSettings& next) { next.remove(group); }, corruptKept_);
         return;
     }
     s->remove(group);

@@ -30,6 +30,7 @@
 #include "gui/messageboxes.h"
 #include "gui/statuspanel.h"
 #include "image/hexfile.h"
+#include "image/qsettingsbackend.h"
 #include "image/settings.h"
 #include "link/hardware.h"
 
@@ -563,4 +564,25 @@ TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
     EXPECT_EQ(Status(), "0|Workspace loaded successfully - 00:00");
     EXPECT_TRUE(Log().contains("Project Load Complete - 00:00"));
     EXPECT_EQ(window->WorkspaceName(), projects::Names(window->Session()).front());
+}
+
+TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
+{
+    QDir().mkpath(dir.filePath("corrupt/morvel"));
+    const QString file = dir.filePath("corrupt/morvel/ZEMPRIX.conf");
+    std::ofstream(file.toStdString()) << "[GLOBAL]\nENVIRONMENT\\LASTHARDWARE=" << kFake << "\nbroken line\n";
+    TQSettingsBackend real(dir.filePath("corrupt").toStdString());
+    // The hardware comes from the command line: defaults would pick a real port.
+    window = std::make_unique<TMain>(&real, boxes, QStringList{QString("/M:") + kFake});
+    window->show();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 5000);
+    const QStringList log = Log();
+    EXPECT_TRUE(log.front().startsWith("Settings: started on defaults - The settings file ")) << log.front().toStdString();
+    EXPECT_TRUE(log.front().contains("line 3"));
+    const QStringList kept = QDir(dir.filePath("corrupt/morvel")).entryList({"ZEMPRIX.conf.corrupt-*"});
+    ASSERT_EQ(kept.size(), 1);
+    window->Session().Runner().SetBusy(false);
+    EXPECT_TRUE(window->close());
+    TISPSettings reread(&real);
+    EXPECT_NO_THROW(reread.Load(TISPSettings::kGlobalKey, kGlobalGroup));
 }
