@@ -1,0 +1,170 @@
+// The hex view driven with real key and mouse events: typing and committing bytes, Esc and
+// Backspace, paging and Ctrl+Home/End at both ends, clicks in both columns, the tooltip and the
+// scroll bar clamped to the image.
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "image/hexlist.h"
+#include "views/hexlayout.h"
+#include "views/hexview.h"
+
+namespace {
+
+struct HexView : ::testing::Test {
+    THexList image;
+    THexWindow view;
+
+    void SetUp() override
+    {
+        image.SetSize(0x8000);
+        for (uint32_t a = 0; a < image.Size(); ++a) image.SetValue(a, static_cast<uint8_t>(a & 0xFF));
+        view.resize(700, 300);
+        view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+        view.SetData(&image);
+        view.setFocus();
+    }
+    void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(&view, key, mods); }
+    // The centre of the hex or character cell of `address`, in viewport coordinates.
+    QPoint Cell(int64_t address, bool chars = false) const
+    {
+        const THexLayout& L = view.Layout();
+        const int k = static_cast<int>(address % 16);
+        const int row = static_cast<int>(address / 16 - view.TopRow());
+        const int x = chars ? L.CharX(k) + L.w / 2 : L.HexX(k) + L.w;
+        return {x, THexLayout::kMargin + row * L.h + L.h / 2};
+    }
+    void Click(int64_t address, bool chars = false) { QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, Cell(address, chars)); }
+};
+
+}  // namespace
+
+TEST(HexLayout, GeometryInCharacterUnits)
+{
+    const THexLayout L{8, 16};
+    EXPECT_EQ(L.HexX(0), 4 + 72);
+    EXPECT_EQ(L.HexX(15), 4 + 72 + 15 * 24);
+    EXPECT_EQ(L.CharX(3), 4 + 57 * 8 + 24);
+    EXPECT_EQ(L.BufferWidth(), 73 * 8 + 8);
+    EXPECT_EQ(L.VisibleRows(300), (300 - 4) / 16 - 1);
+    EXPECT_EQ(L.HitTest(L.HexX(2) + 1, 4 + 16 * 3 + 1, 10).address, 2 + 16 * 13);
+    EXPECT_EQ(L.HitTest(L.CharX(5) + 1, 5, 0).column, THexLayout::Char);
+    EXPECT_EQ(L.HitTest(L.CharX(5) + 1, 5, 0).address, 5);
+    EXPECT_EQ(L.HitTest(10, 10, 0).column, THexLayout::None);  // the address column
+}
+
+TEST_F(HexView, TypingTwoDigitsCommitsAndMovesOn)
+{
+    image.SetStatus(0, TProgStatus(ps_failed));
+    QTest::keyClicks(&view, "a");
+    EXPECT_TRUE(view.Editing());
+    EXPECT_EQ(view.EditBuffer(), "A");
+    QTest::keyClicks(&view, "5");
+    EXPECT_EQ(image.GetValue(0), 0xA5);
+    EXPECT_EQ(image.GetStatus(0), TProgStatus(ps_normal));  // the fail colour is gone
+    EXPECT_EQ(view.CursorAddress(), 1);
+    // Esc after one digit leaves the byte alone; Backspace drops the digit typed.
+    QTest::keyClicks(&view, "7");
+    Key(Qt::Key_Escape);
+    EXPECT_EQ(image.GetValue(1), 0x01);
+    EXPECT_FALSE(view.Editing());
+    QTest::keyClicks(&view, "g");  // not a hex digit
+    EXPECT_EQ(view.EditBuffer(), "");
+    QTest::keyClicks(&view, "3");
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(view.EditBuffer(), "");
+    EXPECT_EQ(image.GetValue(1), 0x01);
+}
+
+TEST_F(HexView, ClicksInBothColumns)
+{
+    // A click on a hex cell shows its value for editing; Right writes the same value back.
+    image.SetStatus(0x23, TProgStatus(ps_verified));
+    Click(0x23);
+    EXPECT_EQ(view.CursorAddress(), 0x23);
+    EXPECT_FALSE(view.CharColumn());
+    EXPECT_TRUE(view.Editing());
+    view.repaint();
+    EXPECT_EQ(view.EditBuffer(), "23");
+    Key(Qt::Key_Right);
+    EXPECT_EQ(view.CursorAddress(), 0x24);
+    EXPECT_EQ(image.GetStatus(0x23), TProgStatus(ps_normal));
+    EXPECT_EQ(image.GetValue(0x23), 0x23);
+    // A click in the character column writes nothing when the cursor moves on.
+    image.SetStatus(0x31, TProgStatus(ps_verified));
+    Click(0x31, true);
+    EXPECT_TRUE(view.CharColumn());
+    Key(Qt::Key_Right);
+    EXPECT_EQ(image.GetStatus(0x31), TProgStatus(ps_verified));
+    // Typing there writes the character's code.
+    QTest::keyClicks(&view, "Z");
+    EXPECT_EQ(image.GetValue(0x32), 'Z');
+    EXPECT_EQ(view.CursorAddress(), 0x33);
+    // Tab goes back to the hex column.
+    Key(Qt::Key_Tab);
+    EXPECT_FALSE(view.CharColumn());
+}
+
+TEST_F(HexView, PagingAndCtrlHomeEndStayInsideTheImage)
+{
+    const int rows = view.VisibleRows();
+    Key(Qt::Key_PageUp);
+    EXPECT_EQ(view.CursorAddress(), 0);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(view.CursorAddress(), 16 * rows);
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(view.CursorAddress(), 0x7FFF);
+    EXPECT_GE(0x7FFF / 16, view.TopRow());
+    EXPECT_LE(0x7FFF / 16, view.TopRow() + rows);
+    Key(Qt::Key_PageDown);
+    EXPECT_EQ(view.CursorAddress(), 0x7FFF);
+    Key(Qt::Key_Down);
+    EXPECT_EQ(view.CursorAddress(), 0x7FFF);
+    Key(Qt::Key_Home);
+    EXPECT_EQ(view.CursorAddress(), 0x7FF0);
+    Key(Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(view.CursorAddress(), 0);
+    EXPECT_EQ(view.TopRow(), 0);
+    Key(Qt::Key_Up);
+    EXPECT_EQ(view.CursorAddress(), 0);
+    Key(Qt::Key_End);
+    EXPECT_EQ(view.CursorAddress(), 0x0F);
+}
+
+TEST_F(HexView, TheScrollBarIsClampedAndPullsTheCursorIntoView)
+{
+    QScrollBar* bar = view.verticalScrollBar();
+    EXPECT_EQ(bar->maximum(), 0x8000 / 16);
+    bar->setValue(100);
+    EXPECT_EQ(view.TopRow(), 100);
+    EXPECT_EQ(view.CursorAddress(), 100 * 16);  // the cursor was above the view
+    Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 101);
+    bar->setValue(bar->maximum() + 50);
+    EXPECT_EQ(view.TopRow(), 0x8000 / 16);
+    // Painting at the very end reads nothing beyond the image.
+    view.repaint();
+}
+
+TEST_F(HexView, TooltipAndThePlaceholderWithoutAnImage)
+{
+    image.SetValue(0x40, 0x41);
+    EXPECT_EQ(view.HintText(0x40),
+              "Address : 0x00000040\nHex Data: 0x41\nDec Data: 65\nBin Data: 0100 0001\nAs Ascii: A");
+    QTest::mouseMove(view.viewport(), Cell(0x40));
+    EXPECT_EQ(view.viewport()->toolTip(), view.HintText(0x40));
+    EXPECT_EQ(view.HintText(0x8000), "");
+
+    // No image, or an image of size 0: keys and clicks do nothing, nothing is read.
+    THexList empty;
+    for (THexList* data : {static_cast<THexList*>(nullptr), &empty}) {
+        view.SetData(data);
+        QTest::keyClicks(&view, "A5");
+        Click(3);
+        Key(Qt::Key_End, Qt::ControlModifier);
+        EXPECT_EQ(view.CursorAddress(), 0);
+        EXPECT_FALSE(view.Editing());
+        view.repaint();
+    }
+}
