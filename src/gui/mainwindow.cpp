@@ -40,6 +40,8 @@
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
+#include "views/fuseform.h"
+#include "views/hexview.h"
 #include "image/checksum.h"
 #include "image/hexfile.h"
 #include "link/hardware.h"
@@ -85,6 +87,18 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     BuildToolBar();
     BuildStatusBar();
     BuildMenus();
+    // The Flash page's hex view and the option editor on the Options page.
+    auto* hexView = new THexWindow;
+    hexView->setObjectName(QStringLiteral("FlashViewer"));
+    hexView->SetBackColor(palette().color(QPalette::Button));
+    hexView->SetLabelColor(QColor(0, 0, 128));
+    SetFlashView(hexView);
+    SetOptionEditorFactory([](TAppSession& session, QWidget* parent) -> QWidget* {
+        auto* editor = new TBaseFuseFrame(session.Options(), parent);
+        editor->DisableClockSelector();
+        editor->HideAccessCompMode();
+        return editor;
+    });
     plugWindow_ = new TPlugWindow(this);
     loadConfigForm_ = new TLoadConfigForm(
         {[this] { return projects::Names(*session_); }, [this](const std::string& name) { projects::Delete(*session_, name); }},
@@ -556,7 +570,10 @@ void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicat
 
 void TMain::RefreshView()
 {
-    if (flashView_) flashView_->update();
+    if (auto* hex = qobject_cast<THexWindow*>(flashView_))
+        hex->viewport()->update();
+    else if (flashView_)
+        flashView_->update();
 }
 
 void TMain::ScrollViewHome()
@@ -575,7 +592,7 @@ void TMain::ShowFileName(const std::string& name) { SetTitleSuffix(Q(name)); }
 
 void TMain::OptionsChanged()
 {
-    if (optionEditor_) optionEditor_->update();
+    if (optionEditor_) QMetaObject::invokeMethod(optionEditor_, "Refresh", Qt::DirectConnection);
 }
 
 void TMain::DeviceSwitched()
@@ -596,7 +613,7 @@ void TMain::DeviceSwitched()
     const TDevice* device = session_->Device();
     const bool hasFlash = device && device->FlashSize() >= 1;
     pages_->setTabEnabled(FlashPage, hasFlash);
-    if (flashView_) flashView_->setEnabled(hasFlash);
+    if (auto* hex = qobject_cast<THexWindow*>(flashView_)) hex->SetData(hasFlash ? &session_->Project().Flash : nullptr);
     pages_->setCurrentIndex(hasFlash ? FlashPage : OptionsPage);
     UpdateActions();
 }
@@ -607,6 +624,10 @@ void TMain::SetFlashView(QWidget* view)
     flashView_ = view;
     if (!view) return;
     flashPage_->layout()->addWidget(view);
+    if (auto* hex = qobject_cast<THexWindow*>(view)) {
+        hex->SetPopUpMenu(flashPopup_);
+        return;
+    }
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this,
             [this, view](const QPoint& at) { flashPopup_->popup(view->mapToGlobal(at)); });

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
@@ -29,6 +30,8 @@
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "gui/statuspanel.h"
+#include "views/fuseform.h"
+#include "views/hexview.h"
 #include "image/hexfile.h"
 #include "image/qsettingsbackend.h"
 #include "image/settings.h"
@@ -585,4 +588,28 @@ TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
     EXPECT_TRUE(window->close());
     TISPSettings reread(&real);
     EXPECT_NO_THROW(reread.Load(TISPSettings::kGlobalKey, kGlobalGroup));
+}
+
+TEST_F(MainWindow, TheHexViewAndTheOptionEditorAreBoundToTheSession)
+{
+    Start();
+    auto* hex = window->findChild<THexWindow*>("FlashViewer");
+    ASSERT_NE(hex, nullptr);
+    EXPECT_EQ(hex->Data(), &window->Session().Project().Flash);
+    auto* editor = qobject_cast<TBaseFuseFrame*>(window->OptionEditor());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_FALSE(editor->ClockSelector()->isEnabled());
+    EXPECT_TRUE(editor->AccessCompModeBox()->isHidden());
+    // A Read Options shows the device's byte in the editor's label.
+    Fake().deviceOptions = 0x2D;
+    window->Action("OptionsRead")->trigger();
+    EXPECT_EQ(window->Pages()->currentIndex(), TMain::OptionsPage);
+    EXPECT_EQ(editor->Label5()->text(), "2Dh - 00101101b");
+    // A device switch rebuilds the editor on the same model.
+    const int other = window->DeviceSelector()->findText("COP8SBE9");
+    window->DeviceSelector()->setCurrentIndex(other);
+    emit window->DeviceSelector()->activated(other);
+    QCoreApplication::processEvents();
+    EXPECT_NE(window->OptionEditor(), nullptr);
+    EXPECT_EQ(hex->Data()->Size(), 0x2000u);
 }
