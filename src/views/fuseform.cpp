@@ -24,23 +24,18 @@ TBaseFuseFrame::TBaseFuseFrame(TBaseFuseForm& model, QWidget* parent) : QWidget(
             ++row;
         }
     };
-    AddGroup("Security", "Security", "Disabled", "Enabled", &TBaseFuseForm::SecurityClick);
+    AddGroup("Security", "Security", "Disabled", "Enabled", [this](int i) { model_.SecurityClick(i); }, &TBaseFuseForm::Security);
     place(radios_.back().group->buttons().front()->parentWidget());
-    AddGroup("Watchdog", "Watchdog", "Enabled", "Disabled", &TBaseFuseForm::WatchdogClick);
+    AddGroup("Watchdog", "Watchdog", "Enabled", "Disabled", [this](int i) { model_.WatchdogClick(i); }, &TBaseFuseForm::Watchdog);
     place(radios_.back().group->buttons().front()->parentWidget());
-    AddGroup("HaltMode", "Halt Mode", "Enabled", "Disabled", &TBaseFuseForm::HaltModeClick);
+    AddGroup("HaltMode", "Halt Mode", "Enabled", "Disabled", [this](int i) { model_.HaltModeClick(i); }, &TBaseFuseForm::HaltMode);
     place(radios_.back().group->buttons().front()->parentWidget());
-    AddGroup("FlexBit", "FLEX Bit", "Disabled", "Enabled", &TBaseFuseForm::FlexBitClick);
+    AddGroup("FlexBit", "FLEX Bit", "Disabled", "Enabled", [this](int i) { model_.FlexBitClick(i); }, &TBaseFuseForm::FlexBit);
     place(radios_.back().group->buttons().front()->parentWidget());
     AddGroup("AccessCompMode", "ACCESS.Bus 1.8V Compatibility Mode", "Disabled", "Enabled",
-             &TBaseFuseForm::AccessCompModeClick);
+             [this](int i) { model_.AccessCompModeClick(i); }, &TBaseFuseForm::AccessCompMode);
     accessBox_ = static_cast<QGroupBox*>(radios_.back().group->buttons().front()->parentWidget());
     place(accessBox_);
-    radios_[0].item = &TBaseFuseForm::Security;
-    radios_[1].item = &TBaseFuseForm::Watchdog;
-    radios_[2].item = &TBaseFuseForm::HaltMode;
-    radios_[3].item = &TBaseFuseForm::FlexBit;
-    radios_[4].item = &TBaseFuseForm::AccessCompMode;
 
     if (column != 0) ++row;
     auto* form = new QFormLayout;
@@ -71,22 +66,22 @@ TBaseFuseFrame::TBaseFuseFrame(TBaseFuseForm& model, QWidget* parent) : QWidget(
 }
 
 QButtonGroup* TBaseFuseFrame::AddGroup(const char* name, const char* title, const char* zero, const char* one,
-                                       void (TBaseFuseForm::*click)(int))
+                                       std::function<void(int)> click, int TBaseFuseForm::*item)
 {
     auto* box = new QGroupBox(QString::fromLatin1(title), this);
     box->setObjectName(QString::fromLatin1(name));
     auto* layout = new QVBoxLayout(box);
     auto* group = new QButtonGroup(box);
     group->setObjectName(QString::fromLatin1(name));
-    for (int item = 0; item < 2; ++item) {
-        auto* b = new QRadioButton(QString::fromLatin1(item == 0 ? zero : one), box);
-        group->addButton(b, item);
+    for (int index = 0; index < 2; ++index) {
+        auto* b = new QRadioButton(QString::fromLatin1(index == 0 ? zero : one), box);
+        group->addButton(b, index);
         layout->addWidget(b);
     }
-    connect(group, &QButtonGroup::idClicked, this, [this, click](int item) {
-        if (!refreshing_) (model_.*click)(item);
+    connect(group, &QButtonGroup::idClicked, this, [this, click = std::move(click)](int index) {
+        if (!refreshing_) click(index);
     });
-    radios_.push_back({name, group, nullptr});
+    radios_.push_back(TRadio{name, group, item});
     return group;
 }
 

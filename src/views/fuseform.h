@@ -5,6 +5,8 @@
 // handlers, so the option byte and the timing text are computed in one place only.
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <vector>
 
 class QButtonGroup;
 class QComboBox;
@@ -34,7 +36,7 @@ public:
 
 private:
     QButtonGroup* AddGroup(const char* name, const char* title, const char* zero, const char* one,
-                           void (TBaseFuseForm::*click)(int));
+                           std::function<void(int)> click, int TBaseFuseForm::*item);
 
     TBaseFuseForm& model_;
     struct TRadio {
