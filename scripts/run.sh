@@ -10,7 +10,8 @@ cli="$build/src/cli/zemprix-cli"
 boxsim="$build/src/zemprix-boxsim"
 work=$(mktemp -d)
 trap 'kill ${sim_pid:-} 2>/dev/null || true; rm -rf "$work"' EXIT
-export ZEMPRIX_SETTINGS_DIR=${ZEMPRIX_SETTINGS_DIR:-$work/settings}
+# The demo keeps its settings under the build tree: a user's own settings stay untouched.
+export ZEMPRIX_SETTINGS_DIR=${ZEMPRIX_SETTINGS_DIR:-$(cd "$build" && pwd)/run-settings}
 
 port=${ZEMPRIX_PORT:-}
 if [ -z "$port" ]; then

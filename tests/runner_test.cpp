@@ -79,7 +79,9 @@ TEST_F(Runner, ElapsedTimeFormatting)
     struct Case {
         double seconds;
         const char* text;
-    } cases[] = {{59.9, "00:59"}, {61, "01:01"}, {600, "10:00"}, {6000, "100:00"}};
+    } cases[] = {{59.9, "00:59"}, {61, "01:01"}, {600, "10:00"}, {6000, "100:00"},
+                 // Past 49.7 days of uptime, and an operation longer than that: no wrap.
+                 {0x100000000 / 1000.0 + 5, "71582:52"}};
     for (const auto& c : cases) {
         runner.StartOp("Flash: Programming");
         EXPECT_TRUE(runner.Busy());

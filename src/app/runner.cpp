@@ -53,7 +53,7 @@ void TOperationRunner::StartOp(const std::string& message)
     abortRequest_ = false;
     view_.SetResetCaption("Abort");
     view_.SetBlinkTimer(false);
-    startTick_ = Clock().TickCount();
+    startTick_ = Clock().Milliseconds();
     timed_ = true;
     view_.PumpMessages();
     view_.RepaintStatusBar();
@@ -79,7 +79,7 @@ void TOperationRunner::EndOp(const std::string& message)
     view_.SetSelectorsEnabled(true);
     busy_ = false;
     if (timed_) {
-        elapsedSeconds_ += (Clock().TickCount() - startTick_) / 1000;
+        elapsedSeconds_ += static_cast<uint32_t>((Clock().Milliseconds() - startTick_) / 1000);
         startTick_ = 0;
         timed_ = false;
     }

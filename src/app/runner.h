@@ -119,7 +119,7 @@ private:
     bool busy_ = false;
     bool abortRequest_ = false;
     uint32_t failureLines_ = 0;
-    uint32_t startTick_ = 0;
+    int64_t startTick_ = 0;  // 64-bit milliseconds: no wrap after 49.7 days of uptime
     bool timed_ = false;  // a start tick was recorded (the tick itself may be 0)
     uint32_t elapsedSeconds_ = 0;
     bool autoRunMark_ = false;

@@ -23,6 +23,11 @@ uint32_t SteadyClock::TickCount()
     return static_cast<uint32_t>(ms);
 }
 
+int64_t SteadyClock::Milliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - kStart).count();
+}
+
 void SteadyClock::Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 IClock& Clock() { return *gClock.load(); }

@@ -12,6 +12,8 @@ public:
     virtual int64_t PerformanceFrequency() = 0;
     // Milliseconds since some start, wrapping at 2^32 like the system tick counter.
     virtual uint32_t TickCount() = 0;
+    // Milliseconds since some start without wrapping, for timing operations of any length.
+    virtual int64_t Milliseconds() { return TickCount(); }
     virtual void Sleep(uint32_t ms) = 0;
 };
 
@@ -20,6 +22,7 @@ public:
     int64_t PerformanceCounter() override;
     int64_t PerformanceFrequency() override;
     uint32_t TickCount() override;
+    int64_t Milliseconds() override;
     void Sleep(uint32_t ms) override;
 };
 
@@ -33,6 +36,7 @@ public:
     int64_t PerformanceCounter() override { return now_.fetch_add(step_) + step_; }
     int64_t PerformanceFrequency() override { return kFrequency; }
     uint32_t TickCount() override { return static_cast<uint32_t>(now_.load() / 1'000'000); }
+    int64_t Milliseconds() override { return now_.load() / 1'000'000; }
     void Sleep(uint32_t ms) override { Advance(static_cast<int64_t>(ms) * 1'000'000); }
     void Advance(int64_t ns) { now_.fetch_add(ns); }
     int64_t NowNs() const { return now_.load(); }

@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -87,6 +90,8 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     BuildToolBar();
     BuildStatusBar();
     BuildMenus();
+    // A hex file dropped on the window loads like File > Load.
+    setAcceptDrops(true);
     // The Flash page's hex view and the option editor on the Options page.
     auto* hexView = new THexWindow;
     hexView->setObjectName(QStringLiteral("FlashViewer"));
@@ -268,6 +273,14 @@ void TMain::BuildMenus()
     AddAction(load, "FileLoadFlash", QStringLiteral("Flashfile..."), QKeySequence(Qt::CTRL | Qt::Key_O),
               [this] { LoadFlashFile(); });
     recentMenu_ = load->addMenu(QStringLiteral("Recent Files"));
+    connect(recentMenu_, &QMenu::aboutToShow, this, [this] {
+        // Files that are gone since they were loaded are dropped from the list.
+        const QStringList before = recent_;
+        recent_.clear();
+        for (const QString& path : before)
+            if (QFileInfo::exists(path)) recent_ << path;
+        if (recent_ != before) StoreRecentFiles();
+    });
     QMenu* save = file->addMenu(QStringLiteral("&Save"));
     AddAction(save, "FileSaveFlash", QStringLiteral("FlashFile"), {}, [this] { SaveFlashFile(); });
     QMenu* reload = file->addMenu(QStringLiteral("&Reload"));
@@ -451,6 +464,7 @@ void TMain::ShowStatus(const std::string& prefixedText)
 
 void TMain::AppendLog(const std::string& line)
 {
+    WriteLogFile(Q(line));
     statusLog_->addItem(Q(line));
     if (pages_->currentIndex() == StatusPage) statusLog_->setCurrentRow(statusLog_->count() - 1);
 }
@@ -515,20 +529,36 @@ void TMain::ShowFirmwareUpdateFailed()
     boxes_.Error(this, QStringLiteral("Firmware Update Required"), TOperationRunner::kFirmwareFailed);
 }
 
-void TMain::RecordException(const std::string& message)
+QString TMain::LogFileTarget() const
 {
+    // ZEMPRIX_LOG_FILE names the file for a production line; the menu entry's file lies in the
+    // user's state folder.
+    const QString named = qEnvironmentVariable("ZEMPRIX_LOG_FILE");
+    if (!named.isEmpty()) return named;
     QAction* enabled = Action("EnableLogFile");
-    if (!enabled || !enabled->isChecked()) return;
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(folder);
-    logFilePath_ = QDir(folder).filePath(QStringLiteral("zemprix.log"));
-    QFile file(logFilePath_);
+    if (!enabled || !enabled->isChecked()) return {};
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.isEmpty()) state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/zemprix/zemprix.log");
+}
+
+void TMain::WriteLogFile(const QString& line)
+{
+    const QString path = LogFileTarget();
+    if (path.isEmpty()) return;
+    logFilePath_ = path;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    // Appended, never truncated: the file is a production line's record across restarts.
     const bool fresh = !file.exists() || file.size() == 0;
     if (!file.open(QIODevice::Append | QIODevice::Text)) return;
-    QTextStream out(&file);
-    if (fresh) out << "ZEMPRIX programmer " << ZEMPRIX_FILE_VERSION << '\n';
-    out << QDateTime::currentDateTime().toString(Qt::ISODate) << ' ' << Q(message) << '\n';
+    QByteArray text;
+    if (fresh) text += QByteArray("ZEMPRIX programmer ") + ZEMPRIX_FILE_VERSION + '\n';
+    text += QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8() + ' ' + line.toUtf8() + '\n';
+    file.write(text);
 }
+
+void TMain::RecordException(const std::string& message) { WriteLogFile(QStringLiteral("Exception: ") + Q(message)); }
 
 // ---- IShellView --------------------------------------------------------------------------------
 
@@ -693,6 +723,11 @@ void TMain::AddRecentFile(const QString& path)
     recent_.removeAll(path);
     recent_.prepend(path);
     while (recent_.size() > kRecentFiles) recent_.removeLast();
+    StoreRecentFiles();
+}
+
+void TMain::StoreRecentFiles()
+{
     TISPSettings& settings = session_->Settings();
     for (int i = 0; i < kRecentFiles; ++i)
         settings.Put(kRecentSection, std::to_string(i), kGlobalGroup,
@@ -714,7 +749,10 @@ void TMain::RebuildRecentMenu()
 
 QString TMain::ReadmePath() const
 {
-    return QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
+    // Beside the program, else where a package installs it.
+    const QString beside = QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
+    const QString shared = QDir(programFolder_).filePath(QStringLiteral("../share/zemprix/readme.txt"));
+    return QFileInfo::exists(beside) || !QFileInfo::exists(shared) ? beside : QDir::cleanPath(shared);
 }
 
 // ---- commands ----------------------------------------------------------------------------------
@@ -934,6 +972,21 @@ void TMain::closeEvent(QCloseEvent* event)
         boxes_.Error(this, kApplicationTitle, QStringLiteral("The settings could not be saved: %1").arg(e.what()));
     }
     event->accept();
+}
+
+void TMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void TMain::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+    event->acceptProposedAction();
+    ShowFlashPage();
+    LoadFlashFileNamed(urls.front().toLocalFile());
 }
 
 void TMain::resizeEvent(QResizeEvent* event)

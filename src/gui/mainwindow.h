@@ -141,6 +141,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void customEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildPages();
@@ -155,6 +157,11 @@ private:
     void SetTitleSuffix(const QString& path);
     void AddRecentFile(const QString& path);
     void RebuildRecentMenu();
+    void StoreRecentFiles();
+    // The log file every status line goes to: ZEMPRIX_LOG_FILE, else the menu entry's file when
+    // it is checked, else none.
+    QString LogFileTarget() const;
+    void WriteLogFile(const QString& line);
     bool CanOperate() const;
     void RunFirmwareUpdate();
     QString ReadmePath() const;

@@ -11,6 +11,8 @@ int main(int argc, char** argv)
     if (!home.isValid()) return 1;
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+    qputenv("XDG_STATE_HOME", QFile::encodeName(home.filePath("state")));
+    qunsetenv("ZEMPRIX_LOG_FILE");
     qputenv("ZEMPRIX_SETTINGS_DIR", QFile::encodeName(home.filePath("settings")));
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -369,18 +369,23 @@ TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
     EXPECT_EQ(Log(), (QStringList{"first line", "second line", "README: File Loaded Successfully - 00:00"}));
     EXPECT_EQ(window->Pages()->currentIndex(), TMain::StatusPage);
 
-    // With "Enable LogFile" checked, every reported exception is written to the log file first.
+    // With "Enable LogFile" checked, every status line and every exception goes to the log file,
+    // timestamped, after a header; a restart appends.
     Fake().failOn = "EraseDevice";
     window->Action("DeviceErase")->trigger();
     EXPECT_TRUE(window->LogFilePath().isEmpty());
     window->Action("EnableLogFile")->trigger();
     window->Action("DeviceErase")->trigger();
     QFile log(window->LogFilePath());
+    EXPECT_TRUE(window->LogFilePath().endsWith("/state/zemprix/zemprix.log")) << window->LogFilePath().toStdString();
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2);
+    ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines[0], "ZEMPRIX programmer " ZEMPRIX_FILE_VERSION);
-    EXPECT_TRUE(lines[1].endsWith(" Verify Failed")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(" Erase: Erasing Device")) << lines[1].toStdString();
+    EXPECT_TRUE(lines.filter(" Exception: Verify Failed").size() == 1) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines.back().endsWith(" Verify Failed")) << lines.back().toStdString();
+    EXPECT_EQ(lines[1].mid(4, 1), "-");  // a date first
     Fake().failOn.clear();
 
     // Successful loads join the recent files, newest first, at most five; the list survives a restart.
