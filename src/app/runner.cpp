@@ -35,6 +35,7 @@ void TOperationRunner::SetStatusMessage(const std::string& message, uint8_t kind
         prefix = "2|";
         view_.Beep();
         blinkCounter_ = 0;
+        blinkPhase_ = true;  // a failure shows red first, then alternates
         view_.SetBlinkTimer(true);
     }
     view_.SetHourglass((kind & sk_started) != 0);

@@ -379,7 +379,9 @@ void TMain::BuildMenus()
     AddAction(help, "HelpReadme", QStringLiteral("Readme"), {}, [this] { ViewReadme(); },
               [this] { return QFileInfo::exists(ReadmePath()); });
     AddAction(help, "HelpTopics", QStringLiteral("Help Topics"), QKeySequence(Qt::Key_F1), [this] {
-        const QString helpFile = QDir(programFolder_).filePath(QStringLiteral("doc/index.html"));
+        QString helpFile = QDir(programFolder_).filePath(QStringLiteral("doc/index.html"));
+        if (!QFileInfo::exists(helpFile))
+            helpFile = QDir::cleanPath(QDir(programFolder_).filePath(QStringLiteral("../share/doc/zemprix/index.html")));
         if (QFileInfo::exists(helpFile))
             QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
         else
@@ -835,15 +837,19 @@ void TMain::ViewReadme()
     });
 }
 
+QString TMain::AboutText()
+{
+    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
+        .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION));
+}
+
 void TMain::About(bool shift)
 {
     if (shift) {
         supportMenu_->menuAction()->setVisible(true);
         return;
     }
-    boxes_.Inform(this, QStringLiteral("About"),
-                  QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
-                      .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION)));
+    boxes_.Inform(this, QStringLiteral("About"), AboutText());
 }
 
 void TMain::HardwareSelectorChange()

@@ -117,6 +117,7 @@ public:
     void ReloadFlashFile();
     void ClearFlashBuffer();
     void ViewReadme();
+    static QString AboutText();
     // With Shift held the entry reveals the Support menu instead.
     void About(bool shift);
     void HardwareSelectorChange();

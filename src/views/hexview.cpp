@@ -205,6 +205,8 @@ void THexWindow::resizeEvent(QResizeEvent* event)
 
 void THexWindow::Commit(uint8_t value)
 {
+    // The image may have shrunk under the view (a device switch resizes it): never write past it.
+    if (cursor_ < 0 || cursor_ >= Size()) return;
     const uint32_t a = static_cast<uint32_t>(cursor_);
     data_->SetValue(a, value);
     data_->SetStatus(a, TProgStatus(ps_normal));

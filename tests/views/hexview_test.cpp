@@ -168,3 +168,15 @@ TEST_F(HexView, TooltipAndThePlaceholderWithoutAnImage)
         view.repaint();
     }
 }
+
+TEST_F(HexView, AnImageThatShrinksUnderTheViewIsNeverWrittenPast)
+{
+    Key(Qt::Key_End, Qt::ControlModifier);
+    ASSERT_EQ(view.CursorAddress(), 0x7FFF);
+    image.SetSize(0x2000);  // resized behind the view's back
+    QTest::keyClicks(&view, "A5");
+    EXPECT_EQ(image.Size(), 0x2000u);
+    view.repaint();
+    Key(Qt::Key_Left);
+    EXPECT_LT(view.CursorAddress(), 0x2000);
+}

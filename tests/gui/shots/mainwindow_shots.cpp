@@ -3,7 +3,9 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include <QAction>
 #include <QListWidget>
+#include <QMessageBox>
 
 #include "gui/loadconfigform.h"
 #include "gui/mainwindow.h"
@@ -29,7 +31,7 @@ struct TQuietBoxes final : IMessageBoxes {
     QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
 };
 
-std::unique_ptr<QWidget> StartedWindow(int page)
+std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
 {
     RegisterDefaultHardware();
     static TBoxModel box(*DeviceList().FindDevice("COP8SBR9", GetHardwareByName(kHardwareCom).DeviceSet));
@@ -46,6 +48,15 @@ std::unique_ptr<QWidget> StartedWindow(int page)
     window->show();
     (void)QTest::qWaitForWindowExposed(window.get());
     for (int i = 0; i < 200 && !window->Started(); ++i) QTest::qWait(10);
+    if (afterWork) {
+        // A program, then a verify against a board on which two bytes changed: the log, the red
+        // lamp and the colours of a failed verification.
+        window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
+        window->Action("FlashProgram")->trigger();
+        box.Flash()[0x0012] ^= 0x40;
+        box.Flash()[0x0013] = 0xFF;
+        window->Action("FlashVerify")->trigger();
+    }
     window->Pages()->setCurrentIndex(page);
     return window;
 }
@@ -53,6 +64,15 @@ std::unique_ptr<QWidget> StartedWindow(int page)
 }  // namespace
 
 ZEMPRIX_SHOT("mainwindow-flash.png") { return StartedWindow(TMain::FlashPage); }
+ZEMPRIX_SHOT("mainwindow-flash-verify-failed.png") { return StartedWindow(TMain::FlashPage, true); }
+ZEMPRIX_SHOT("mainwindow-status-verify-failed.png") { return StartedWindow(TMain::StatusPage, true); }
+ZEMPRIX_SHOT("mainwindow-options.png") { return StartedWindow(TMain::OptionsPage); }
+
+ZEMPRIX_SHOT("dialog-about.png")
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Information, QStringLiteral("About"), TMain::AboutText());
+    return box;
+}
 ZEMPRIX_SHOT("mainwindow-deviceinfo.png") { return StartedWindow(TMain::DeviceInfoPage); }
 ZEMPRIX_SHOT("mainwindow-status.png") { return StartedWindow(TMain::StatusPage); }
 
