@@ -34,6 +34,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "app/commands.h"
@@ -952,6 +953,12 @@ void TMain::showEvent(QShowEvent* event)
 void TMain::customEvent(QEvent* event)
 {
     if (event->type() != kStartupRequest) return QMainWindow::customEvent(event);
+    // The window is on screen before the start-up talks to the box: until the platform says it
+    // is exposed, the request waits a little and comes back.
+    if (windowHandle() && !windowHandle()->isExposed() && ++startupRetries_ < 200) {
+        QTimer::singleShot(10, this, [this] { QCoreApplication::postEvent(this, new QEvent(kStartupRequest)); });
+        return;
+    }
     Command([this] { session_->InitialiseIsp(switches_); });
     // The recent files are the window's own memory, kept beside the environment it just loaded.
     recent_.clear();

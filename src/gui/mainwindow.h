@@ -171,6 +171,7 @@ private:
     std::unique_ptr<TAppSession> session_;
     TStartupSwitches switches_;
     bool startRequested_ = false;
+    int startupRetries_ = 0;
     bool started_ = false;
     bool hourglass_ = false;
 
