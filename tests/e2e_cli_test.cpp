@@ -334,3 +334,40 @@ TEST_F(CliE2E, ACorruptSettingsFileIsNamedWithItsLineAndCommandsWithoutSettingsS
     EXPECT_NE(r.out.find("COP8SBR9"), std::string::npos);
     EXPECT_NE(r.err.find("running on defaults"), std::string::npos) << r.err;
 }
+
+// Plug-and-program on a terminal, with the board taken off and put back through the simulator's
+// control file: a board attached at the start is not programmed; each attachment is programmed
+// once; Ctrl+C ends the mode like the window's Cancel.
+TEST_F(CliE2E, PlugAndProgProgramsEachAttachedBoardOnceAndCtrlCEndsIt)
+{
+    Boxsim box({"--device", "COP8SBR9", "--poke-file", Path("poke")});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 9);
+    auto poke = [&](const char* line) {
+        std::ofstream(Path("poke.tmp")) << line << "\n";
+        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
+    };
+    const pid_t cli = StartCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings",
+                                "--steps", "erase,program", "--record", Path("record.csv"), "auto", "--plug-and-prog",
+                                Path("in.hex")},
+                               dir.path().toStdString());
+    ASSERT_TRUE(WaitForText(Path("err"), "Plug and Program Mode: Unplug ISP cable to program a target", 20))
+        << ReadAll(Path("err"));
+    poke("detach");
+    ASSERT_TRUE(WaitForText(Path("err"), "Plug and Program Mode: Waiting for Target Board", 20)) << ReadAll(Path("err"));
+    poke("attach");
+    ASSERT_TRUE(WaitForText(Path("err"), "Auto Program: Complete (1 devices programmed this session)", 30))
+        << ReadAll(Path("err"));
+    poke("detach");
+    ASSERT_TRUE(WaitForText(Path("err"), "Waiting for Target Board", 20));
+    kill(cli, SIGINT);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << ReadAll(Path("err"));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+    const std::string err = ReadAll(Path("err"));
+    EXPECT_NE(err.find("Plug and Prog: Aborted"), std::string::npos) << err;
+    EXPECT_EQ(err.find("(2 devices"), std::string::npos) << err;
+    const std::string record = ReadAll(Path("record.csv"));
+    EXPECT_NE(record.find(",erase+program,ok,"), std::string::npos) << record;
+}

@@ -343,6 +343,23 @@ TEST_P(LinkContract, AnAbortDuringAPageEraseIsSeenAndProgrammingModeIsLeft)
     EXPECT_EQ(Box().Flash(), img.Values());
 }
 
+// Plug-and-program asks whether a board is on the cable: a one-byte read of address 0.
+TEST_P(LinkContract, TargetPresentTellsAnAttachedBoardFromAnAbsentOne)
+{
+    Link().Connect();
+    EXPECT_EQ(Link().TargetPresent(), 1);
+    Box().Faults().targetAbsent = true;
+    EXPECT_EQ(Link().TargetPresent(), 0);
+    EXPECT_EQ(Link().TargetPresent(), 0);
+    Box().Faults().targetAbsent = false;
+    EXPECT_EQ(Link().TargetPresent(), 1);
+    Box().Faults().silentAfter = 0;  // the box itself gone: a failure, not "no board"
+    EXPECT_THROW(Link().TargetPresent(), EISPException);
+    Box().Faults().silentAfter = -1;
+    EXPECT_EQ(Link().TargetPresent(), 1);
+    EXPECT_TRUE(Box().Violations().empty());
+}
+
 TEST_P(LinkContract, ReadOptionsAsksForTheLastAddress)
 {
     Link().Connect();

@@ -363,6 +363,24 @@ uint8_t TSmartParallel::ReadOptions()
     return value;
 }
 
+uint8_t TSmartParallel::TargetPresent()
+{
+    Synchronise();
+    SendCommandNoAck('R', hex::Hex4(0) + hex::Hex4(1));
+    const uint8_t hi = ReadByte();
+    const uint8_t lo = ReadByte();
+    if (hi == '?') {
+        Synced = false;
+        // The box's answer when the target does not take part in the exchange.
+        if (lo == 'm') return 0;
+        RaiseBoxError(lo);
+        Fail(kCommFailed);
+    }
+    (void)DataPair(hi, lo);
+    CheckResponse();
+    return 1;
+}
+
 void TSmartParallel::ProgramOptions(uint8_t value)
 {
     if (!Device()) throw EISPException("No device selected", false, HardwareName());

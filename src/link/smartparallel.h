@@ -50,6 +50,9 @@ public:
     void VerifyFlash(THexList& image) override;
     void ReadFlash(THexList& image) override;
     uint8_t ReadOptions() override;
+    // 1 when a target board answers a one-byte read of address 0, 0 when the box says no target
+    // answers ("?m"); a failure of the link itself is raised.
+    uint8_t TargetPresent() override;
     void ProgramOptions(uint8_t value) override;
     void RunTarget() override;
     void WriteTiming(const std::string& text) override;

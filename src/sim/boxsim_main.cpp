@@ -89,7 +89,8 @@ const std::vector<TFlag>& Flags()
          [](TBoxsimOptions& o, const std::string& v) { o.serve.statePath = v; return !v.empty(); }},
         {"--poke-file", "FILE",
          "control channel: when FILE appears, each line \"AAAA VV [VV ...]\" (hex) is stored into "
-         "Flash from address AAAA on, then FILE is removed; create it by renaming a finished file",
+         "Flash from address AAAA on, a line \"detach\" or \"attach\" takes the target board off or puts "
+         "it back, then FILE is removed; create it by renaming a finished file",
          [](TBoxsimOptions& o, const std::string& v) { o.serve.pokePath = v; return !v.empty(); }},
         {"--pace", nullptr, "model wire time both ways: 115200 baud, 11 bits per character",
          [](TBoxsimOptions& o, const std::string&) { o.serve.pace = true; return true; }},

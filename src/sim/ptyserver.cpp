@@ -197,6 +197,11 @@ bool TPtyServer::ApplyPokes()
         std::istringstream words(line);
         std::string address;
         if (!(words >> address)) continue;
+        // A target board taken off or put back on the box's cable.
+        if (address == "detach" || address == "attach") {
+            box_.Faults().targetAbsent = address == "detach";
+            continue;
+        }
         std::string value;
         bool lineGood = IsHexText(address) && address.size() <= 8;
         uint32_t a = lineGood ? hex::DWord(hex::ToUpper(address)) : 0;
