@@ -85,7 +85,7 @@ TEST_F(CliE2E, SerialProgramReadBackAndVerifyAgainstThePtySimulator)
         "Verify Failed at 01A0h: Read 00h - Should have been " + hex::Hex2(image.GetValue(0x1A0)) + "h";
     EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Flash: Verification Failed"), std::string::npos) << r.err;
-    // The summary follows the design's line, in the log and in the JSON result.
+    // The summary follows the per-byte line, in the log and in the JSON result.
     EXPECT_LT(r.err.find(line), r.err.find("Verify summary: 1 byte differs in 1 range (01A0h)")) << r.err;
     r = RunCli(Join(base, {"--json", "verify", Path("in.hex")}), Settings());
     EXPECT_NE(r.out.find("\"verifySummary\":\"Verify summary: 1 byte differs"), std::string::npos) << r.out;

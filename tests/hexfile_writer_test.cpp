@@ -55,7 +55,7 @@ THexList Image(uint32_t size, std::initializer_list<std::pair<uint32_t, uint8_t>
     return image;
 }
 
-// The image of the golden files: the design's Intel example, a full block, a block used only
+// The image of the golden files: the reference Intel example, a full block, a block used only
 // in its last byte, FF bytes inside a record, and the option byte at the end of a 32 KB device.
 THexList GoldenImage()
 {
@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(EveryWriter, GoldenOutput,
                                            Golden{7, "golden.tek"}, Golden{8, "golden.tek8"}, Golden{9, "golden.atm16"},
                                            Golden{10, "golden.atm8"}));
 
-TEST_F(WriterFiles, RecordLayoutsOfTheDesign)
+TEST_F(WriterFiles, RecordLayoutsOfEachFormat)
 {
     EXPECT_EQ(Saved(Image(0x100, {{0, 0x02}, {2, 0x01}}), 1), ":0300000002FF01FB\r\n:00000001FF\r\n");
     // A block used only in its last byte is written whole; trailing FF bytes are dropped.

@@ -44,7 +44,7 @@ TEST(VerifySummary, NamesRangesBitsAndTheLikelyCause)
 
 struct VerifySummaryCommand : CommandFixture {};
 
-TEST_F(VerifySummaryCommand, FollowsTheDesignsLinesInTheLog)
+TEST_F(VerifySummaryCommand, FollowsThePerByteLinesInTheLog)
 {
     programmer.onCall = [&](const std::string& call) {
         if (call != "VerifyFlash") return;
