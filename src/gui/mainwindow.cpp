@@ -41,6 +41,7 @@
 #include "app/projects.h"
 #include "devices/devices.h"
 #include "gui/messageboxes.h"
+#include "gui/autoprogramdialog.h"
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -597,7 +598,14 @@ void TMain::ShowTextReport(const std::vector<std::string>& lines)
     boxes_.Inform(this, QStringLiteral("Programmer Information"), text.join(QLatin1Char('\n')));
 }
 
-void TMain::ShowAutoProgramOptions(TAutoProgramSteps&) {}
+void TMain::ShowAutoProgramOptions(TAutoProgramSteps& steps)
+{
+    TAutoProgramDialog dialog(steps, this);
+    if (dialogRunner_)
+        dialogRunner_(dialog);
+    else
+        dialog.exec();
+}
 
 void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }
 

@@ -17,6 +17,7 @@ class IMessageBoxes;
 class ISettingsBackend;
 class QAction;
 class QComboBox;
+class QDialog;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -132,6 +133,8 @@ public:
     using TConfigurationChooser = std::function<bool(TLoadConfigForm& form, std::string& name, int mode)>;
     void SetConfigurationChooser(TConfigurationChooser chooser) { chooser_ = std::move(chooser); }
     TLoadConfigForm* LoadConfigForm() const { return loadConfigForm_; }
+    // Runs the window's modal dialogs (Auto Program Options); tests answer them without a loop.
+    void SetDialogRunner(std::function<void(QDialog&)> runner) { dialogRunner_ = std::move(runner); }
     void PlugAndProgClick();
     TPlugWindow* PlugWindow() const { return plugWindow_; }
     // How long the updater may run before it is terminated (tests shorten it).
@@ -200,6 +203,7 @@ private:
     TPlugWindow* plugWindow_ = nullptr;
     TLoadConfigForm* loadConfigForm_ = nullptr;
     TConfigurationChooser chooser_;
+    std::function<void(QDialog&)> dialogRunner_;
     std::string workspaceName_;
 
     QMenu* recentMenu_ = nullptr;

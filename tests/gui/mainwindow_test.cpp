@@ -26,6 +26,7 @@
 #include "app/autoprogram.h"
 #include "app/projects.h"
 #include "gui/mainwindow.h"
+#include "gui/autoprogramdialog.h"
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
@@ -617,4 +618,38 @@ TEST_F(MainWindow, TheHexViewAndTheOptionEditorAreBoundToTheSession)
     QCoreApplication::processEvents();
     EXPECT_NE(window->OptionEditor(), nullptr);
     EXPECT_EQ(hex->Data()->Size(), 0x2000u);
+}
+
+TEST_F(MainWindow, AutoProgramOptionsAreCheckedInTheirDialogAndAFirstRunAsksForThem)
+{
+    Start();
+    // No step stored: F5 opens the dialog first; the steps ticked there run and are remembered.
+    int shown = 0;
+    window->SetDialogRunner([&](QDialog& dialog) {
+        ++shown;
+        auto& options = static_cast<TAutoProgramDialog&>(dialog);
+        EXPECT_EQ(dialog.windowTitle(), "Auto Program Options");
+        ASSERT_EQ(options.List()->count(), 7);
+        EXPECT_EQ(options.List()->item(5)->text(), "Increment Serial Number");
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(options.List()->item(i)->checkState(), Qt::Unchecked);
+        options.List()->item(1)->setCheckState(Qt::Checked);  // Erase Device
+        QTest::keyClick(&dialog, Qt::Key_Escape);              // no way out but OK
+        EXPECT_EQ(dialog.result(), 0);
+        QTest::mouseClick(options.OkButton(), Qt::LeftButton);
+    });
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(Count("EraseDevice"), 1u);
+    EXPECT_TRUE(window->Session().Settings().Get("AUTOPROGRAM", "1", false).AsBoolean());
+    EXPECT_FALSE(window->Session().Settings().Get("AUTOPROGRAM", "0", true).AsBoolean());
+    // With a step on, the next run does not ask.
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(Count("EraseDevice"), 2u);
+    // The menu entry shows the stored choice.
+    window->SetDialogRunner([&](QDialog& dialog) {
+        EXPECT_EQ(static_cast<TAutoProgramDialog&>(dialog).List()->item(1)->checkState(), Qt::Checked);
+        dialog.accept();
+    });
+    window->Action("AutoProgramOptions")->trigger();
 }

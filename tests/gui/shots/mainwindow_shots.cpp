@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 
+#include "gui/autoprogramdialog.h"
 #include "gui/loadconfigform.h"
 #include "gui/mainwindow.h"
 #include "gui/plugwindow.h"
@@ -91,4 +92,11 @@ ZEMPRIX_SHOT("plugwindow.png")
     auto window = std::make_unique<TPlugWindow>(nullptr);
     window->SetMessage("Unplug ISP cable to program a target");
     return window;
+}
+
+ZEMPRIX_SHOT("dialog-autoprogramoptions.png")
+{
+    static TAutoProgramSteps steps;
+    for (int i : {1, 2, 3, 4}) steps.SetChecked(i, true);
+    return std::make_unique<TAutoProgramDialog>(steps);
 }
