@@ -128,6 +128,11 @@ struct MainWindow : ::testing::Test {
     void Start(const QStringList& arguments = {})
     {
         window = std::make_unique<TMain>(&backend, boxes, arguments);
+        // A modal dialog nobody answers would hang the test: one that a test does not expect fails it.
+        window->SetDialogRunner([](QDialog& dialog) {
+            ADD_FAILURE() << "unexpected dialog " << dialog.windowTitle().toStdString();
+            dialog.accept();
+        });
         window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         window->activateWindow();
@@ -424,7 +429,14 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
     const QString list = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(list.contains("COP8SBR9\r\n")) << list.toStdString();
 
+    // No step stored: each run would ask for its steps; the dialog is answered with its defaults.
+    int asked = 0;
+    window->SetDialogRunner([&](QDialog& dialog) {
+        ++asked;
+        dialog.accept();
+    });
     window->Action("TestAllFreqs")->trigger();
+    EXPECT_EQ(asked, 24);
     const QStringList log = Log();
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const QString& l) { return l.startsWith("Starting "); }), 24);
 }
