@@ -21,7 +21,7 @@ run: build
 	@scripts/run.sh $(BUILD)
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 --timeout 300
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer on), then the
 # tests that start threads under ThreadSanitizer, each in its own build folder. A sanitizer report
@@ -39,13 +39,13 @@ test-asan: deps
 	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build build-asan
-	cd build-asan && $(SAN_ENV) ctest --output-on-failure -j2
+	cd build-asan && $(SAN_ENV) ctest --output-on-failure -j2 --timeout 300
 
 test-tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER) \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer"
 	cmake --build build-tsan
-	cd build-tsan && $(SAN_ENV) ctest --output-on-failure -j2 -R '$(THREAD_TESTS)'
+	cd build-tsan && $(SAN_ENV) ctest --output-on-failure -j2 --timeout 300 -R '$(THREAD_TESTS)'
 
 bench: build
 	cmake --build $(BUILD) --target benchmarks
