@@ -308,13 +308,13 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     EXPECT_FALSE(RunOnce());
     ASSERT_EQ(boards.size(), 2u);
     EXPECT_EQ(boards[0].Steps, "erase+program+verify+serial");
-    EXPECT_EQ(boards[0].SerialPlaced, "65");  // the number the programmed image carried
-    EXPECT_EQ(boards[1].SerialPlaced, "66");
+    EXPECT_EQ(boards[0].SerialPlaced, "0041");  // the number the programmed image carried
+    EXPECT_EQ(boards[1].SerialPlaced, "0042");
     std::ifstream in(file);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, std::string(TProductionRecord::kHeader) +
-                        "\n2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,65,erase+program+verify+serial,ok,\n"
-                        "2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,66,erase+program+verify+serial,failed,"
+                        "\n2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,0041,erase+program+verify+serial,ok,\n"
+                        "2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,0042,erase+program+verify+serial,failed,"
                         "\"Flash: Verification Failed, \"\"3\"\" bytes\"\n");
     EXPECT_THROW(TProductionRecord(::testing::TempDir() + "/no/such/dir/r.csv").Append({}), EISPException);
 }

@@ -1,5 +1,7 @@
 #include "app/autoprogram.h"
 
+#include "base/hextext.h"
+
 #include "app/commands.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
@@ -36,6 +38,7 @@ void TAutoProgramSteps::Load(TISPSettings& store)
     store_ = &store;
     for (int i = 0; i < kCount; ++i)
         checked_[static_cast<size_t>(i)] = store.Get(kSection, std::to_string(i), false).AsBoolean(false);
+    recordFile_ = store.Get(kRecordSection, "FILE", std::string()).AsString();
 }
 
 void TAutoProgramSteps::Store()
@@ -43,6 +46,7 @@ void TAutoProgramSteps::Store()
     if (!store_) return;
     for (int i = 0; i < kCount; ++i)
         store_->Put(kSection, std::to_string(i), kGlobalGroup, checked_[static_cast<size_t>(i)]);
+    store_->Put(kRecordSection, "FILE", kGlobalGroup, recordFile_);
 }
 
 void TAutoProgramSteps::Execute(TISPSettings& store, const std::function<void(TAutoProgramSteps&)>& showModal)
@@ -105,7 +109,9 @@ TAutoProgram::TBoard TAutoProgram::BoardStart(const TAutoProgramSteps& steps) co
     TBoard board;
     for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
         if (steps.Checked(i)) board.Steps += (board.Steps.empty() ? "" : "+") + std::string(kNames[i]);
-    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash) board.SerialPlaced = std::to_string(serial_.heCurrentSerial);
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash) 
+        // As the image holds it: upper-case hex, two digits per byte.
+        board.SerialPlaced = hex::Hex(serial_.heCurrentSerial, 2 * serial_.SizeInBytes());
     return board;
 }
 

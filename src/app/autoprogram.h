@@ -40,9 +40,16 @@ public:
     void SetChecked(int step, bool on) { checked_.at(static_cast<size_t>(step)) = on; }
     bool AnyChecked() const;
 
+    // The production record the window appends a CSV line per board to; empty for none. Kept
+    // apart from the steps' section, which projects move between groups.
+    static constexpr const char* kRecordSection = "PRODUCTIONRECORD";
+    const std::string& RecordFile() const { return recordFile_; }
+    void SetRecordFile(std::string path) { recordFile_ = std::move(path); }
+
 private:
     TISPSettings* store_ = nullptr;
     std::array<bool, kCount> checked_{};
+    std::string recordFile_;
 };
 
 // The plug-and-program window: a message, a Cancel button the loop polls, never modal.

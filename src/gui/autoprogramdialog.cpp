@@ -1,6 +1,8 @@
 #include "gui/autoprogramdialog.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -20,6 +22,22 @@ TAutoProgramDialog::TAutoProgramDialog(TAutoProgramSteps& steps, QWidget* parent
         item->setCheckState(steps.Checked(i) ? Qt::Checked : Qt::Unchecked);
     }
     layout->addWidget(list_);
+    layout->addWidget(new QLabel(QStringLiteral("Production record (CSV, one line per board):"), this));
+    auto* recordRow = new QHBoxLayout;
+    record_ = new QLineEdit(QString::fromStdString(steps.RecordFile()), this);
+    record_->setObjectName(QStringLiteral("RecordFile"));
+    record_->setPlaceholderText(QStringLiteral("none"));
+    record_->setClearButtonEnabled(true);
+    browse_ = new QPushButton(QStringLiteral("Browse..."), this);
+    browse_->setAutoDefault(false);
+    recordRow->addWidget(record_, 1);
+    recordRow->addWidget(browse_);
+    layout->addLayout(recordRow);
+    connect(browse_, &QPushButton::clicked, this, [this] {
+        if (!chooser_) return;
+        const QString chosen = chooser_(record_->text());
+        if (!chosen.isEmpty()) record_->setText(chosen);
+    });
     auto* row = new QHBoxLayout;
     row->addStretch();
     ok_ = new QPushButton(QStringLiteral("OK"), this);
@@ -27,12 +45,13 @@ TAutoProgramDialog::TAutoProgramDialog(TAutoProgramSteps& steps, QWidget* parent
     row->addWidget(ok_);
     layout->addLayout(row);
     connect(ok_, &QPushButton::clicked, this, &TAutoProgramDialog::accept);
-    setFixedSize(280, 260);
+    setFixedSize(360, 320);
 }
 
 void TAutoProgramDialog::accept()
 {
     for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
         steps_.SetChecked(i, list_->item(i)->checkState() == Qt::Checked);
+    steps_.SetRecordFile(record_->text().trimmed().toStdString());
     QDialog::accept();
 }

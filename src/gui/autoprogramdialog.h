@@ -2,7 +2,9 @@
 // "Auto Program Options": the seven steps of an Auto Program run as a check list with one OK
 // button, which is the only way out. It edits a TAutoProgramSteps, which loads and stores them.
 #include <QDialog>
+#include <functional>
 
+class QLineEdit;
 class QListWidget;
 class QPushButton;
 class TAutoProgramSteps;
@@ -14,6 +16,11 @@ public:
 
     QListWidget* List() const { return list_; }
     QPushButton* OkButton() const { return ok_; }
+    // The production record: a CSV file that gets one line per board, empty for none.
+    QLineEdit* RecordFile() const { return record_; }
+    QPushButton* BrowseButton() const { return browse_; }
+    // Asks for the record file's name (a save dialog); empty when the user cancelled.
+    void SetFileChooser(std::function<QString(const QString& current)> chooser) { chooser_ = std::move(chooser); }
 
 protected:
     // Esc and the window's close would end it without OK: neither is offered.
@@ -23,5 +30,8 @@ protected:
 private:
     TAutoProgramSteps& steps_;
     QListWidget* list_;
+    QLineEdit* record_;
+    QPushButton* browse_;
     QPushButton* ok_;
+    std::function<QString(const QString&)> chooser_;
 };

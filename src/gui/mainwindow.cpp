@@ -19,7 +19,6 @@
 #include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -42,6 +41,9 @@
 #include "devices/devices.h"
 #include "gui/messageboxes.h"
 #include "gui/autoprogramdialog.h"
+#include "gui/infodialogs.h"
+#include "gui/portdialogs.h"
+#include "gui/serialnumdialog.h"
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -50,7 +52,11 @@
 #include "image/checksum.h"
 #include "image/hexfile.h"
 #include "link/hardware.h"
+#include "link/linkwide.h"
 #include "link/programmer.h"
+#include "app/productionrecord.h"
+#include "lpt/LptUnit.h"
+#include "lpt/tiraltimer.h"
 
 namespace {
 
@@ -319,6 +325,8 @@ void TMain::BuildMenus()
               [this] { AutoProgramExecute(); }, can);
     AddAction(dev, "AutoProgramOptions", QStringLiteral("Auto Program Options..."), {},
               [this] { session_->AutoProgram().AutoProgramOptionsExecute(); });
+    AddAction(dev, "SerialNumbers", QStringLiteral("Serial Numbers"), {}, [this] { SerialNumbersClick(); },
+              [this] { return !session_->Runner().Busy(); });
     AddAction(dev, "PlugAndProg", QStringLiteral("Plug and Program Mode"), QKeySequence(Qt::Key_F8),
               [this] { PlugAndProgClick(); }, can);
 
@@ -566,17 +574,33 @@ void TMain::RecordException(const std::string& message) { WriteLogFile(QStringLi
 
 // ---- IShellView --------------------------------------------------------------------------------
 
+int TMain::RunDialog(QDialog& dialog)
+{
+    if (!dialogRunner_) return dialog.exec();
+    dialog.setResult(QDialog::Rejected);
+    dialogRunner_(dialog);
+    return dialog.result();
+}
+
 bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 {
-    // A plain choice of port until the hardware setup dialog takes its place.
-    QStringList items;
-    for (const std::string& p : ports) items << Q(p);
-    bool ok = false;
-    const QString chosen = QInputDialog::getItem(this, QStringLiteral("ISP Setup"), QStringLiteral("Port:"), items,
-                                                 std::clamp(index, 0, std::max(0, int(items.size()) - 1)), false, &ok);
-    if (!ok) return false;
-    index = static_cast<int>(items.indexOf(chosen));
+    std::function<void()> advanced;
+    if (QAction* enable = Action("EnableAdvanced"); enable && enable->isChecked()) advanced = [this] { RunAdvancedForm(); };
+    TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
+    for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
+    if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
+    index = dialog.SelectedIndex();
     return index >= 0;
+}
+
+void TMain::RunAdvancedForm()
+{
+    if (!advancedForm_)
+        advancedForm_ = new TAdvancedFrm(VicLPT(), LinkWide(), session_->Options(), TiralTimer1(),
+                                         [this](const std::string& line) { AppendLog(line); }, this);
+    advancedForm_->SetPorts(advancedPorts_);
+    advancedForm_->SelectPortEntry(LinkWide().PortIndex);
+    RunDialog(*advancedForm_);
 }
 
 void TMain::ClearAdvancedPortList() { advancedPorts_.clear(); }
@@ -586,25 +610,50 @@ void TMain::AddAdvancedPort(const std::string& name) { advancedPorts_ << Q(name)
 void TMain::ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
                                       const std::vector<std::string>& lines)
 {
-    QStringList text{QStringLiteral("Software: v") + Q(softwareVersion), QStringLiteral("Firmware: ") + Q(firmware)};
-    for (const std::string& l : lines) text << Q(l);
-    boxes_.Inform(this, QStringLiteral("Programmer Information"), text.join(QLatin1Char('\n')));
+    TFISPStat dialog(this);
+    dialog.Fill(softwareVersion, firmware, lines);
+    RunDialog(dialog);
 }
 
 void TMain::ShowTextReport(const std::vector<std::string>& lines)
 {
-    QStringList text;
-    for (const std::string& l : lines) text << Q(l);
-    boxes_.Inform(this, QStringLiteral("Programmer Information"), text.join(QLatin1Char('\n')));
+    if (!printStatus_) printStatus_ = new TPrintStatusD(this);
+    printStatus_->SetLines(lines);
+    RunDialog(*printStatus_);
 }
 
 void TMain::ShowAutoProgramOptions(TAutoProgramSteps& steps)
 {
     TAutoProgramDialog dialog(steps, this);
-    if (dialogRunner_)
-        dialogRunner_(dialog);
-    else
-        dialog.exec();
+    dialog.SetFileChooser([this](const QString&) {
+        int filter = 0;
+        return boxes_.SaveFile(this, QStringLiteral("Production Record"),
+                               {QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")}, filter,
+                               QStringLiteral("csv"));
+    });
+    RunDialog(dialog);
+}
+
+void TMain::SerialNumbersClick()
+{
+    if (!serialDialog_) serialDialog_ = new TSerialNumDialog(session_->Serial(), session_->Project().Flash, this);
+    RunDialog(*serialDialog_);
+    RefreshView();
+    ShowFlashPage();
+}
+
+void TMain::AttachProductionRecord()
+{
+    TAutoProgramSteps steps;
+    steps.Load(session_->Settings());
+    if (steps.RecordFile().empty()) {
+        session_->AutoProgram().OnBoardDone = nullptr;
+        return;
+    }
+    // The box as the operator knows it: its port's name.
+    const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
+                             std::to_string(LinkWide().PortIndex + 1);
+    TProductionRecord(steps.RecordFile()).Attach(*session_, port);
 }
 
 void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }
@@ -923,12 +972,14 @@ void TMain::LoadWorkSpaceExecute()
 
 void TMain::AutoProgramExecute()
 {
+    AttachProductionRecord();
     Command([this] { session_->AutoProgram().AutoProgramExecute(); });
     RefreshView();
 }
 
 void TMain::PlugAndProgClick()
 {
+    AttachProductionRecord();
     Command([this] { session_->AutoProgram().PlugAndProgram(*plugWindow_); });
     RefreshView();
 }

@@ -26,7 +26,10 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class TAdvancedFrm;
 class TLoadConfigForm;
+class TPrintStatusD;
+class TSerialNumDialog;
 class TPlugWindow;
 class TStatusPanel;
 
@@ -135,6 +138,17 @@ public:
     TLoadConfigForm* LoadConfigForm() const { return loadConfigForm_; }
     // Runs the window's modal dialogs (Auto Program Options); tests answer them without a loop.
     void SetDialogRunner(std::function<void(QDialog&)> runner) { dialogRunner_ = std::move(runner); }
+    // Runs a modal dialog through the runner when one is set; the dialog's result.
+    int RunDialog(QDialog& dialog);
+    // "Serial Numbers": the serial-number dialog, then the Flash page redrawn.
+    void SerialNumbersClick();
+    // The dialogs kept for the whole run once first opened (null until then).
+    TSerialNumDialog* SerialNumDialog() const { return serialDialog_; }
+    TAdvancedFrm* AdvancedForm() const { return advancedForm_; }
+    TPrintStatusD* PrintStatusD() const { return printStatus_; }
+    // Which device a port entry of the setup dialog stands for on this machine; tests replace it.
+    using TPortIdentifier = std::function<QString(const QString& entry)>;
+    void SetPortIdentifier(TPortIdentifier identifier) { portIdentifier_ = std::move(identifier); }
     void PlugAndProgClick();
     TPlugWindow* PlugWindow() const { return plugWindow_; }
     // How long the updater may run before it is terminated (tests shorten it).
@@ -169,6 +183,9 @@ private:
     bool CanOperate() const;
     void RunFirmwareUpdate();
     QString ReadmePath() const;
+    void RunAdvancedForm();
+    // Points the session's Auto Program at the production record the options name, if any.
+    void AttachProductionRecord();
 
     IMessageBoxes& boxes_;
     std::unique_ptr<TAppSession> session_;
@@ -204,6 +221,10 @@ private:
     TLoadConfigForm* loadConfigForm_ = nullptr;
     TConfigurationChooser chooser_;
     std::function<void(QDialog&)> dialogRunner_;
+    TSerialNumDialog* serialDialog_ = nullptr;
+    TAdvancedFrm* advancedForm_ = nullptr;
+    TPrintStatusD* printStatus_ = nullptr;
+    TPortIdentifier portIdentifier_;
     std::string workspaceName_;
 
     QMenu* recentMenu_ = nullptr;

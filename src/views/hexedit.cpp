@@ -59,6 +59,11 @@ bool THexEdit::Valid(const QString& text) const
 
 int32_t THexEdit::Value() const { return Parse(text()); }
 
+int64_t THexEdit::CurrentValue() const
+{
+    return unsigned32_ ? static_cast<int64_t>(static_cast<uint32_t>(Value())) : Value();
+}
+
 void THexEdit::SetValue(int64_t value)
 {
     if (value < 0) value = 0;
@@ -68,7 +73,7 @@ void THexEdit::SetValue(int64_t value)
 
 void THexEdit::SetNumBase(TNumBase base)
 {
-    const int32_t v = Value();
+    const int64_t v = CurrentValue();
     base_ = base;
     SetValue(v);
 }
@@ -76,19 +81,19 @@ void THexEdit::SetNumBase(TNumBase base)
 void THexEdit::SetMinValue(int64_t v)
 {
     min_ = std::max<int64_t>(0, v);
-    SetValue(Value());
+    SetValue(CurrentValue());
 }
 
 void THexEdit::SetMaxValue(int64_t v)
 {
     max_ = std::max<int64_t>(0, v);
-    SetValue(Value());
+    SetValue(CurrentValue());
 }
 
 void THexEdit::SetValidate(bool on)
 {
     validate_ = on;
-    SetValue(Value());
+    SetValue(CurrentValue());
 }
 
 QString THexEdit::Edited(const QString& insert, int before, int after) const
@@ -151,6 +156,6 @@ void THexEdit::focusInEvent(QFocusEvent* event)
 
 void THexEdit::focusOutEvent(QFocusEvent* event)
 {
-    SetValue(Value());
+    SetValue(CurrentValue());
     QLineEdit::focusOutEvent(event);
 }

@@ -24,6 +24,11 @@ public:
     bool Validate() const { return validate_; }
     void SetValidate(bool on);
 
+    // A field for a whole 32-bit quantity (a serial number) reads its text as unsigned, so that a
+    // value from 80000000h up survives a reformat instead of becoming 0.
+    void SetUnsigned32(bool on) { unsigned32_ = on; }
+    uint32_t UnsignedValue() const { return static_cast<uint32_t>(Value()); }
+
     int Radix() const;
     int32_t Parse(const QString& text) const;
     QString Format(int64_t value) const;
@@ -40,7 +45,11 @@ private:
     // characters after the caret) replaced by `insert`.
     QString Edited(const QString& insert, int before = 0, int after = 0) const;
 
+    // The value a reformat keeps: Value(), or its unsigned 32 bits.
+    int64_t CurrentValue() const;
+
     TNumBase base_ = ebHex;
+    bool unsigned32_ = false;
     int64_t min_ = 0;
     int64_t max_ = 0;
     bool validate_ = false;

@@ -27,6 +27,16 @@
 #include "app/projects.h"
 #include "gui/mainwindow.h"
 #include "gui/autoprogramdialog.h"
+#include "gui/infodialogs.h"
+#include "gui/portdialogs.h"
+#include "gui/serialnumdialog.h"
+#include "app/productionrecord.h"
+#include "lpt/LptUnit.h"
+#include "lpt_fakeports.h"
+#include "views/hexedit.h"
+#include <QButtonGroup>
+#include <QAbstractButton>
+#include <QPlainTextEdit>
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
@@ -664,4 +674,123 @@ TEST_F(MainWindow, AutoProgramOptionsAreCheckedInTheirDialogAndAFirstRunAsksForT
         dialog.accept();
     });
     window->Action("AutoProgramOptions")->trigger();
+}
+
+TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
+{
+    Start();
+    // The dialog places the number and the Flash page shows it.
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& serial = static_cast<TSerialNumDialog&>(dialog);
+        EXPECT_EQ(dialog.windowTitle(), "Serial Number Generation");
+        serial.Mode()->button(1)->click();
+        serial.Location()->setText("100");
+        serial.CurrentSerial()->setText("ABCD");
+        QTest::mouseClick(serial.OkButton(), Qt::LeftButton);
+    });
+    window->Action("SerialNumbers")->trigger();
+    const THexList& image = window->Session().Project().Flash;
+    EXPECT_EQ(image.GetValue(0x100), 0xAB);
+    EXPECT_EQ(image.GetValue(0x101), 0xCD);
+    EXPECT_EQ(window->Pages()->currentIndex(), TMain::FlashPage);
+
+    // Program and Increment Serial Number, with a record file named in the options.
+    const QString record = dir.filePath("boards.csv");
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& options = static_cast<TAutoProgramDialog&>(dialog);
+        options.List()->item(TAutoProgramSteps::stProgramFlash)->setCheckState(Qt::Checked);
+        options.List()->item(TAutoProgramSteps::stIncrementSerial)->setCheckState(Qt::Checked);
+        options.RecordFile()->setText(record);
+        QTest::mouseClick(options.OkButton(), Qt::LeftButton);
+    });
+    window->Action("AutoProgramOptions")->trigger();
+    EXPECT_EQ(window->Session().Settings().Get("PRODUCTIONRECORD", "FILE", "").AsString(), record.toStdString());
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(window->Session().Serial().heCurrentSerial, 0xABCFu);
+    EXPECT_EQ(image.GetValue(0x101), 0xCF);
+    QFile file(record);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join('|').toStdString();
+    EXPECT_EQ(lines[0], TProductionRecord::kHeader);
+    EXPECT_TRUE(lines[1].contains(",COP8SBR9,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(",ABCD,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains(",ABCE,")) << lines[2].toStdString();
+
+    // Clearing the name stops the record.
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& options = static_cast<TAutoProgramDialog&>(dialog);
+        EXPECT_EQ(options.RecordFile()->text(), record);
+        options.RecordFile()->clear();
+        QTest::mouseClick(options.OkButton(), Qt::LeftButton);
+    });
+    window->Action("AutoProgramOptions")->trigger();
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(file.readAll()).count('\n'), 3);
+}
+
+TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
+{
+    Start();
+    auto io = std::make_unique<FakeRegisterFile>();
+    auto config = std::make_unique<FakeConfigSource>();
+    io->ports[0x378].kind = FakeKind::spp;
+    config->ports["LPT1"] = PortAt(0x378, 7);
+    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
+    window->SetPortIdentifier([](const QString& entry) { return entry == "COM2" ? QString("/dev/ttyUSB0") : QString(); });
+
+    // Setup: the entries, their identities and the advanced button only when the menu says so.
+    int index = 0;
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& setup = static_cast<TfispVask&>(dialog);
+        EXPECT_EQ(dialog.windowTitle(), "ISP Configuration");
+        EXPECT_FALSE(setup.Button3()->isEnabled());
+        EXPECT_EQ(setup.PortSelector()->count(), 2);
+        setup.PortSelector()->setCurrentIndex(1);
+        emit setup.PortSelector()->activated(1);
+        EXPECT_EQ(setup.Identity()->text(), "/dev/ttyUSB0");
+        QTest::mouseClick(setup.OkButton(), Qt::LeftButton);
+    });
+    EXPECT_TRUE(window->RunSetupDialog({"COM1", "COM2"}, index));
+    EXPECT_EQ(index, 1);
+
+    window->Action("EnableAdvanced")->setChecked(true);
+    window->ClearAdvancedPortList();
+    window->AddAdvancedPort("LPT1");
+    int advancedShown = 0;
+    window->SetDialogRunner([&](QDialog& dialog) {
+        if (auto* advanced = qobject_cast<TAdvancedFrm*>(&dialog)) {
+            ++advancedShown;
+            EXPECT_EQ(advanced->PortSelector()->count(), 1);
+            dialog.reject();
+            return;
+        }
+        auto& setup = static_cast<TfispVask&>(dialog);
+        EXPECT_TRUE(setup.Button3()->isEnabled());
+        QTest::mouseClick(setup.Button3(), Qt::LeftButton);
+        QTest::mouseClick(setup.CancelButton(), Qt::LeftButton);
+    });
+    index = 0;
+    EXPECT_FALSE(window->RunSetupDialog({"LPT1"}, index));
+    EXPECT_EQ(advancedShown, 1);
+    EXPECT_NE(window->AdvancedForm(), nullptr);
+
+    // The two reports.
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& stat = static_cast<TFISPStat&>(dialog);
+        EXPECT_EQ(stat.SoftRev()->text(), ZEMPRIX_FILE_VERSION);
+        EXPECT_EQ(stat.AddInfo()->item(0)->text(), "Printer Port: LPT1 Port Address:378");
+        dialog.accept();
+    });
+    window->ShowProgrammerInformation(ZEMPRIX_FILE_VERSION, "0009", {"Printer Port: LPT1 Port Address:378"});
+    window->SetDialogRunner([&](QDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), "Information");
+        dialog.accept();
+    });
+    window->ShowTextReport({"======== Programmer Connection ======="});
+    EXPECT_EQ(window->PrintStatusD()->Memo1()->toPlainText(), "======== Programmer Connection =======");
+    DestroyVicLPT();
 }

@@ -8,6 +8,16 @@
 #include <QMessageBox>
 
 #include "gui/autoprogramdialog.h"
+#include "gui/infodialogs.h"
+#include "gui/portdialogs.h"
+#include "gui/serialnumdialog.h"
+#include "devices/options.h"
+#include "image/hexlist.h"
+#include "image/serialnum.h"
+#include "link/linkwide.h"
+#include "lpt/LptUnit.h"
+#include "lpt/tiraltimer.h"
+#include "lpt_fakeports.h"
 #include "gui/loadconfigform.h"
 #include "gui/mainwindow.h"
 #include "gui/plugwindow.h"
@@ -99,4 +109,92 @@ ZEMPRIX_SHOT("dialog-autoprogramoptions.png")
     static TAutoProgramSteps steps;
     for (int i : {1, 2, 3, 4}) steps.SetChecked(i, true);
     return std::make_unique<TAutoProgramDialog>(steps);
+}
+
+namespace {
+
+// Two parallel ports on a scripted register file: an ECP port at 378h and an EPP port at 278h.
+TVicLPT& ShotPorts()
+{
+    static std::unique_ptr<TVicLPT> lpt = [] {
+        auto io = std::make_unique<FakeRegisterFile>();
+        auto config = std::make_unique<FakeConfigSource>();
+        io->ports[0x378].kind = FakeKind::ecp;
+        io->ports[0x278].kind = FakeKind::epp;
+        config->ports["LPT1"] = PortAt(0x378, 7);
+        config->ports["LPT2"] = PortAt(0x278, 5, 3);
+        auto made = std::make_unique<TVicLPT>(std::move(io), std::move(config));
+        made->OpenDriver(1);
+        return made;
+    }();
+    return *lpt;
+}
+
+}  // namespace
+
+ZEMPRIX_SHOT("dialog-ispconfiguration.png")
+{
+    auto dialog = std::make_unique<TfispVask>(ShotPorts(), LinkWide(), 2400.0, [] {});
+    for (int n = 1; n <= 8; ++n)
+        dialog->AddPortName(QStringLiteral("COM%1").arg(n),
+                            n == 1 ? QStringLiteral("COM1 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ)")
+                                   : QString());
+    LinkWide().PortIndex = 0;
+    dialog->Run(0, [](QDialog&) { return int(QDialog::Rejected); });
+    return dialog;
+}
+
+ZEMPRIX_SHOT("dialog-advancedsettings.png")
+{
+    static TBaseFuseForm options;
+    options.SelectPGMTIM(23);
+    options.PGMTIMChange();
+    LinkWide().PortIndex = 0;
+    auto form = std::make_unique<TAdvancedFrm>(ShotPorts(), LinkWide(), options, TiralTimer1(),
+                                               [](const std::string&) {});
+    form->SetPorts({QStringLiteral("LPT1"), QStringLiteral("LPT2")});
+    return form;
+}
+
+ZEMPRIX_SHOT("dialog-programmerinformation.png")
+{
+    auto dialog = std::make_unique<TFISPStat>();
+    dialog->Fill(ZEMPRIX_FILE_VERSION, "0009",
+                 {"Printer Port: LPT1 Port Address:378", "Printer Port Driver: OK",
+                  "======== General Information =======", "Programmer ID: ZEMPRIX01", "Hardware Version: 0102",
+                  "Device Selected: COP8SBR9"});
+    return dialog;
+}
+
+ZEMPRIX_SHOT("dialog-information.png")
+{
+    auto dialog = std::make_unique<TPrintStatusD>();
+    dialog->SetLines({"======== Programmer Connection =======", "Hardware Selected: ZEMPRIX (COM)",
+                      "Connection Method: Serial Port", "Port Number: 1", "Driver Status: Connected",
+                      "Max Read Timeout: 1000", "Max Write Timeout: 1000", "======== General Information =======",
+                      "Programmer ID: ZEMPRIX01", "Hardware Version: 0102", "Firmware Version: 0009",
+                      "======== Device Information =======", "Device Selected: COP8SBR9"});
+    return dialog;
+}
+
+ZEMPRIX_SHOT("dialog-serialnumbers.png")
+{
+    static THexList image;
+    image.SetSize(0x8000);
+    static TSerialNum serial;
+    serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+    serial.rgSerialNumSize = TSerialNum::ssThreeBytes;
+    serial.heCurrentSerial = 0x12345;
+    serial.heSerialLocation = 0x7F00;
+    return std::make_unique<TSerialNumDialog>(serial, image);
+}
+
+ZEMPRIX_SHOT("dialog-loadconfiguration.png")
+{
+    auto form = std::make_unique<TLoadConfigForm>(
+        TLoadConfigForm::TStore{[] { return std::vector<std::string>{"Line A", "Line B (rev 2)", "Field returns"}; },
+                                [](const std::string&) {}});
+    form->Prepare("", TLoadConfigForm::Load);
+    form->List()->setCurrentRow(0);
+    return form;
 }

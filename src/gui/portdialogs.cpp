@@ -1,0 +1,299 @@
+#include "gui/portdialogs.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "base/hextext.h"
+#include "devices/options.h"
+#include "link/linkwide.h"
+#include "lpt/LptUnit.h"
+#include "lpt/tiraltimer.h"
+#include "views/hexedit.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// A caption and its value label in a grid row.
+QLabel* ValueRow(QGridLayout* grid, int row, const QString& caption, const QString& name, QWidget* parent)
+{
+    grid->addWidget(new QLabel(caption, parent), row, 0);
+    auto* value = new QLabel(parent);
+    value->setObjectName(name);
+    grid->addWidget(value, row, 1);
+    return value;
+}
+
+// The value of `count` hex characters of `text` from `first`, or -1 when they are not hex.
+long HexField(const std::string& text, size_t first, size_t count)
+{
+    if (text.size() < first + count) return -1;
+    long value = 0;
+    for (size_t i = first; i < first + count; ++i) {
+        if (!hex::IsHexDigit(text[i])) return -1;
+        value = value * 16 + hex::DigitValueAnyCase(text[i]);
+    }
+    return value;
+}
+
+}  // namespace
+
+// ---- TAdvancedFrm -------------------------------------------------------------------------------
+
+TAdvancedFrm::TAdvancedFrm(TVicLPT& lpt, TLinkWide& wide, TBaseFuseForm& options, const TTiralTimer& timer,
+                           std::function<void(const std::string&)> log, QWidget* parent)
+    : QDialog(parent), lpt_(lpt), wide_(wide), options_(options), timer_(timer), log_(std::move(log))
+{
+    setObjectName(QStringLiteral("AdvancedFrm"));
+    setWindowTitle(QStringLiteral("Advanced Settings"));
+    auto* layout = new QVBoxLayout(this);
+
+    auto* timing = new QGroupBox(QStringLiteral("Advanced Timing Settings"), this);
+    auto* tg = new QGridLayout(timing);
+    tg->addWidget(new QLabel(QStringLiteral("COP8 PGMTIME"), timing), 0, 0);
+    pgmtime_ = new THexEdit(timing);
+    pgmtime_->setObjectName(QStringLiteral("PGMTIMEedit"));
+    pgmtime_->setMaxLength(2);
+    tg->addWidget(pgmtime_, 0, 1);
+    tg->addWidget(new QLabel(QStringLiteral("Delay Multiplier"), timing), 1, 0);
+    tencyc_ = new THexEdit(timing);
+    tencyc_->setObjectName(QStringLiteral("TENCYCedit"));
+    tencyc_->setMaxLength(4);
+    tg->addWidget(tencyc_, 1, 1);
+    layout->addWidget(timing);
+
+    auto* comms = new QGroupBox(QStringLiteral("Advanced Communications Settings"), this);
+    auto* cl = new QVBoxLayout(comms);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(new QLabel(QStringLiteral("Port Selection"), comms));
+    portSelector_ = new QComboBox(comms);
+    portSelector_->setObjectName(QStringLiteral("PortSelector"));
+    portRow->addWidget(portSelector_, 1);
+    cl->addLayout(portRow);
+    auto* lower = new QHBoxLayout;
+    auto* modesBox = new QGroupBox(QStringLiteral("Available LPT Modes"), comms);
+    auto* ml = new QVBoxLayout(modesBox);
+    const std::array<const char*, mb_count> captions{"SPP Mode", "PS/2 Mode", "EPP Mode", "Fast Centronix",
+                                                     "ECP Mode"};
+    const std::array<const char*, mb_count> names{"SPP_Mode", "PS2_Mode", "EPP_Mode", "FastCentronix_Mode",
+                                                  "ECP_Mode"};
+    for (int i = 0; i < mb_count; ++i) {
+        auto* b = new QRadioButton(QString::fromLatin1(captions[size_t(i)]), modesBox);
+        b->setObjectName(QString::fromLatin1(names[size_t(i)]));
+        ml->addWidget(b);
+        modes_[size_t(i)] = b;
+        // Modes 1..5 in button order; the port switches at once.
+        connect(b, &QRadioButton::clicked, this, [this, i](bool checked) {
+            if (checked) lpt_.SetLptMode(static_cast<uint8_t>(i + 1));
+        });
+    }
+    lower->addWidget(modesBox);
+    auto* infoBox = new QGroupBox(QStringLiteral("LPT info"), comms);
+    auto* ig = new QGridLayout(infoBox);
+    status_ = ValueRow(ig, 0, QStringLiteral("Status:"), QStringLiteral("Status"), infoBox);
+    base_ = ValueRow(ig, 1, QStringLiteral("Base Address:"), QStringLiteral("BaseAddress"), infoBox);
+    irq_ = ValueRow(ig, 2, QStringLiteral("IRQ number:"), QStringLiteral("IRQnumber"), infoBox);
+    dma_ = ValueRow(ig, 3, QStringLiteral("DMA channel:"), QStringLiteral("DMAchannel"), infoBox);
+    lower->addWidget(infoBox);
+    cl->addLayout(lower);
+    layout->addWidget(comms);
+
+    auto* buttons = new QHBoxLayout;
+    defaults_ = new QPushButton(QStringLiteral("Defaults"), this);
+    defaults_->setAutoDefault(false);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setAutoDefault(false);
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setDefault(true);
+    buttons->addWidget(defaults_);
+    buttons->addStretch();
+    buttons->addWidget(cancel_);
+    buttons->addWidget(ok_);
+    layout->addLayout(buttons);
+
+    connect(portSelector_, qOverload<int>(&QComboBox::activated), this, [this](int i) { PortSelectorChange(i); });
+    connect(defaults_, &QPushButton::clicked, this, [this] { Defaults(); });
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ok_, &QPushButton::clicked, this, &TAdvancedFrm::accept);
+}
+
+void TAdvancedFrm::SetPorts(const QStringList& ports)
+{
+    portSelector_->clear();
+    portSelector_->addItems(ports);
+}
+
+void TAdvancedFrm::SelectPortEntry(int index) { portSelector_->setCurrentIndex(index); }
+
+void TAdvancedFrm::RefreshPortInfo()
+{
+    const TTimingValues timing{wide_.PGMTIME, wide_.TENCYC, wide_.BusyTime};
+    const TPortInfo info = ::RefreshPortInfo(lpt_, wide_.PortIndex, timing, timer_, log_);
+    status_->setText(Q(info.Status));
+    for (int i = 0; i < mb_count; ++i) {
+        QRadioButton* b = modes_[size_t(i)];
+        b->setEnabled(info.Enabled[size_t(i)]);
+        // Radio buttons of one parent keep one checked: clear them all for "none".
+        b->setAutoExclusive(false);
+        b->setChecked(i == info.Checked);
+        b->setAutoExclusive(true);
+    }
+    base_->setText(Q(info.BaseAddress));
+    irq_->setText(Q(info.IrqNumber));
+    dma_->setText(Q(info.DmaChannel));
+}
+
+void TAdvancedFrm::ReadTimingText()
+{
+    const std::string& text = options_.Label4();
+    const long pgmtime = HexField(text, 0, 2);
+    const long tencyc = HexField(text, 2, 4);
+    if (pgmtime >= 0) wide_.PGMTIME = static_cast<uint8_t>(pgmtime);
+    if (tencyc >= 0) wide_.TENCYC = static_cast<uint16_t>(tencyc);
+}
+
+void TAdvancedFrm::FormShow()
+{
+    if (wide_.PGMTIME != 0) ReadTimingText();
+    pgmtime_->SetValue(wide_.PGMTIME);
+    tencyc_->SetValue(wide_.TENCYC);
+    portSelector_->setCurrentIndex(wide_.PortIndex < portSelector_->count() ? wide_.PortIndex : -1);
+    RefreshPortInfo();
+}
+
+void TAdvancedFrm::showEvent(QShowEvent* event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TAdvancedFrm::PortSelectorChange(int index)
+{
+    if (index < 0) return;
+    lpt_.SelectPort(index + 1);
+    wide_.PortIndex = static_cast<uint16_t>(index);
+    RefreshPortInfo();
+}
+
+void TAdvancedFrm::Defaults()
+{
+    options_.PGMTIMChange();
+    ReadTimingText();
+    pgmtime_->SetValue(wide_.PGMTIME);
+    tencyc_->SetValue(wide_.TENCYC);
+    wide_.LptMode = 1;
+    lpt_.SetLptMode(1);
+}
+
+void TAdvancedFrm::accept()
+{
+    if (portSelector_->currentIndex() >= 0) wide_.PortIndex = static_cast<uint16_t>(portSelector_->currentIndex());
+    wide_.PGMTIME = static_cast<uint8_t>(pgmtime_->Value());
+    wide_.TENCYC = static_cast<uint16_t>(tencyc_->Value());
+    options_.SetTimingText(hex::Hex(wide_.PGMTIME, 2) + hex::Hex(wide_.TENCYC, 4) + hex::Hex(wide_.BusyTime, 2));
+    wide_.LptMode = lpt_.LptMode();
+    QDialog::accept();
+}
+
+// ---- TfispVask ----------------------------------------------------------------------------------
+
+TfispVask::TfispVask(TVicLPT& lpt, TLinkWide& wide, double cpuSpeedMHz, std::function<void()> advanced,
+                     QWidget* parent)
+    : QDialog(parent), lpt_(lpt), wide_(wide), cpuSpeed_(cpuSpeedMHz)
+{
+    setObjectName(QStringLiteral("fispVask"));
+    setWindowTitle(QStringLiteral("ISP Configuration"));
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QGroupBox(QStringLiteral("Port Selection"), this);
+    auto* grid = new QGridLayout(group);
+    portSelector_ = new QComboBox(group);
+    portSelector_->setObjectName(QStringLiteral("PortSelector"));
+    grid->addWidget(portSelector_, 0, 0, 1, 2);
+    // Which device an entry stands for on this machine (COMn and LPTn are only numbers here).
+    identity_ = new QLabel(group);
+    identity_->setObjectName(QStringLiteral("PortIdentity"));
+    identity_->setWordWrap(true);
+    grid->addWidget(identity_, 1, 0, 1, 2);
+    status_ = ValueRow(grid, 2, QStringLiteral("Status:"), QStringLiteral("Status"), group);
+    base_ = ValueRow(grid, 3, QStringLiteral("Base Address:"), QStringLiteral("BaseAddress"), group);
+    irq_ = ValueRow(grid, 4, QStringLiteral("IRQ number:"), QStringLiteral("IRQnumber"), group);
+    dma_ = ValueRow(grid, 5, QStringLiteral("DMA channel:"), QStringLiteral("DMAchannel"), group);
+    cpu_ = ValueRow(grid, 6, QStringLiteral("CPU Speed:"), QStringLiteral("CPUSpeed"), group);
+    grid->setColumnStretch(1, 1);
+    layout->addWidget(group);
+
+    auto* buttons = new QHBoxLayout;
+    ok_ = new QPushButton(QStringLiteral("Ok"), this);
+    ok_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setAutoDefault(false);
+    advanced_ = new QPushButton(QStringLiteral("Advanced"), this);
+    advanced_->setObjectName(QStringLiteral("Button3"));
+    advanced_->setAutoDefault(false);
+    advanced_->setEnabled(static_cast<bool>(advanced));
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+    buttons->addStretch();
+    buttons->addWidget(advanced_);
+    layout->addLayout(buttons);
+
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(portSelector_, qOverload<int>(&QComboBox::activated), this, [this](int i) { SelectionChange(i); });
+    connect(advanced_, &QPushButton::clicked, this, [this, advanced] {
+        if (!advanced) return;
+        advanced();
+        portSelector_->setCurrentIndex(wide_.PortIndex < portSelector_->count() ? wide_.PortIndex : -1);
+        ShowPortDetails(false);
+    });
+    setMinimumWidth(360);
+}
+
+void TfispVask::AddPortName(const QString& name, const QString& identity)
+{
+    portSelector_->addItem(name);
+    identities_ << identity;
+}
+
+int TfispVask::SelectedIndex() const { return portSelector_->currentIndex(); }
+
+void TfispVask::ShowPortDetails(bool withSpeed)
+{
+    status_->setText(lpt_.PortUsable() ? QStringLiteral("Present") : QStringLiteral("Not present"));
+    base_->setText(Q(hex::Hex(lpt_.BaseAddress(), 4)) + QLatin1Char('h'));
+    irq_->setText(Q(hex::Hex(lpt_.IrqNumber(), 2)) + QLatin1Char('h'));
+    dma_->setText(Q(hex::Hex(lpt_.DmaChannel(), 2)) + QLatin1Char('h'));
+    if (withSpeed) cpu_->setText(QString::number(std::llround(cpuSpeed_)));
+    const int i = portSelector_->currentIndex();
+    identity_->setText(i >= 0 && i < identities_.size() ? identities_[i] : QString());
+}
+
+void TfispVask::SelectionChange(int index)
+{
+    if (index < 0) return;
+    wide_.PortIndex = static_cast<uint16_t>(index);
+    lpt_.SelectPort(index + 1);
+    ShowPortDetails(true);
+    wide_.PortIndex = static_cast<uint16_t>(lpt_.CurrentPort() - 1);
+}
+
+bool TfispVask::Run(int index, const std::function<int(QDialog&)>& exec)
+{
+    const uint16_t opening = wide_.PortIndex;
+    portSelector_->setCurrentIndex(index);
+    lpt_.SelectPort(wide_.PortIndex + 1);
+    ShowPortDetails(true);
+    wide_.PortIndex = static_cast<uint16_t>(lpt_.CurrentPort() - 1);
+    if (exec(*this) == QDialog::Accepted) return true;
+    // A cancelled dialog changes nothing: the link keeps the port it had.
+    wide_.PortIndex = opening;
+    lpt_.SelectPort(opening + 1);
+    return false;
+}
