@@ -371,3 +371,57 @@ TEST_F(CliE2E, PlugAndProgProgramsEachAttachedBoardOnceAndCtrlCEndsIt)
     const std::string record = ReadAll(Path("record.csv"));
     EXPECT_NE(record.find(",erase+program,ok,"), std::string::npos) << record;
 }
+
+TEST_F(CliE2E, AGangProgramsThreeBoxesAtOnceWithOneSerialSequenceAndTheWorstExitStatus)
+{
+    Boxsim a({"--device", "COP8SBR9", "--strict"});
+    Boxsim b({"--device", "COP8SBR9", "--strict"});
+    Boxsim bad({"--device", "COP8SBR9", "--stuck-address", "0200"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(bad.Path().empty());
+    WriteImage(Path("in.hex"), 77);
+    const std::vector<std::string> base = {"--hardware", "com", "--device", "COP8SBR9", "--no-settings",
+                                           "--port", a.Path(), "--port", bad.Path(), "--port", b.Path(),
+                                           "--steps", "erase,program,verify,serial", "--serial-start", "0x1000",
+                                           "--serial-at", "7F00", "--record", Path("record.csv")};
+    CliResult r = RunCli(Join(base, {"auto", Path("in.hex")}), Settings());
+    EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+    // Every line names its box, and a table sums them up.
+    for (const Boxsim* box : {&a, &b, &bad})
+        EXPECT_NE(r.err.find("[" + box->Path() + "] Flash: Programming"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("[" + bad.Path() + "] Verify Failed at 0200h"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(a.Path() + "  ok"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(bad.Path() + "  verify failed  3"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Next serial number: 4099; given back and not used: "), std::string::npos) << r.out;
+
+    // Three different numbers were handed out; the two passed boards carry two of them.
+    const std::string record = ReadAll(Path("record.csv"));
+    std::vector<std::string> serials;
+    for (const char* s : {",1000,", ",1001,", ",1002,"})
+        if (record.find(s) != std::string::npos) serials.push_back(s);
+    EXPECT_EQ(serials.size(), 3u) << record;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 4) << record;
+
+    // A second run has its own sequence from its --serial-start; --json gathers the boxes' results.
+    r = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", a.Path(), "--port", b.Path(),
+                "--json", "--steps", "program,serial", "--serial-start", "7", "--serial-at", "7F00", "auto",
+                Path("in.hex")},
+               Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\"ok\":true"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"serials\":\"Next serial number: 9\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"port\":\"" + a.Path() + "\""), std::string::npos) << r.out;
+}
+
+TEST_F(CliE2E, GangUsageMistakesAreRefusedBeforeAnyBoxIsTouched)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--port", "COM1", "--port", "COM1", "erase"},
+             {"--port", "COM1", "--port", "COM2", "read", Path("x.hex")},
+             {"--serial-start", "5", "auto", Path("in.hex"), "--steps", "program,serial"},
+             {"--serial-start", "5", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "program"},
+             {"--serial-start", "0x100000000", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "serial"}}) {
+        const CliResult r = RunCli(Join({"--no-settings"}, args), Settings());
+        EXPECT_EQ(r.exitCode, 2) << args.back() << r.err;
+    }
+}

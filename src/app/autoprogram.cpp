@@ -3,6 +3,7 @@
 #include "base/hextext.h"
 
 #include "app/commands.h"
+#include "image/checksum.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "image/settings.h"
@@ -109,14 +110,15 @@ TAutoProgram::TBoard TAutoProgram::BoardStart(const TAutoProgramSteps& steps) co
     TBoard board;
     for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
         if (steps.Checked(i)) board.Steps += (board.Steps.empty() ? "" : "+") + std::string(kNames[i]);
-    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash) 
-        // As the image holds it: upper-case hex, two digits per byte.
-        board.SerialPlaced = hex::Hex(serial_.heCurrentSerial, 2 * serial_.SizeInBytes());
     return board;
 }
 
 void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
 {
+    board.SerialPlaced = serialPlaced_;
+    board.ImageCrc32 = imageCrc32_;
+    serialPlaced_.clear();
+    imageCrc32_.clear();
     if (!OnBoardDone) return;
     board.Ok = ok;
     board.Failure = failure;
@@ -164,6 +166,12 @@ void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
         Clock().Sleep(kStepPauseMs);
         if (steps.Checked(which)) command(ctx);
     };
+    if (BeforeDeviceSteps) BeforeDeviceSteps();
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash)
+        // As the image holds it: upper-case hex, two digits per byte.
+        serialPlaced_ = hex::Hex(serial_.heCurrentSerial, 2 * serial_.SizeInBytes());
+    // The serial step changes the image afterwards for the next board: the record names this one's.
+    imageCrc32_ = DigestText(ChecksumByName("CRC-32")->Compute(ctx.Project.Flash.Values()));
     step(S::stErase, commands::Erase);
     step(S::stProgramFlash, commands::ProgramFlash);
     step(S::stVerify, commands::VerifyFlash);

@@ -96,8 +96,12 @@ public:
         std::string Failure;       // the failing step's message
         std::string Steps;         // "erase+program+verify"
         std::string SerialPlaced;  // the serial number the programmed image carried
+        std::string ImageCrc32;    // of the image as its device steps began, serial number included
     };
     std::function<void(const TBoard&)> OnBoardDone;
+    // Called after the reload, just before the device steps of each board: a production line
+    // places the board's own serial number here (the reload would wipe one placed earlier).
+    std::function<void()> BeforeDeviceSteps;
 
     // Plug-and-program mode: waits for a board, programs it, waits for the next, until the
     // window is cancelled or a board fails.
@@ -116,4 +120,7 @@ private:
     TSerialNum& serial_;
     TISPSettings& settings_;
     uint32_t devicesProgrammed_ = 0;
+    // The serial number the board in progress got, taken when its device steps begin.
+    std::string serialPlaced_;
+    std::string imageCrc32_;
 };

@@ -73,7 +73,8 @@ void TProductionRecord::Attach(TAppSession& session, const std::string& port)
         r.Device = s->Device() ? s->Device()->Name() : std::string();
         const THexList& image = s->Project().Flash;
         r.ImageFile = image.FileName();
-        r.ImageCrc32 = DigestText(ChecksumByName("CRC-32")->Compute(image.Values()));
+        r.ImageCrc32 = board.ImageCrc32.empty() ? DigestText(ChecksumByName("CRC-32")->Compute(image.Values()))
+                                                : board.ImageCrc32;
         r.Serial = board.SerialPlaced;
         r.Steps = board.Steps;
         r.Ok = board.Ok;

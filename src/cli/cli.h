@@ -1,6 +1,7 @@
 #pragma once
 // zemprix-cli: the parsed options, the context a command runs in, and the command table.
 // Commands are plain functions registered by name; each returns the process exit status.
+#include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -27,6 +28,7 @@ enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerify
 struct TCliOptions {
     std::string hardware;  // as typed; resolved by TCliContext
     std::string port;      // COMn, LPTn or a device path; empty when not given
+    std::vector<std::string> ports;  // every --port given: more than one runs a gang, one box each
     std::string device;
     int clockRow = -1;    // 0..23, -1 when not given
     int optionByte = -1;  // 0..255, -1 when not given
@@ -39,6 +41,11 @@ struct TCliOptions {
     bool quiet = false;         // -q: failure lines only
     std::string logFile;        // --log-file: the status lines, timestamped, appended
     std::string recordFile;     // --record: one CSV line per board auto programs
+    // auto: a serial number placed in every board (--serial-start N --serial-at ADDR [--serial-size n]).
+    int64_t serialStart = -1;
+    int64_t serialAt = -1;
+    int serialSize = 2;
+    bool verbose = false;       // -v: a timestamped trace of every command and answer
     bool noSettings = false;
     bool help = false;
     bool version = false;

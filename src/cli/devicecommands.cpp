@@ -2,6 +2,7 @@
 // sequences (app/commands, app/autoprogram) through the operation runner with the text view, so
 // the CLI prints the same status lines as the GUI's log.
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -9,6 +10,8 @@
 #include "app/autoprogram.h"
 #include "app/commands.h"
 #include "app/productionrecord.h"
+#include "gang.h"
+#include "serialpool.h"
 #include "app/projects.h"
 #include "cli.h"
 #include "devices/devices.h"
@@ -211,6 +214,39 @@ int RunTarget(TCliContext& c)
     });
 }
 
+// The serial-number dialog's settings from the command line. Each board gets its number placed
+// after the reload; in a gang the number comes from the pool the boxes share, and a board that
+// failed gives it back for the next one.
+std::shared_ptr<TSerialPool> NumberBoards(TCliContext& c, TAppSession& s)
+{
+    const TCliOptions& o = c.Options();
+    TSerialNum& serial = s.Serial();
+    serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+    serial.rgSerialNumSize = o.serialSize - 2;
+    serial.heSerialLocation = static_cast<uint32_t>(o.serialAt);
+    serial.heCurrentSerial = static_cast<uint32_t>(o.serialStart);
+    if (!serial.LocationValid(s.Project().Flash))
+        throw TUsageError{"--serial-at: the number does not fit in the image there (" + std::string(TSerialNum::kInvalidLocation) + ")"};
+    std::shared_ptr<TSerialPool> pool;
+    if (const char* path = std::getenv(kGangSerialPoolVariable); path && *path)
+        pool = std::make_shared<TSerialPool>(path, static_cast<uint32_t>(o.serialStart));
+    auto taken = std::make_shared<int64_t>(-1);
+    s.AutoProgram().BeforeDeviceSteps = [&s, pool, taken] {
+        if (pool) {
+            *taken = pool->Take();
+            s.Serial().heCurrentSerial = static_cast<uint32_t>(*taken);
+        }
+        if (!s.Serial().Button2Click(s.Project().Flash)) throw EISPException(TSerialNum::kInvalidLocation);
+    };
+    auto before = s.AutoProgram().OnBoardDone;
+    s.AutoProgram().OnBoardDone = [before, pool, taken](const TAutoProgram::TBoard& board) {
+        if (before) before(board);
+        if (pool && *taken >= 0 && !board.Ok) pool->Release(static_cast<uint32_t>(*taken));
+        *taken = -1;
+    };
+    return pool;
+}
+
 int Auto(TCliContext& c)
 {
     if (!c.Options().stepsGiven) throw TUsageError{"auto needs --steps (" + [] {
@@ -230,6 +266,19 @@ int Auto(TCliContext& c)
         }
         if (!c.Options().recordFile.empty())
             TProductionRecord(c.Options().recordFile).Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
+        std::shared_ptr<TSerialPool> pool;
+        if (c.Options().serialAt >= 0) pool = NumberBoards(c, s);
+        struct TReportNext {
+            TCliContext& c;
+            TAppSession& s;
+            ~TReportNext()
+            {
+                // A gang's boxes share one sequence: the gang names the next number for all of them.
+                if (c.Options().serialAt < 0 || std::getenv(kGangSerialPoolVariable)) return;
+                c.Data("Next serial number: " + std::to_string(s.Serial().heCurrentSerial));
+                c.Result().Set("nextSerial", static_cast<int64_t>(s.Serial().heCurrentSerial));
+            }
+        } reportNext{c, s};
         if (!c.Options().plugAndProg) {
             s.AutoProgram().AutoProgramExecute();
             return kExitOk;

@@ -2,8 +2,10 @@
 #include <QCoreApplication>
 #include <iostream>
 #include <memory>
+#include <unistd.h>
 
 #include "cli.h"
+#include "gang.h"
 #include "image/qsettingsbackend.h"
 
 namespace {
@@ -70,6 +72,19 @@ int main(int argc, char** argv)
     if (!usage.empty()) {
         std::cerr << "zemprix-cli: " << usage << "\nTry 'zemprix-cli --help'.\n";
         return Finish(nullptr, options, kExitUsage, usage);
+    }
+
+    if (options.ports.size() > 1) {
+        // Every box in a process of its own: this same program, found where the system started it.
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        const std::string path = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv[0]);
+        try {
+            return RunGang(path, std::vector<std::string>(argv + 1, argv + argc), options, std::cout, std::cerr);
+        } catch (const std::exception& e) {
+            std::cerr << "zemprix-cli: " << e.what() << "\n";
+            return Finish(nullptr, options, kExitFailed, e.what());
+        }
     }
 
     std::unique_ptr<TQSettingsBackend> backend;

@@ -99,8 +99,31 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             if (v.empty()) throw TUsageError{arg + " needs a name"};
             (arg == "--hardware" ? o.hardware : o.device) = v;
         } else if (arg == "--port") {
-            o.port = needValue();
-            if (!IsValidPort(o.port)) throw TUsageError{"Invalid port \"" + o.port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
+            const std::string port = needValue();
+            if (!IsValidPort(port)) throw TUsageError{"Invalid port \"" + port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
+            if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
+                throw TUsageError{"Port \"" + port + "\" is given twice"};
+            if (o.ports.empty()) o.port = port;
+            o.ports.push_back(port);
+        } else if (arg == "--serial-start") {
+            const std::string v = needValue();
+            const bool hexForm = v.size() > 2 && (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0);
+            const std::string digits = hexForm ? v.substr(2) : v;
+            if (!AllDigits(digits, hexForm) || digits.size() > (hexForm ? 8u : 10u) ||
+                std::stoull(digits, nullptr, hexForm ? 16 : 10) > 0xFFFFFFFFull)
+                throw TUsageError{"Invalid serial number \"" + v + "\" (0..4294967295, or 0x0..0xFFFFFFFF)"};
+            o.serialStart = static_cast<int64_t>(std::stoull(digits, nullptr, hexForm ? 16 : 10));
+        } else if (arg == "--serial-at") {
+            std::string v = needValue();
+            if (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0) v = v.substr(2);
+            if (!AllDigits(v, true) || v.size() > 6) throw TUsageError{"Invalid serial number address \"" + v + "\" (hex)"};
+            o.serialAt = static_cast<int64_t>(std::stoul(v, nullptr, 16));
+        } else if (arg == "--serial-size") {
+            const std::string v = needValue();
+            if (v != "2" && v != "3" && v != "4") throw TUsageError{"Invalid serial number size \"" + v + "\" (2, 3 or 4 bytes)"};
+            o.serialSize = v[0] - '0';
+        } else if (arg == "-v" || arg == "--verbose") {
+            o.verbose = true;
         } else if (arg == "--clock") {
             const std::string v = needValue();
             if (!AllDigits(v, false) || v.size() > 2 || std::stoi(v) > 23)
@@ -134,6 +157,16 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
     }
     if (o.plugAndProg && !o.command.empty() && o.command != "auto")
         throw TUsageError{"--plug-and-prog belongs to the auto command"};
+    if ((o.serialStart >= 0) != (o.serialAt >= 0))
+        throw TUsageError{"--serial-start and --serial-at go together"};
+    if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
+        throw TUsageError{"Serial numbers belong to the auto command with the serial step"};
+    static const char* const kGangCommands[] = {"info", "erase", "program", "verify", "read-options", "write-options",
+                                               "read-timing", "write-timing", "run", "auto"};
+    if (o.ports.size() > 1 &&
+        std::find_if(std::begin(kGangCommands), std::end(kGangCommands), [&](const char* c) { return o.command == c; }) ==
+            std::end(kGangCommands))
+        throw TUsageError{"Several --port are for device commands that write nothing to a file (" + o.command + ")"};
     return o;
 }
 
@@ -144,7 +177,10 @@ std::string HelpText()
         "\n"
         "Options:\n"
         "  --hardware NAME   \"ZEMPRIX (LPT)\", \"ZEMPRIX (COM)\", or lpt / com (case-insensitive)\n"
-        "  --port PORT       COM1..COM8 / LPT1..LPT3, or a device path (/dev/ttyUSB0, /dev/parport0)\n"
+        "  --port PORT       COM1..COM8 / LPT1..LPT3, or a device path (/dev/ttyUSB0, /dev/parport0);\n"
+        "                    give it several times to run the command on every box at once (a gang):\n"
+        "                    lines are prefixed with [PORT], a table ends the run, the exit status is\n"
+        "                    the worst box's (ok < verify failed < failed < usage < interrupted)\n"
         "  --device NAME     target device, case-insensitive (see the devices command)\n"
         "  --clock ROW       programming clock range row 0..23 (default: remembered row, else 23)\n"
         "  --option-byte HH  option byte for program / write-options / auto (default: remembered, else 06)\n"
@@ -160,6 +196,11 @@ std::string HelpText()
         "  --log-file FILE   append the status lines, timestamped, to FILE\n"
         "  --record FILE     auto: append one CSV line per board (time, port, device, image, CRC-32,\n"
         "                    serial, steps, result, failure)\n"
+        "  --serial-start N  auto with the serial step: the first board's serial number (decimal or\n"
+        "                    0x hex); each passed board takes the next, a gang shares one sequence\n"
+        "  --serial-at ADDR  where the number goes in the image (hex), big-endian\n"
+        "  --serial-size N   its size in bytes: 2 (default), 3 or 4\n"
+        "  -v, --verbose     add a timestamped trace of every command and answer exchanged with the box\n"
         "  --no-settings     neither read nor write stored settings\n"
         "  --help, --version\n"
         "\n"

@@ -1,0 +1,243 @@
+#include "gang.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iomanip>
+#include <ostream>
+#include <poll.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "json.h"
+#include "serialpool.h"
+
+namespace {
+
+volatile std::sig_atomic_t gTerminate = 0;
+
+// SIGTERM to the gang goes on to every box. Ctrl+C reaches the boxes from the terminal itself
+// (they share its process group), so the gang only waits for them to finish their boards.
+void OnGangSignal(int signal)
+{
+    if (signal == SIGTERM) gTerminate = 1;
+}
+
+int Rank(int code)
+{
+    switch (code) {
+    case kExitOk: return 0;
+    case kExitVerifyFailed: return 1;
+    case kExitFailed: return 2;
+    case kExitUsage: return 3;
+    default: return 4;  // interrupted, or killed
+    }
+}
+
+const char* ResultText(int code)
+{
+    switch (code) {
+    case kExitOk: return "ok";
+    case kExitVerifyFailed: return "verify failed";
+    case kExitFailed: return "failed";
+    case kExitUsage: return "usage error";
+    default: return "interrupted";
+    }
+}
+
+struct TSlot {
+    std::string port;
+    pid_t pid = -1;
+    int outFd = -1, errFd = -1;
+    std::string outPartial, errPartial;
+    std::string stdoutText;  // kept whole for --json
+    std::string lastLine;
+    int exitCode = kExitFailed;
+};
+
+}  // namespace
+
+int WorseExitCode(int a, int b) { return Rank(b) > Rank(a) ? b : a; }
+
+std::vector<std::string> SlotArguments(const std::vector<std::string>& arguments, const std::string& port)
+{
+    std::vector<std::string> result;
+    bool ended = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (!ended && a == "--") ended = true;
+        if (!ended && a == "--port") {
+            ++i;
+            continue;
+        }
+        if (!ended && a.rfind("--port=", 0) == 0) continue;
+        result.push_back(a);
+    }
+    result.insert(result.begin(), {"--port", port});
+    return result;
+}
+
+int RunGang(const std::string& self, const std::vector<std::string>& arguments, const TCliOptions& options,
+            std::ostream& out, std::ostream& err)
+{
+    struct sigaction action {};
+    action.sa_handler = OnGangSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    // One pool of serial numbers for all boxes, in a folder of its own for this run.
+    std::string poolPath;
+    char folder[] = "/tmp/zemprix-gang-XXXXXX";
+    if (options.serialAt >= 0) {
+        if (!mkdtemp(folder)) throw std::runtime_error(std::string("Cannot create the serial number pool: ") + std::strerror(errno));
+        poolPath = std::string(folder) + "/serials";
+        TSerialPool(poolPath, static_cast<uint32_t>(options.serialStart < 0 ? 0 : options.serialStart));
+    }
+
+    std::vector<TSlot> slots;
+    for (const std::string& port : options.ports) {
+        int outPipe[2], errPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+            throw std::runtime_error(std::string("Cannot start a box's process: ") + std::strerror(errno));
+        const std::vector<std::string> args = SlotArguments(arguments, port);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(outPipe[1], 1);
+            dup2(errPipe[1], 2);
+            if (!poolPath.empty()) setenv(kGangSerialPoolVariable, poolPath.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(self.c_str())};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(self.c_str(), argv.data());
+            std::fprintf(stderr, "zemprix-cli: cannot run %s: %s\n", self.c_str(), std::strerror(errno));
+            _exit(kExitFailed);
+        }
+        close(outPipe[1]);
+        close(errPipe[1]);
+        TSlot slot;
+        slot.port = port;
+        slot.pid = pid;
+        slot.outFd = outPipe[0];
+        slot.errFd = errPipe[0];
+        slots.push_back(std::move(slot));
+    }
+
+    // Every line a box writes goes out whole, prefixed with its port; JSON progress lines carry
+    // the port already and pass unchanged.
+    auto emit = [&](TSlot& slot, bool isErr, const std::string& line) {
+        if (isErr) {
+            if (!line.empty() && line[0] != '{') slot.lastLine = line;
+            if (options.progressJson && !line.empty() && line[0] == '{') err << line << "\n";
+            else err << "[" << slot.port << "] " << line << "\n";
+            err.flush();
+        } else if (options.json) {
+            slot.stdoutText += line + "\n";
+        } else {
+            out << "[" << slot.port << "] " << line << "\n";
+            out.flush();
+        }
+    };
+    bool forwarded = false;
+    for (;;) {
+        if (gTerminate && !forwarded) {
+            for (const TSlot& s : slots) kill(s.pid, SIGTERM);
+            forwarded = true;
+        }
+        std::vector<pollfd> fds;
+        std::vector<std::pair<TSlot*, bool>> owners;
+        for (TSlot& s : slots) {
+            if (s.outFd >= 0) fds.push_back({s.outFd, POLLIN, 0}), owners.emplace_back(&s, false);
+            if (s.errFd >= 0) fds.push_back({s.errFd, POLLIN, 0}), owners.emplace_back(&s, true);
+        }
+        if (fds.empty()) break;
+        if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) break;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            auto [slot, isErr] = owners[i];
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            std::string& partial = isErr ? slot->errPartial : slot->outPartial;
+            if (n > 0) {
+                partial.append(buffer, static_cast<size_t>(n));
+                size_t nl;
+                while ((nl = partial.find('\n')) != std::string::npos) {
+                    emit(*slot, isErr, partial.substr(0, nl));
+                    partial.erase(0, nl + 1);
+                }
+            } else if (n == 0 || errno != EINTR) {
+                if (!partial.empty()) emit(*slot, isErr, partial);
+                partial.clear();
+                close(fds[i].fd);
+                (isErr ? slot->errFd : slot->outFd) = -1;
+            }
+        }
+    }
+    int worst = kExitOk;
+    for (TSlot& s : slots) {
+        int status = 0;
+        while (waitpid(s.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        s.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        worst = WorseExitCode(worst, s.exitCode);
+    }
+
+    std::string serials;
+    if (!poolPath.empty()) {
+        const TSerialPool::TState pool = TSerialPool(poolPath, 0).Read();
+        serials = "Next serial number: " + std::to_string(pool.Next);
+        if (!pool.Free.empty()) {
+            serials += "; given back and not used: ";
+            for (size_t i = 0; i < pool.Free.size(); ++i) serials += (i ? ", " : "") + std::to_string(pool.Free[i]);
+        }
+        std::remove(poolPath.c_str());
+        rmdir(folder);
+    }
+
+    if (options.json) {
+        std::string boxes = "[";
+        for (const TSlot& s : slots) {
+            TJsonObject box;
+            box.Set("port", s.port);
+            box.Set("exitCode", s.exitCode);
+            box.Set("result", ResultText(s.exitCode));
+            std::string raw = s.stdoutText;
+            while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
+            if (!raw.empty() && raw.front() == '{' && raw.find('\n') == std::string::npos) box.SetRaw("output", raw);
+            else box.Set("output", raw);
+            boxes += (boxes.size() > 1 ? "," : "") + box.Text();
+        }
+        boxes += "]";
+        TJsonObject result;
+        result.Set("command", options.command);
+        result.Set("ok", worst == kExitOk);
+        result.Set("exitCode", worst);
+        result.SetRaw("boxes", boxes);
+        if (!serials.empty()) result.Set("serials", serials);
+        out << result.Text() << std::endl;
+    } else {
+        size_t width = 4;
+        for (const TSlot& s : slots) width = std::max(width, s.port.size());
+        out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
+            << "  Exit  Last line\n";
+        for (const TSlot& s : slots)
+            out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << std::setw(13)
+                << ResultText(s.exitCode) << "  " << std::setw(4) << s.exitCode << "  " << s.lastLine << "\n";
+        if (!serials.empty()) out << serials << "\n";
+        out.flush();
+    }
+    if (options.progressJson) {
+        TJsonObject line;
+        line.Set("type", "gang");
+        line.Set("ok", worst == kExitOk);
+        line.Set("exitCode", worst);
+        err << line.Text() << std::endl;
+    }
+    return worst;
+}

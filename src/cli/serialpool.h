@@ -1,0 +1,29 @@
+#pragma once
+// Serial numbers shared by several programs at once (the boxes of a gang run): a small text file
+// under an exclusive lock. A board takes the lowest number not in use; a board that failed gives
+// its number back, so the next board gets it and no number is skipped or handed out twice.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TSerialPool {
+public:
+    // The file is created with `first` as the next number when it does not exist.
+    TSerialPool(std::string path, uint32_t first);
+
+    uint32_t Take();
+    void Release(uint32_t number);
+
+    // What the file says now: the next new number and the numbers given back and not taken again.
+    struct TState {
+        uint32_t Next = 0;
+        std::vector<uint32_t> Free;
+    };
+    TState Read() const;
+
+private:
+    template <typename F>
+    void Locked(F change) const;
+
+    std::string path_;
+};
