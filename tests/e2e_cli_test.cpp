@@ -425,3 +425,16 @@ TEST_F(CliE2E, GangUsageMistakesAreRefusedBeforeAnyBoxIsTouched)
         EXPECT_EQ(r.exitCode, 2) << args.back() << r.err;
     }
 }
+
+TEST_F(CliE2E, VerboseTracesTheBytesExchangedWithTheBox)
+{
+    Boxsim box({"--device", "COP8SBR9"});
+    ASSERT_FALSE(box.Path().empty());
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings", "-v",
+                                "read-options"},
+                               Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find(" > S\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" < ZEMPRIX01<0D>\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("trace "), std::string::npos) << r.err;
+}

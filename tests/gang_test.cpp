@@ -1,8 +1,11 @@
-// The gang's pieces that need no box: the command line of each box, the worst exit status, and
-// the serial-number pool the boxes' processes share.
+// The command line's pieces that need no box: each gang box's command line, the worst exit
+// status, the serial-number pool the boxes' processes share, colour and the byte trace.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <cstdio>
+#include <pty.h>
+#include <sstream>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +13,8 @@
 #include "cli.h"
 #include "gang.h"
 #include "serialpool.h"
+#include "textview.h"
+#include "link/linktrace.h"
 
 TEST(Gang, EachBoxGetsTheCommandLineWithItsOwnPortOnly)
 {
@@ -71,4 +76,55 @@ TEST(Gang, ProcessesSharingThePoolNeverGetTheSameNumberAndReturnedOnesComeFirst)
     EXPECT_EQ(pool.Take(), 520u);
     EXPECT_EQ(pool.Take(), 650u);
     EXPECT_EQ(pool.Take(), 700u);
+}
+
+TEST(CliOutput, ColourOnlyOnATerminalWithoutNoColorAndOnlyForResults)
+{
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    setenv("TERM", "xterm", 1);
+    unsetenv("NO_COLOR");
+    EXPECT_TRUE(TTextView::ColourWanted(slave));
+    setenv("NO_COLOR", "", 1);  // empty does not count
+    EXPECT_TRUE(TTextView::ColourWanted(slave));
+    setenv("NO_COLOR", "1", 1);
+    EXPECT_FALSE(TTextView::ColourWanted(slave));
+    unsetenv("NO_COLOR");
+    setenv("TERM", "dumb", 1);
+    EXPECT_FALSE(TTextView::ColourWanted(slave));
+    setenv("TERM", "xterm", 1);
+    EXPECT_FALSE(TTextView::ColourWanted(fileno(tmpfile())));
+    close(master);
+    close(slave);
+
+    std::ostringstream err;
+    TTextView view(err);
+    view.Configure({false, false, "COM1", "", true});
+    view.ShowStatus("2|Flash: Verification Failed");
+    view.AppendLog("Flash: Verification Failed");
+    view.ShowStatus("0|Flash: Programming Complete");
+    view.AppendLog("Flash: Programming Complete");
+    view.AppendLog("Verify Failed at 0100h: Read FFh - Should have been 83h");
+    EXPECT_EQ(err.str(), "\x1b[31mFlash: Verification Failed\x1b[0m\n\x1b[32mFlash: Programming Complete\x1b[0m\n"
+                         "Verify Failed at 0100h: Read FFh - Should have been 83h\n");
+}
+
+TEST(LinkTrace, BytesAreGatheredPerDirectionIntoTimestampedLines)
+{
+    std::vector<std::string> lines;
+    SetLinkTrace([&](const std::string& l) { lines.push_back(l); });
+    TraceLinkBytes('>', "W0000");
+    TraceLinkByte('<', 0x0D);
+    TraceLinkBytes('>', std::string(70, 'A'));
+    TraceLinkByte('<', '<');
+    SetLinkTrace(nullptr);
+    TraceLinkByte('>', 'X');  // off: nothing more
+    FlushLinkTrace();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].substr(12), " > W0000");
+    EXPECT_EQ(lines[0][2], ':');
+    EXPECT_EQ(lines[1].substr(12), " < <0D>");
+    EXPECT_EQ(lines[2].substr(12), " > " + std::string(64, 'A'));
+    EXPECT_EQ(lines[3].substr(12), " > AAAAAA");
+    EXPECT_EQ(lines[4].substr(12), " < <3C>");
 }

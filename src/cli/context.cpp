@@ -26,7 +26,8 @@ std::string HardwareFromOption(const std::string& text)
 TCliContext::TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err)
     : options_(std::move(options)), out_(out), view_(err), session_(view_, backend)
 {
-    view_.Configure({options_.progressJson, options_.quiet, options_.port, options_.logFile});
+    view_.Configure({options_.progressJson, options_.quiet, options_.port, options_.logFile,
+                     !options_.progressJson && TTextView::ColourWanted(2)});
     view_.SetOnPump([this] {
         if (InterruptSignal() != 0) session_.Runner().RequestAbort();
     });

@@ -25,6 +25,7 @@
 #include "base/clock.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
+#include "link/linktrace.h"
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
@@ -40,6 +41,14 @@ int WithSession(TCliContext& c, F body)
 {
     InstallInterruptHandlers();
     TAppSession& s = c.Session();
+    // -v: every byte to and from the box, timestamped, among the status lines.
+    struct TTraceScope {
+        explicit TTraceScope(TCliContext* c)
+        {
+            if (c) SetLinkTrace([c](const std::string& line) { c->View().AppendLog("trace " + line); });
+        }
+        ~TTraceScope() { SetLinkTrace(nullptr); }
+    } trace(c.Options().verbose ? &c : nullptr);
     // The parallel link logs the timer figures after connecting: measure them meanwhile.
     if (c.HardwareName() == kHardwareLpt) StartTiralTimer();
     InstallQtSerialPort();

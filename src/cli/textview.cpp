@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <ctime>
 
 #include "base/hextext.h"
@@ -48,8 +50,21 @@ void TTextView::AppendLog(const std::string& line)
         return;
     }
     if (output_.Quiet && kind != "failed") return;
-    err_ << PrintableText(line) << '\n';
+    const char* colour = !output_.Colour ? nullptr : kind == "failed" ? "\x1b[31m" : kind == "completed" ? "\x1b[32m" : nullptr;
+    if (colour)
+        err_ << colour << PrintableText(line) << "\x1b[0m\n";
+    else
+        err_ << PrintableText(line) << '\n';
     err_.flush();
+}
+
+bool TTextView::ColourWanted(int fd)
+{
+    // NO_COLOR counts when it is set and not empty.
+    if (const char* no = std::getenv("NO_COLOR"); no && *no) return false;
+    const char* term = std::getenv("TERM");
+    if (!term || std::string(term) == "dumb") return false;
+    return isatty(fd) == 1;
 }
 
 void TTextView::EmitJson(const std::string& objectText)

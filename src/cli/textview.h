@@ -20,7 +20,10 @@ public:
         bool Quiet = false;
         std::string Port;
         std::string LogFile;
+        bool Colour = false;  // failure lines red and completion lines green
     };
+    // Colour on a terminal unless NO_COLOR is set (to anything but nothing) or the terminal is "dumb".
+    static bool ColourWanted(int fd);
     void Configure(TOutput output) { output_ = std::move(output); }
     const TOutput& Output() const { return output_; }
     // A JSON object line on stderr (--progress json).

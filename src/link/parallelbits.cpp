@@ -6,6 +6,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
+#include "link/linktrace.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
@@ -78,11 +79,13 @@ uint8_t TSmartParallel::ReadByte(bool reportProgress)
         value = static_cast<uint8_t>((value << 1) | (lpt.ReadPin(DataInPin) ? 1 : 0));
         lpt.WritePin(ClockPin, false);
     }
+    TraceLinkByte('<', value);
     return value;
 }
 
 void TSmartParallel::WriteByte(uint8_t value)
 {
+    TraceLinkByte('>', value);
     if (WaitReady()) Fail(kTimedOut);
     TVicLPT& lpt = VicLPT();
     IClock& clock = TimeSource();

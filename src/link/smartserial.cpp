@@ -7,6 +7,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
+#include "link/linktrace.h"
 #include "link/linkwide.h"
 #include "base/clock.h"
 
@@ -121,7 +122,11 @@ uint8_t TSmartSerial::ReadByte(bool reportProgress)
                 throw;
             }
         }
-        if (port_->BytesWaiting() > 0) return port_->TakeByte();
+        if (port_->BytesWaiting() > 0) {
+            const uint8_t value = port_->TakeByte();
+            TraceLinkByte('<', value);
+            return value;
+        }
         if (deadline.Passed()) break;
         if (port_->WaitForBytes(1, deadline.RemainingMs()) == 0) TimeSource().Sleep(1);
     }
@@ -131,6 +136,7 @@ uint8_t TSmartSerial::ReadByte(bool reportProgress)
 void TSmartSerial::WriteByte(uint8_t value)
 {
     if (!port_) Fail(kCommFailed);
+    TraceLinkByte('>', value);
     port_->WriteByte(value);
 }
 
@@ -174,6 +180,7 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
     }
     std::string text;
     if (waiting == whole || waiting == 2) text = port_->Take(waiting);
+    TraceLinkBytes('<', text);
     // Two characters stand for an error answer only when they start with "?"; two data
     // characters are a block cut short, not a block read.
     if (text.empty() || (text.size() != whole && text[0] != '?')) {
