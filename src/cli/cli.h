@@ -45,7 +45,8 @@ struct TCliOptions {
     int64_t serialStart = -1;
     int64_t serialAt = -1;
     int serialSize = 2;
-    bool verbose = false;       // -v: a timestamped trace of every command and answer
+    bool verbose = false;
+    bool probe = false;         // doctor: ask the box as well       // -v: a timestamped trace of every command and answer
     bool noSettings = false;
     bool help = false;
     bool version = false;
@@ -144,3 +145,5 @@ const std::vector<TCliCommand>& Commands();
 
 void RegisterFileCommands();
 void RegisterDeviceCommands();
+// ports, doctor
+void RegisterPortCommands();

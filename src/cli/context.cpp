@@ -3,6 +3,11 @@
 #include <ostream>
 
 #include "cli.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "link/portidentity.h"
 #include "devices/devices.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
@@ -53,6 +58,25 @@ void TCliContext::ResolvePort()
         if (digits.size() != 1 || digits[0] < '0' || digits[0] > '2')
             refuse("is not a parallel port this program can use (" + parallelForms + ")");
         portNumber_ = digits[0] - '0' + 1;
+    } else if (IsUsbSelector(port)) {
+        if (parallel) refuse("is a USB serial adapter; " + hardwareName_ + " takes " + parallelForms);
+        std::vector<TSerialPortIdentity> matches;
+        const char* rootVariable = std::getenv("ZEMPRIX_SYSTEM_ROOT");
+        const std::string root = rootVariable ? rootVariable : "";
+        try {
+            matches = MatchUsbSelector(port, root);
+        } catch (const std::invalid_argument&) {
+            refuse("is not a USB selector (usb:VID:PID[:SERIAL], four hex digits each)");
+        }
+        if (matches.size() != 1) {
+            std::string found;
+            for (const auto& p : ListSerialPortIdentities(root)) found += "\n  " + DescribeSerialPort(p);
+            if (matches.empty()) refuse("names no connected adapter; the serial ports are:" + (found.empty() ? std::string(" none") : found));
+            std::string which;
+            for (const auto& p : matches) which += "\n  " + DescribeSerialPort(p);
+            refuse("names " + std::to_string(matches.size()) + " adapters; add :SERIAL to choose one:" + which);
+        }
+        portPath_ = matches[0].Device;
     } else if (parallel) {
         refuse("is not a parallel port (" + parallelForms + ")");
     } else {

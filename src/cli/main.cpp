@@ -43,6 +43,7 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     RegisterFileCommands();
     RegisterDeviceCommands();
+    RegisterPortCommands();
 
     TCliOptions options;
     try {

@@ -57,6 +57,7 @@ bool IsValidPort(const std::string& port)
     const std::string up = hex::ToUpper(port);
     if (up.size() == 4 && up.compare(0, 3, "COM") == 0) return up[3] >= '1' && up[3] <= '8';
     if (up.size() == 4 && up.compare(0, 3, "LPT") == 0) return up[3] >= '1' && up[3] <= '3';
+    if (port.size() > 4 && hex::SameText(port.substr(0, 4), "usb:")) return true;
     return port.size() > 1 && port[0] == '/';
 }
 
@@ -93,6 +94,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
         else if (arg == "--no-settings") o.noSettings = true;
         else if (arg == "--plug-and-prog") o.plugAndProg = true;
         else if (arg == "-q" || arg == "--quiet") o.quiet = true;
+        else if (arg == "--probe") o.probe = true;
         else if (arg == "--hardware" || arg == "--device") {
             // An empty name would silently mean "the remembered one".
             const std::string v = needValue();
@@ -157,6 +159,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
     }
     if (o.plugAndProg && !o.command.empty() && o.command != "auto")
         throw TUsageError{"--plug-and-prog belongs to the auto command"};
+    if (o.probe && o.command != "doctor") throw TUsageError{"--probe belongs to the doctor command"};
     if ((o.serialStart >= 0) != (o.serialAt >= 0))
         throw TUsageError{"--serial-start and --serial-at go together"};
     if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
@@ -177,7 +180,8 @@ std::string HelpText()
         "\n"
         "Options:\n"
         "  --hardware NAME   \"ZEMPRIX (LPT)\", \"ZEMPRIX (COM)\", or lpt / com (case-insensitive)\n"
-        "  --port PORT       COM1..COM8 / LPT1..LPT3, or a device path (/dev/ttyUSB0, /dev/parport0);\n"
+        "  --port PORT       COM1..COM8 / LPT1..LPT3, a device path (/dev/ttyUSB0, /dev/parport0,\n"
+        "                    /dev/serial/by-id/...) or usb:VID:PID[:SERIAL] (see the ports command);\n"
         "                    give it several times to run the command on every box at once (a gang):\n"
         "                    lines are prefixed with [PORT], a table ends the run, the exit status is\n"
         "                    the worst box's (ok < verify failed < failed < usage < interrupted)\n"
@@ -200,6 +204,7 @@ std::string HelpText()
         "                    0x hex); each passed board takes the next, a gang shares one sequence\n"
         "  --serial-at ADDR  where the number goes in the image (hex), big-endian\n"
         "  --serial-size N   its size in bytes: 2 (default), 3 or 4\n"
+        "  --probe           doctor: also connect to the box and report its identification\n"
         "  -v, --verbose     add a timestamped trace of every command and answer exchanged with the box\n"
         "  --no-settings     neither read nor write stored settings\n"
         "  --help, --version\n"
@@ -213,7 +218,9 @@ std::string HelpText()
     }
     text +=
         "\n"
-        "Status lines go to stderr, command data to stdout.\n"
+        "Status lines go to stderr, command data to stdout. NO_COLOR turns the colour of failure and\n"
+        "completion lines off. ZEMPRIX_COMn names the device COMn stands for; ZEMPRIX_SETTINGS_DIR\n"
+        "holds the settings in DIR/morvel/ZEMPRIX.conf instead of the user's own.\n"
         "Exit status: 0 success, 1 operation failed, 2 bad usage or argument, 3 verification failed,\n"
         "130 / 143 cancelled by Ctrl+C / SIGTERM (the operation is aborted as the Abort button does; a\n"
         "second Ctrl+C ends at once).\n";

@@ -53,6 +53,7 @@
 #include "image/hexfile.h"
 #include "link/hardware.h"
 #include "link/linkwide.h"
+#include "link/portidentity.h"
 #include "link/programmer.h"
 #include "app/productionrecord.h"
 #include "lpt/LptUnit.h"
@@ -123,6 +124,20 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     for (int id = 1; id <= 10; ++id) saveFilters_ << Q(TFileLoader::FormatName(id)) + QStringLiteral(" (*)");
     openFilters_ << saveFilters_;
 
+    // The setup dialog says which device each COMn and LPTn stands for on this machine.
+    portIdentifier_ = [](const QString& entry) -> QString {
+        const QString upper = entry.toUpper();
+        const int n = upper.mid(3).toInt();
+        if (upper.startsWith(QLatin1String("COM"))) {
+            for (const TSerialPortIdentity& p : ListSerialPortIdentities())
+                if (p.ComNumber == n) return QString::fromStdString(DescribeSerialPort(p));
+            return entry + QStringLiteral(": no such port on this machine");
+        }
+        if (upper.startsWith(QLatin1String("LPT")))
+            for (const TParallelPortIdentity& p : ListParallelPortIdentities())
+                if (p.LptNumber == n) return QString::fromStdString(DescribeParallelPort(p));
+        return QString();
+    };
     blinkTimer_ = new QTimer(this);
     blinkTimer_->setInterval(500);
     // The exception handler's firmware-update offer runs the same command as the menu.

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "base/isperrors.h"
+#include "link/portidentity.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 
@@ -14,6 +15,8 @@ namespace {
 
 std::vector<std::string> ListPorts()
 {
+    // The same order `zemprix-cli ports` and the setup dialog show, so that COMn means one port.
+    if (auto ports = SerialPortsInComOrder(); !ports.empty()) return ports;
     auto infos = QSerialPortInfo::availablePorts();
     auto isUsb = [](const QSerialPortInfo& i) {
         return i.hasVendorIdentifier() || i.portName().contains("USB") || i.portName().contains("ACM");

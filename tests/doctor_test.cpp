@@ -1,0 +1,232 @@
+// Ports by identity and the doctor's checks against prepared system trees: USB adapters with
+// their ids and stable names, the COMn order, a user outside the port's group, a port held by
+// another program, ModemManager running, no ppdev.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+#include "doctor.h"
+#include "e2e_support.h"
+#include "link/portidentity.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PreparedSystem : ::testing::Test {
+    QTemporaryDir dir;
+    std::string root = dir.path().toStdString();
+
+    void Write(const std::string& path, const std::string& text)
+    {
+        fs::create_directories(fs::path(root + path).parent_path());
+        std::ofstream(root + path) << text << "\n";
+    }
+    void Link(const std::string& path, const std::string& target)
+    {
+        fs::create_directories(fs::path(root + path).parent_path());
+        fs::create_symlink(target, root + path);
+    }
+    // A USB serial adapter at /sys/devices/pci0/usbN/DEV with its tty `name`.
+    void Adapter(const std::string& name, const std::string& dev, const std::string& vid, const std::string& pid,
+                 const std::string& serial, const std::string& product)
+    {
+        const std::string usb = "/sys/devices/pci0/usb1/" + dev;
+        Write(usb + "/idVendor", vid);
+        Write(usb + "/idProduct", pid);
+        if (!serial.empty()) Write(usb + "/serial", serial);
+        Write(usb + "/product", product);
+        fs::create_directories(root + usb + "/" + dev + ":1.0/" + name);
+        Link("/sys/class/tty/" + name + "/device", "../../../devices/pci0/usb1/" + dev + "/" + dev + ":1.0/" + name);
+        Node("/dev/" + name);
+    }
+    void Node(const std::string& path)
+    {
+        Write(path, "");
+        chmod((root + path).c_str(), 0660);
+    }
+    gid_t NodeGroup(const std::string& path)
+    {
+        struct stat st {};
+        stat((root + path).c_str(), &st);
+        return st.st_gid;
+    }
+    void SetUp() override
+    {
+        Adapter("ttyUSB0", "1-1", "0403", "6001", "A10K5XYZ", "FT232R USB UART");
+        Adapter("ttyACM0", "1-2", "2341", "0043", "", "Uno");
+        // A UART that is there, one the driver lists although nothing is there, a virtual console.
+        fs::create_directories(root + "/sys/devices/platform/serial8250/tty/ttyS1");
+        Link("/sys/class/tty/ttyS1/device", "../../../devices/platform/serial8250");
+        Write("/sys/class/tty/ttyS1/type", "4");
+        Node("/dev/ttyS1");
+        Link("/sys/class/tty/ttyS0/device", "../../../devices/platform/serial8250");
+        Write("/sys/class/tty/ttyS0/type", "0");
+        fs::create_directories(root + "/sys/class/tty/tty1");
+        Link("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0", "../../ttyUSB0");
+        Write("/proc/sys/dev/parport/parport0/base-addr", "888\t1912");
+        Node("/dev/parport0");
+        unsetenv("ZEMPRIX_COM1");
+        unsetenv("ZEMPRIX_COM2");
+    }
+    TSystemView User(std::vector<gid_t> groups = {})
+    {
+        TSystemView v;
+        v.Root = root;
+        v.UserName = "alice";
+        v.Uid = 4242;
+        v.Groups = std::move(groups);
+        return v;
+    }
+    static const TCheck* Find(const std::vector<TCheck>& checks, const std::string& text)
+    {
+        for (const TCheck& c : checks)
+            if ((c.Name + ": " + c.Message).find(text) != std::string::npos) return &c;
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(PreparedSystem, PortsAreListedWithTheirIdentitiesInComOrder)
+{
+    const auto serial = ListSerialPortIdentities(root);
+    ASSERT_EQ(serial.size(), 3u);
+    EXPECT_EQ(DescribeSerialPort(serial[0]), "COM1 = /dev/ttyACM0 (2341:0043 Uno)");
+    EXPECT_EQ(DescribeSerialPort(serial[1]), "COM2 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ)");
+    EXPECT_EQ(serial[1].ById, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0");
+    EXPECT_EQ(DescribeSerialPort(serial[2]), "COM3 = /dev/ttyS1");
+    EXPECT_EQ(SerialPortsInComOrder(root), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyS1"}));
+
+    // A variable takes its number over; the port that had it keeps none.
+    setenv("ZEMPRIX_COM2", "/dev/pts/9", 1);
+    const auto overridden = ListSerialPortIdentities(root);
+    unsetenv("ZEMPRIX_COM2");
+    ASSERT_EQ(overridden.size(), 4u);
+    EXPECT_EQ(overridden[1].ComNumber, 0);
+    EXPECT_EQ(DescribeSerialPort(overridden[3]), "COM2 = /dev/pts/9 (ZEMPRIX_COM2)");
+
+    const auto parallel = ListParallelPortIdentities(root);
+    ASSERT_EQ(parallel.size(), 1u);
+    EXPECT_EQ(DescribeParallelPort(parallel[0]), "LPT1 = /dev/parport0 (base 0378h)");
+}
+
+TEST_F(PreparedSystem, UsbSelectorsNameAdaptersByIdsAndSerialNumber)
+{
+    auto one = MatchUsbSelector("usb:0403:6001", root);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].Device, "/dev/ttyUSB0");
+    EXPECT_EQ(MatchUsbSelector("USB:0403:6001:A10K5XYZ", root).size(), 1u);
+    EXPECT_TRUE(MatchUsbSelector("usb:0403:6001:OTHER", root).empty());
+    Adapter("ttyUSB1", "1-3", "0403", "6001", "B2", "FT232R USB UART");
+    EXPECT_EQ(MatchUsbSelector("usb:0403:6001", root).size(), 2u);
+    for (const char* bad : {"usb:403:6001", "usb:0403", "usb:0403:600G", "usb:0403:6001:", "usb:0403:6001:a:b"})
+        EXPECT_THROW(MatchUsbSelector(bad, root), std::invalid_argument) << bad;
+}
+
+TEST_F(PreparedSystem, AUserOutsideThePortsGroupIsToldWhichGroupToJoin)
+{
+    const gid_t gid = NodeGroup("/dev/ttyUSB0");
+    Write("/etc/group", "dialout:x:" + std::to_string(gid) + ":bob");
+    auto checks = CheckPortNodes(User());
+    const TCheck* usb = Find(checks, "/dev/ttyUSB0 needs group dialout");
+    ASSERT_NE(usb, nullptr) << ChecksText(checks);
+    EXPECT_EQ(usb->Status, TCheckStatus::Fail);
+    EXPECT_EQ(usb->Fix, "sudo usermod -aG dialout alice, then log out and in");
+    EXPECT_TRUE(AnyFailed(checks));
+
+    // Listed in the group file but not yet in this login session.
+    Write("/etc/group", "dialout:x:" + std::to_string(gid) + ":bob,alice");
+    checks = CheckPortNodes(User());
+    ASSERT_NE(Find(checks, "is a member, but not in this login session"), nullptr) << ChecksText(checks);
+
+    checks = CheckPortNodes(User({gid}));
+    EXPECT_FALSE(AnyFailed(checks)) << ChecksText(checks);
+    EXPECT_NE(Find(checks, "parallel port LPT1 = /dev/parport0 (base 0378h): /dev/parport0: the user may open it"), nullptr)
+        << ChecksText(checks);
+}
+
+TEST_F(PreparedSystem, AHeldPortAndServicesThatGrabAdaptersAreNamed)
+{
+    Write("/proc/200/comm", "minicom");
+    Link("/proc/200/fd/3", "/dev/ttyUSB0");
+    Link("/proc/200/fd/4", "/dev/null");
+    Write("/proc/123/comm", "ModemManager");
+    Write("/proc/self/comm", "zemprix-cli");
+    const auto checks = CheckPortHolders(User());
+    const TCheck* held = Find(checks, "/dev/ttyUSB0 is open in minicom (pid 200)");
+    ASSERT_NE(held, nullptr) << ChecksText(checks);
+    EXPECT_EQ(held->Status, TCheckStatus::Fail);
+    const TCheck* mm = Find(checks, "ModemManager is running (pid 123)");
+    ASSERT_NE(mm, nullptr) << ChecksText(checks);
+    EXPECT_EQ(mm->Status, TCheckStatus::Warn);
+    EXPECT_NE(mm->Fix.find("ID_MM_DEVICE_IGNORE"), std::string::npos);
+}
+
+TEST_F(PreparedSystem, ParallelPortsNeedPpdevAndTheLpDriverIsAWarning)
+{
+    Write("/proc/modules", "parport_pc 49152 1 - Live 0x0\nlp 20480 0 - Live 0x0\nparport 69632 2 parport_pc,lp");
+    auto checks = CheckParallelDrivers(User());
+    ASSERT_NE(Find(checks, "the ppdev module is not loaded"), nullptr) << ChecksText(checks);
+    EXPECT_TRUE(AnyFailed(checks));
+    ASSERT_NE(Find(checks, "lp printer driver"), nullptr) << ChecksText(checks);
+    fs::create_directories(root + "/sys/module/ppdev");
+    checks = CheckParallelDrivers(User());
+    EXPECT_FALSE(AnyFailed(checks)) << ChecksText(checks);
+
+    // Without parallel hardware there is nothing to load.
+    QTemporaryDir empty;
+    TSystemView bare = User();
+    bare.Root = empty.path().toStdString();
+    checks = CheckParallelDrivers(bare);
+    ASSERT_EQ(checks.size(), 1u);
+    EXPECT_EQ(checks[0].Status, TCheckStatus::Ok);
+}
+
+TEST_F(PreparedSystem, TheCommandsReportAsTextAndJsonWithTheirExitStatus)
+{
+    Write("/etc/group", "dialout:x:" + std::to_string(NodeGroup("/dev/ttyUSB0")) + ":");
+    Write("/proc/200/comm", "minicom");
+    Link("/proc/200/fd/3", "/dev/ttyUSB0");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    CliResult r = RunCli({"ports"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("COM2 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ)  /dev/serial/by-id/"),
+              std::string::npos)
+        << r.out;
+    r = RunCli({"--json", "ports"}, root + "/settings", env);
+    EXPECT_NE(r.out.find("\"vendorId\":\"0403\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"lpt\":\"LPT1\""), std::string::npos) << r.out;
+
+    r = RunCli({"doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("     fix: end that program"), std::string::npos) << r.out;
+    r = RunCli({"--json", "doctor"}, root + "/settings", env);
+    EXPECT_NE(r.out.find("\"status\":\"fail\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+
+    // A selector that names nothing connected lists what is there.
+    r = RunCli({"--hardware", "com", "--port", "usb:ffff:0001", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("names no connected adapter"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("COM1 = /dev/ttyACM0"), std::string::npos) << r.err;
+}
+
+TEST_F(PreparedSystem, ProbeAsksTheBoxForItsIdentificationAndFirmware)
+{
+    Boxsim box({"--device", "COP8SBR9", "--firmware", "0009"});
+    ASSERT_FALSE(box.Path().empty());
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "doctor", "--probe"},
+                         root + "/settings", env);
+    EXPECT_NE(r.out.find("ok   box: the box answers: ZEMPRIX01, firmware 0009"), std::string::npos) << r.out << r.err;
+    r = RunCli({"--hardware", "com", "--port", root + "/dev/none", "--device", "COP8SBR9", "doctor", "--probe"},
+               root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("FAIL box: the box did not answer"), std::string::npos) << r.out << r.err;
+}
