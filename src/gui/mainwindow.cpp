@@ -404,9 +404,7 @@ void TMain::BuildMenus()
     AddAction(help, "HelpReadme", QStringLiteral("Readme"), {}, [this] { ViewReadme(); },
               [this] { return QFileInfo::exists(ReadmePath()); });
     AddAction(help, "HelpTopics", QStringLiteral("Help Topics"), QKeySequence(Qt::Key_F1), [this] {
-        QString helpFile = QDir(programFolder_).filePath(QStringLiteral("doc/index.html"));
-        if (!QFileInfo::exists(helpFile))
-            helpFile = QDir::cleanPath(QDir(programFolder_).filePath(QStringLiteral("../share/doc/zemprix/index.html")));
+        const QString helpFile = HelpPath();
         if (QFileInfo::exists(helpFile))
             QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
         else
@@ -828,6 +826,20 @@ QString TMain::ReadmePath() const
     const QString beside = QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
     const QString shared = QDir(programFolder_).filePath(QStringLiteral("../share/zemprix/readme.txt"));
     return QFileInfo::exists(beside) || !QFileInfo::exists(shared) ? beside : QDir::cleanPath(shared);
+}
+
+QString TMain::HelpPath() const
+{
+    // The package keeps the help under share/zemprix, since /usr/share/doc may be left out of an
+    // installation; share/doc/zemprix is the older place. When none exists the package's place is
+    // the one named.
+    const QDir folder(programFolder_);
+    const QString candidates[] = {folder.filePath(QStringLiteral("doc/index.html")),
+                                  folder.filePath(QStringLiteral("../share/zemprix/doc/index.html")),
+                                  folder.filePath(QStringLiteral("../share/doc/zemprix/index.html"))};
+    for (const QString& candidate : candidates)
+        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
+    return QDir::cleanPath(candidates[1]);
 }
 
 // ---- commands ----------------------------------------------------------------------------------

@@ -108,6 +108,10 @@ public:
 
     // The folder of readme.txt and the help file: the program's own unless a test names another.
     void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
+    // Where Help > Readme and Help > Help Topics read their files: beside the program (the build
+    // tree, an unpacked folder), else in the installed share folder.
+    QString ReadmePath() const;
+    QString HelpPath() const;
 
     // The recent-files list, newest first.
     const QStringList& RecentFiles() const { return recent_; }
@@ -182,7 +186,6 @@ private:
     void WriteLogFile(const QString& line);
     bool CanOperate() const;
     void RunFirmwareUpdate();
-    QString ReadmePath() const;
     void RunAdvancedForm();
     // Points the session's Auto Program at the production record the options name, if any.
     void AttachProductionRecord();

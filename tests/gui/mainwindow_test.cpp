@@ -373,6 +373,33 @@ TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
     EXPECT_TRUE(Log().contains(QString("Attempting to switch to Device:COP8SBE9 Hardware:") + kFake));
 }
 
+// The package puts the program in usr/bin and its readme and help under usr/share/zemprix; files
+// beside the program (the build tree, an unpacked folder) win over the installed ones.
+TEST_F(MainWindow, ReadmeAndHelpFoundInTheInstalledLayout)
+{
+    Start();
+    const QString root = dir.path() + "/usr";
+    ASSERT_TRUE(QDir().mkpath(root + "/bin") && QDir().mkpath(root + "/share/zemprix/doc"));
+    window->SetProgramFolder(root + "/bin");
+    EXPECT_EQ(window->HelpPath(), root + "/share/zemprix/doc/index.html");  // named when missing
+    window->UpdateActions();
+    EXPECT_FALSE(window->Action("HelpReadme")->isEnabled());
+
+    std::ofstream((root + "/share/zemprix/readme.txt").toStdString()) << "installed\n";
+    std::ofstream((root + "/share/zemprix/doc/index.html").toStdString()) << "<p>installed</p>\n";
+    EXPECT_EQ(window->ReadmePath(), root + "/share/zemprix/readme.txt");
+    EXPECT_EQ(window->HelpPath(), root + "/share/zemprix/doc/index.html");
+    window->UpdateActions();
+    window->Action("HelpReadme")->trigger();
+    EXPECT_EQ(Log().first(), "installed");
+
+    ASSERT_TRUE(QDir().mkpath(root + "/bin/doc"));
+    std::ofstream((root + "/bin/readme.txt").toStdString()) << "beside\n";
+    std::ofstream((root + "/bin/doc/index.html").toStdString()) << "<p>beside</p>\n";
+    EXPECT_EQ(window->ReadmePath(), root + "/bin/readme.txt");
+    EXPECT_EQ(window->HelpPath(), root + "/bin/doc/index.html");
+}
+
 TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
 {
     Start();
