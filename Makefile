@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps configure build run test test-sanitize test-asan test-tsan bench fuzz screenshots clean
+.PHONY: all deps configure build run test test-sanitize test-asan test-tsan test-package package package-build bench fuzz screenshots clean
 
 all: build
 
@@ -67,5 +67,25 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) --target fuzzers
 	@tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The Debian package: a Release build installed under /usr, with Debian's hardening flags, in its
+# own folder; cpack writes build-pkg/zemprix_VERSION-1_ARCH.deb. test-package builds it with the
+# package test, which checks its contents, its control fields and lintian's verdict.
+PKG_BUILD ?= build-pkg
+PKG_FLAGS_ENV = DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g
+PKG_CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DZEMPRIX_TESTS=OFF \
+	-DZEMPRIX_PACKAGE_TEST=ON $(LAUNCHER) \
+	-DCMAKE_CXX_FLAGS="$$($(PKG_FLAGS_ENV) dpkg-buildflags --get CPPFLAGS) $$($(PKG_FLAGS_ENV) dpkg-buildflags --get CXXFLAGS)" \
+	-DCMAKE_EXE_LINKER_FLAGS="$$($(PKG_FLAGS_ENV) dpkg-buildflags --get LDFLAGS)"
+
+package-build: deps
+	cmake -S . -B $(PKG_BUILD) -G Ninja $(PKG_CMAKE_FLAGS)
+	cmake --build $(PKG_BUILD) -j2
+
+package: package-build
+	cd $(PKG_BUILD) && cpack -G DEB
+
+test-package: package-build
+	cd $(PKG_BUILD) && ctest --output-on-failure -L package
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan $(PKG_BUILD)

@@ -156,7 +156,7 @@ TSystemView TSystemView::Current()
     if (const passwd* pw = getpwuid(view.Uid)) view.UserName = pw->pw_name;
     const int n = getgroups(0, nullptr);
     view.Groups.resize(static_cast<size_t>(std::max(0, n)));
-    if (n > 0) getgroups(n, view.Groups.data());
+    if (n > 0 && getgroups(n, view.Groups.data()) != n) view.Groups.clear();
     view.Groups.push_back(getgid());
     return view;
 }
