@@ -7,7 +7,7 @@
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 #include "link/smartparallel.h"
 
 class FuzzStream {

@@ -11,7 +11,7 @@
 #include "link/linkwide.h"
 #include "link_fuzz_support.h"
 #include "lpt/LptUnit.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 #include "lpt/portio.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "link/serialport.h"
 #include "link/smartserial.h"
 #include "link_fuzz_support.h"
-#include "lpt/clock.h"
+#include "base/clock.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "image/qsettingsbackend.h"
 #include "image/settings.h"
-#include "link/isperrors.h"
+#include "base/isperrors.h"
 
 namespace {
 
