@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "app/commands.h"
+#include "gui/application.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "image/settings.h"
@@ -59,6 +60,8 @@ double ExposedMs(F make)
 int ShowAndQuit(int argc, char** argv, bool mainWindow, bool text = false)
 {
     QApplication application(argc, argv);
+    // The desktop program's own set-up; the plain windows keep Qt's defaults.
+    if (mainWindow) ConfigureApplication();
     RegisterDefaultHardware();
     TMemorySettingsBackend settings;
     TQuiet boxes;

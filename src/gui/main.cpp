@@ -1,9 +1,9 @@
 // zemprix: the desktop application. The window appears first; the start-up (the device switch and
 // Connect) runs from the event loop once it is on screen.
 #include <QApplication>
-#include <QIcon>
 #include <QStringList>
 
+#include "gui/application.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "image/qsettingsbackend.h"
@@ -13,12 +13,7 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("ZEMPRIX"));
-    QApplication::setOrganizationName(QStringLiteral("morvel"));
-    QApplication::setApplicationVersion(QStringLiteral(ZEMPRIX_FILE_VERSION));
-    // Ties the window to the installed menu entry (and its icon) on Wayland and in task bars.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.zemprix.Zemprix"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.zemprix.Zemprix")));
+    ConfigureApplication();
     InstallQtSerialPort();
     // The tables every window reads are filled before the first window exists.
     RegisterDefaultHardware();

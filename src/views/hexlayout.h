@@ -12,7 +12,7 @@ struct THexLayout {
     int LabelX() const { return kMargin; }
     int HexX(int k) const { return kMargin + 9 * w + 3 * w * k; }
     int CharX(int k) const { return kMargin + 57 * w + w * k; }
-    int RowY(int i) const { return i * h; }  // inside the buffer, which is copied to y = kMargin
+    int RowY(int i) const { return i * h; }  // from the first row, which the view paints at y = kMargin
     int BufferWidth() const { return 73 * w + 8; }
     // Rows after the first that fit: a paint draws one more than this.
     int VisibleRows(int clientHeight) const { return (clientHeight - kMargin) / h - 1; }

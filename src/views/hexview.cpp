@@ -183,15 +183,13 @@ void THexWindow::Render(QPixmap& target)
 
 void THexWindow::paintEvent(QPaintEvent*)
 {
-    // Drawn into a buffer at the screen's pixel ratio first, then copied in one go.
-    const qreal dpr = viewport()->devicePixelRatioF();
-    const QSize size(std::max(layout_.BufferWidth(), viewport()->width()), viewport()->height());
-    QPixmap buffer(size * dpr);
-    buffer.setDevicePixelRatio(dpr);
-    Render(buffer);
+    // Straight onto the viewport: the window's backing store already keeps the paint flicker-free,
+    // and a buffer of the view's size per paint cost an allocation and a copy every time.
     QPainter window(viewport());
     window.fillRect(viewport()->rect(), backColor_);
-    window.drawPixmap(0, THexLayout::kMargin, buffer);
+    window.translate(0, THexLayout::kMargin);
+    window.setFont(font());
+    Draw(window, viewport()->height());
 }
 
 void THexWindow::resizeEvent(QResizeEvent* event)

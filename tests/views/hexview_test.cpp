@@ -180,3 +180,18 @@ TEST_F(HexView, AnImageThatShrinksUnderTheViewIsNeverWrittenPast)
     Key(Qt::Key_Left);
     EXPECT_LT(view.CursorAddress(), 0x2000);
 }
+
+TEST_F(HexView, ThePaintShowsTheRenderedRowsBelowTheMargin)
+{
+    image.SetStatus(0x21, TProgStatus(ps_failed));
+    image.SetStatus(0x35, TProgStatus(ps_verified));
+    view.MoveCursor(0x13);
+    QWidget* port = view.viewport();
+    const QImage shown = port->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QPixmap rendered(port->width(), port->height() - THexLayout::kMargin);
+    view.Render(rendered);
+    const QImage expected = rendered.toImage().convertToFormat(QImage::Format_RGB32);
+
+    EXPECT_EQ(shown.copy(0, THexLayout::kMargin, expected.width(), expected.height()), expected);
+    for (int x = 0; x < shown.width(); x += 7) EXPECT_EQ(shown.pixel(x, 1), expected.pixel(0, 0));
+}
