@@ -1,5 +1,5 @@
 // One full paint of a 600-pixel-high hex view of a 32 KB image with every status colour in use,
-// into a buffer as the view's paint event does (offscreen).
+// into an offscreen pixmap with the drawing the view paints with.
 #include <QApplication>
 #include <QPixmap>
 #include <algorithm>

@@ -22,6 +22,8 @@ int main(int argc, char** argv)
     TQtMessageBoxes boxes;
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
+    // The menu entry runs "zemprix /L:%f"; started without a file, a bare "/L:" is left over.
+    arguments.removeIf([](const QString& a) { return a.compare(QLatin1String("/L:"), Qt::CaseInsensitive) == 0; });
     TMain window(&settings, boxes, arguments);
     window.show();
     return QApplication::exec();
