@@ -104,9 +104,8 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     // The Flash page's hex view and the option editor on the Options page.
     auto* hexView = new THexWindow;
     hexView->setObjectName(QStringLiteral("FlashViewer"));
-    hexView->SetBackColor(palette().color(QPalette::Button));
-    hexView->SetLabelColor(QColor(0, 0, 128));
     SetFlashView(hexView);
+    ApplyFlashViewColours();
     SetOptionEditorFactory([](TAppSession& session, QWidget* parent) -> QWidget* {
         auto* editor = new TBaseFuseFrame(session.Options(), parent);
         editor->DisableClockSelector();
@@ -749,6 +748,29 @@ void TMain::FillSelectors()
     for (const std::string& n : HardwareNames()) programmerSelector_->addItem(Q(n));
     programmerSelector_->setCurrentText(Q(p->HardwareName()));
     if (const TDevice* d = session_->Device()) deviceSelector_->setCurrentText(Q(d->Name()));
+}
+
+// The Flash page in the window's button face with the classic colours. On a dark desktop theme the
+// same hues are lightened: black digits on a dark face could not be read.
+void TMain::ApplyFlashViewColours()
+{
+    auto* hex = qobject_cast<THexWindow*>(flashView_);
+    if (!hex) return;
+    const QColor face = palette().color(QPalette::Button);
+    const bool dark = face.lightness() < 128;
+    const QColor text = dark ? palette().color(QPalette::ButtonText) : QColor(Qt::black);
+    hex->SetBackColor(face);
+    hex->SetLabelColor(dark ? QColor(150, 170, 255) : QColor(0, 0, 128));
+    hex->SetDataColor(text);
+    hex->SetAsciiColor(text);
+    hex->SetPassColor(dark ? QColor(110, 220, 110) : QColor(0, 128, 0));
+    hex->SetErrorColor(dark ? QColor(255, 120, 120) : QColor(255, 0, 0));
+}
+
+void TMain::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange) ApplyFlashViewColours();
+    QMainWindow::changeEvent(event);
 }
 
 // ---- pages, title, recent files ----------------------------------------------------------------

@@ -165,6 +165,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildPages();
@@ -174,6 +175,7 @@ private:
     QAction* AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
                        std::function<void()> handler, std::function<bool()> rule = {});
     void FillSelectors();
+    void ApplyFlashViewColours();
     void PageChanged(int index);
     void FillDeviceInfo();
     void SetTitleSuffix(const QString& path);

@@ -51,7 +51,9 @@ void TStatusPanel::paintEvent(QPaintEvent*)
     p.setPen(Qt::NoPen);
     p.setBrush(lamp);
     p.drawRoundedRect(circle, lampSize / 2.0, lampSize / 2.0);
-    p.setPen(Qt::black);
+    // Black as ever, except on a dark desktop theme, where black could not be read.
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    p.setPen(dark ? palette().color(QPalette::WindowText) : QColor(Qt::black));
     const QRect textRect(4 + height(), 0, width() - 4 - height(), height());
     p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text_.mid(2));
 }

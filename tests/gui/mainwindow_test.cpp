@@ -821,3 +821,44 @@ TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
     EXPECT_EQ(window->PrintStatusD()->Memo1()->toPlainText(), "======== Programmer Connection =======");
     DestroyVicLPT();
 }
+
+TEST_F(MainWindow, TheFlashPageStaysReadableOnADarkTheme)
+{
+    Start();
+    auto* hex = window->findChild<THexWindow*>("FlashViewer");
+    ASSERT_NE(hex, nullptr);
+    // Pixels clearly lighter than the view's own background, below the first row (the cursor's cell
+    // is white on black).
+    auto lightInk = [](QWidget* widget, int left, int top, int right) {
+        const QImage shot = widget->grab().toImage();
+        const int face = QColor(shot.pixel(1, 1)).lightness();
+        int n = 0;
+        for (int y = top; y < shot.height(); ++y)
+            for (int x = left; x < right && x < shot.width(); ++x) n += QColor(shot.pixel(x, y)).lightness() > face + 60;
+        return n;
+    };
+    // The status text, right of the lamp.
+    QWidget* panel = window->StatusPanel();
+    auto statusInk = [&] { return lightInk(panel, 4 + panel->height(), 0, panel->width()); };
+    // The hex rows below the first (the cursor's cell is white on black).
+    auto hexInk = [&] {
+        return lightInk(hex->viewport(), 0, THexLayout::kMargin + 2 * hex->Layout().h, hex->Layout().BufferWidth());
+    };
+    ASSERT_FALSE(window->Session().Runner().StatusText().empty());
+    EXPECT_EQ(hexInk(), 0);
+    EXPECT_EQ(statusInk(), 0);
+
+    QPalette dark = window->palette();
+    dark.setColor(QPalette::Button, QColor(48, 48, 48));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    window->setPalette(dark);
+    EXPECT_GT(hexInk(), 500);
+    EXPECT_GT(statusInk(), 20);
+
+    // Back to a light theme: the classic dark digits and text again.
+    window->setPalette(QPalette(QColor(220, 220, 220)));
+    EXPECT_EQ(hexInk(), 0);
+    EXPECT_EQ(statusInk(), 0);
+}

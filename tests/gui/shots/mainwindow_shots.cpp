@@ -77,6 +77,18 @@ std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
 ZEMPRIX_SHOT("mainwindow-flash.png") { return StartedWindow(TMain::FlashPage); }
 ZEMPRIX_SHOT("mainwindow-flash-verify-failed.png") { return StartedWindow(TMain::FlashPage, true); }
 ZEMPRIX_SHOT("mainwindow-status-verify-failed.png") { return StartedWindow(TMain::StatusPage, true); }
+// On a dark desktop theme.
+ZEMPRIX_SHOT("mainwindow-flash-verify-failed-dark.png")
+{
+    auto window = StartedWindow(TMain::FlashPage, true);
+    QPalette dark(QColor(53, 53, 53), QColor(42, 42, 42));
+    dark.setColor(QPalette::WindowText, QColor(225, 225, 225));
+    dark.setColor(QPalette::ButtonText, QColor(225, 225, 225));
+    dark.setColor(QPalette::Text, QColor(225, 225, 225));
+    dark.setColor(QPalette::Base, QColor(30, 30, 30));
+    window->setPalette(dark);
+    return window;
+}
 ZEMPRIX_SHOT("mainwindow-options.png") { return StartedWindow(TMain::OptionsPage); }
 
 ZEMPRIX_SHOT("dialog-about.png")
