@@ -202,13 +202,45 @@ TEST_F(PreparedSystem, TheCommandsReportAsTextAndJsonWithTheirExitStatus)
     EXPECT_NE(r.out.find("\"vendorId\":\"0403\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"lpt\":\"LPT1\""), std::string::npos) << r.out;
 
-    r = RunCli({"doctor"}, root + "/settings", env);
+    // The box on the held port: that fails the run.
+    const std::vector<std::string> onCom2 = {"--hardware", "com", "--port", "COM2", "doctor"};
+    r = RunCli(onCom2, root + "/settings", env);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_NE(r.out.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ok   box port: the serial port COM2 is /dev/ttyUSB0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("     fix: end that program"), std::string::npos) << r.out;
-    r = RunCli({"--json", "doctor"}, root + "/settings", env);
+    // Without ppdev only the parallel link would suffer.
+    EXPECT_NE(r.out.find("warn ppdev: the ppdev module is not loaded: /dev/parportN cannot be opened (the box is set "
+                         "to the serial link)"),
+              std::string::npos)
+        << r.out;
+    std::vector<std::string> json = onCom2;
+    json.insert(json.begin(), "--json");
+    r = RunCli(json, root + "/settings", env);
     EXPECT_NE(r.out.find("\"status\":\"fail\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+
+    // The box on another adapter: the held port is only a warning, and nothing fails.
+    r = RunCli({"--hardware", "com", "--port", "COM1", "doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("warn port in use: /dev/ttyUSB0 is open in minicom (pid 200) (not the port in use, COM1)"),
+              std::string::npos)
+        << r.out;
+    // The stable by-id name is the same adapter as COM2.
+    r = RunCli({"--hardware", "com", "--port", root + "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K5XYZ-if00-port0",
+                "doctor"},
+               root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)\n"), std::string::npos) << r.out;
+    // A remembered port that is not on this machine.
+    r = RunCli({"--hardware", "com", "--port", "COM7", "doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("FAIL box port: the serial port COM7 is not on this machine"), std::string::npos) << r.out;
+    // The parallel box (the first hardware, with no settings yet) needs ppdev.
+    r = RunCli({"doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("ok   box port: the parallel port LPT1 is /dev/parport0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("FAIL ppdev"), std::string::npos) << r.out;
 
     // A selector that names nothing connected lists what is there.
     r = RunCli({"--hardware", "com", "--port", "usb:ffff:0001", "erase"}, root + "/settings", env);

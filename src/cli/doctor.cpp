@@ -14,6 +14,7 @@
 #include "cli.h"
 #include "image/qsettingsbackend.h"
 #include "json.h"
+#include "link/hardware.h"
 #include "link/portidentity.h"
 
 namespace fs = std::filesystem;
@@ -165,26 +166,33 @@ std::vector<TCheck> CheckPortNodes(const TSystemView& system)
 {
     std::vector<TCheck> checks;
     const auto serial = ListSerialPortIdentities(system.Root);
-    if (serial.empty())
-        checks.push_back({"serial ports", TCheckStatus::Warn, "no serial port found",
+    if (serial.empty()) {
+        checks.push_back({"serial ports", TCheckStatus::Fail, "no serial port found",
                           "plug the box's USB serial adapter in; `dmesg` shows whether the system saw it"});
+        checks.back().Link = TCheckLink::Serial;
+    }
     for (const TSerialPortIdentity& p : serial) {
         if (p.Device.rfind("/dev/", 0) != 0) continue;  // a variable's pseudo-terminal
         checks.push_back(NodeCheck(system, p.Device, "serial port " + DescribeSerialPort(p)));
+        checks.back().Link = TCheckLink::Serial;
+        checks.back().Device = p.Device;
     }
-    for (const TParallelPortIdentity& p : ListParallelPortIdentities(system.Root))
+    for (const TParallelPortIdentity& p : ListParallelPortIdentities(system.Root)) {
         checks.push_back(NodeCheck(system, p.Device, "parallel port " + DescribeParallelPort(p)));
+        checks.back().Link = TCheckLink::Parallel;
+        checks.back().Device = p.Device;
+    }
     return checks;
 }
 
 std::vector<TCheck> CheckPortHolders(const TSystemView& system)
 {
     std::vector<TCheck> checks;
-    std::vector<std::string> devices;
-    for (const auto& p : ListSerialPortIdentities(system.Root)) devices.push_back(p.Device);
-    for (const auto& p : ListParallelPortIdentities(system.Root)) devices.push_back(p.Device);
+    std::vector<std::pair<std::string, TCheckLink>> devices;
+    for (const auto& p : ListSerialPortIdentities(system.Root)) devices.emplace_back(p.Device, TCheckLink::Serial);
+    for (const auto& p : ListParallelPortIdentities(system.Root)) devices.emplace_back(p.Device, TCheckLink::Parallel);
     const std::vector<TProcess> processes = Processes(system.Root);
-    for (const std::string& device : devices) {
+    for (const auto& [device, link] : devices) {
         std::string holders;
         for (const TProcess& proc : processes) {
             std::error_code ec;
@@ -198,7 +206,7 @@ std::vector<TCheck> CheckPortHolders(const TSystemView& system)
         }
         if (!holders.empty())
             checks.push_back({"port in use", TCheckStatus::Fail, device + " is open in " + holders,
-                              "end that program, or choose another port"});
+                              "end that program, or choose another port", link, device});
     }
     if (checks.empty()) checks.push_back({"ports in use", TCheckStatus::Ok, "no other program holds a port open", {}});
     for (const TProcess& proc : processes) {
@@ -230,7 +238,8 @@ std::vector<TCheck> CheckParallelDrivers(const TSystemView& system)
         checks.push_back({"ppdev", TCheckStatus::Ok, "the ppdev module is loaded", {}});
     else
         checks.push_back({"ppdev", TCheckStatus::Fail, "the ppdev module is not loaded: /dev/parportN cannot be opened",
-                          "sudo modprobe ppdev; to keep it: echo ppdev | sudo tee /etc/modules-load.d/ppdev.conf"});
+                          "sudo modprobe ppdev; to keep it: echo ppdev | sudo tee /etc/modules-load.d/ppdev.conf",
+                          TCheckLink::Parallel, {}});
     if (ModuleLoaded(system.Root, "lp") || fs::exists(system.Root + "/sys/class/lp/lp0", ec))
         checks.push_back({"lp driver", TCheckStatus::Warn,
                           "the lp printer driver is loaded and claims the parallel port while it prints",
@@ -250,6 +259,35 @@ TCheck CheckFolder(const std::string& name, const std::string& folder)
         return {name, TCheckStatus::Fail, "cannot write in " + probe.string(),
                 "sudo chown -R $USER " + probe.string() + " (or set its permissions)"};
     return {name, TCheckStatus::Ok, folder + (probe == fs::path(folder) ? " is writable" : " can be created"), {}};
+}
+
+TCheck CheckPortInUse(const TPortInUse& port)
+{
+    const char* kind = port.Link == TCheckLink::Parallel ? "the parallel port " : "the serial port ";
+    if (!port.Device.empty()) return {"box port", TCheckStatus::Ok, kind + port.Name + " is " + port.Device, {}};
+    return {"box port", TCheckStatus::Fail, kind + port.Name + " is not on this machine",
+            "choose one that `zemprix-cli ports` lists, with --port or in the window's Setup"};
+}
+
+void FocusOnPortInUse(std::vector<TCheck>& checks, const TSystemView& system, const TPortInUse& port)
+{
+    // By-id names and other links name the same node.
+    auto node = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        return ec ? path : resolved.string();
+    };
+    const std::string inUse = port.Device.empty() ? std::string() : node(port.Device);
+    for (TCheck& c : checks) {
+        if (c.Status != TCheckStatus::Fail || c.Link == TCheckLink::None) continue;
+        const bool otherKind = c.Link != port.Link;
+        const bool otherPort = !c.Device.empty() && node(system.Root + c.Device) != inUse && c.Device != port.Device;
+        if (!otherKind && !otherPort) continue;
+        c.Status = TCheckStatus::Warn;
+        c.Message += otherKind ? " (the box is set to the " +
+                                     std::string(port.Link == TCheckLink::Parallel ? "parallel" : "serial") + " link)"
+                               : " (not the port in use, " + port.Name + ")";
+    }
 }
 
 bool AnyFailed(const std::vector<TCheck>& checks)
@@ -350,6 +388,29 @@ int Doctor(TCliContext& c)
                     "move " + location + " aside; the programs start on defaults and write a fresh one"};
     }
     checks.push_back(settings);
+
+    // Only what stands between this program and the box's port fails the run.
+    TPortInUse port;
+    port.Link = c.HardwareName() == kHardwareLpt ? TCheckLink::Parallel : TCheckLink::Serial;
+    if (!c.PortPath().empty()) {
+        port.Name = port.Device = c.PortPath();
+        std::error_code ec;
+        if (!fs::exists(port.Device, ec)) port.Device.clear();
+    } else {
+        const int n = c.PortNumber() > 0 ? c.PortNumber()
+                                         : static_cast<int>(c.Settings().Get(c.HardwareName(), "BASEPORT", 0).AsInteger(0)) + 1;
+        if (port.Link == TCheckLink::Parallel) {
+            port.Name = "LPT" + std::to_string(n);
+            for (const TParallelPortIdentity& p : ListParallelPortIdentities(system.Root))
+                if (p.LptNumber == n) port.Device = p.Device;
+        } else {
+            port.Name = "COM" + std::to_string(n);
+            for (const TSerialPortIdentity& p : ListSerialPortIdentities(system.Root))
+                if (p.ComNumber == n) port.Device = p.Device;
+        }
+    }
+    checks.insert(checks.begin(), CheckPortInUse(port));
+    FocusOnPortInUse(checks, system, port);
 
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
