@@ -262,3 +262,16 @@ TEST_F(PreparedSystem, ProbeAsksTheBoxForItsIdentificationAndFirmware)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("FAIL box: the box did not answer"), std::string::npos) << r.out << r.err;
 }
+
+TEST_F(PreparedSystem, TheBoxOnAPortOutsideTheListIsCheckedByItsPath)
+{
+    // A machine without serial ports, the box on a pseudo-terminal.
+    QTemporaryDir empty;
+    Boxsim box({"--device", "COP8SBR9"});
+    ASSERT_FALSE(box.Path().empty());
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + empty.path().toStdString()};
+    CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("ok   box port: the serial port " + box.Path() + " is there"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("warn serial ports: no serial port found"), std::string::npos) << r.out;
+}

@@ -166,11 +166,10 @@ std::vector<TCheck> CheckPortNodes(const TSystemView& system)
 {
     std::vector<TCheck> checks;
     const auto serial = ListSerialPortIdentities(system.Root);
-    if (serial.empty()) {
-        checks.push_back({"serial ports", TCheckStatus::Fail, "no serial port found",
+    // Only a warning: whether the box's own port is there is checked by name.
+    if (serial.empty())
+        checks.push_back({"serial ports", TCheckStatus::Warn, "no serial port found",
                           "plug the box's USB serial adapter in; `dmesg` shows whether the system saw it"});
-        checks.back().Link = TCheckLink::Serial;
-    }
     for (const TSerialPortIdentity& p : serial) {
         if (p.Device.rfind("/dev/", 0) != 0) continue;  // a variable's pseudo-terminal
         checks.push_back(NodeCheck(system, p.Device, "serial port " + DescribeSerialPort(p)));
@@ -264,7 +263,8 @@ TCheck CheckFolder(const std::string& name, const std::string& folder)
 TCheck CheckPortInUse(const TPortInUse& port)
 {
     const char* kind = port.Link == TCheckLink::Parallel ? "the parallel port " : "the serial port ";
-    if (!port.Device.empty()) return {"box port", TCheckStatus::Ok, kind + port.Name + " is " + port.Device, {}};
+    if (!port.Device.empty())
+        return {"box port", TCheckStatus::Ok, kind + port.Name + (port.Name == port.Device ? " is there" : " is " + port.Device), {}};
     return {"box port", TCheckStatus::Fail, kind + port.Name + " is not on this machine",
             "choose one that `zemprix-cli ports` lists, with --port or in the window's Setup"};
 }
