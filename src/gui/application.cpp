@@ -6,10 +6,11 @@
 #include <QPainterPath>
 #include <QPalette>
 #include <QPixmap>
+#include <algorithm>
 
 namespace {
 
-// The menu bar's overflow button: two chevrons drawn on demand. The base style reads them from
+// The menu bar's and tool bars' overflow button: two chevrons drawn on demand. The base style reads them from
 // image files as soon as a menu bar exists, which loads every image format plug-in during start-up.
 class TChevronIcon final : public QIconEngine {
 public:
