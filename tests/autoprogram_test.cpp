@@ -318,3 +318,24 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
                         "\"Flash: Verification Failed, \"\"3\"\" bytes\"\n");
     EXPECT_THROW(TProductionRecord(::testing::TempDir() + "/no/such/dir/r.csv").Append({}), EISPException);
 }
+
+TEST_F(AutoProgram, ASerialPastItsSizeIsNeverProgrammedTwice)
+{
+    serial.heCurrentSerial = 0xFFFF;
+    ASSERT_TRUE(serial.Button2Click(project.Flash));
+    Steps({2, 5});
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(programmer.programmed[0x100], 0xFF);
+    EXPECT_EQ(programmer.programmed[0x101], 0xFF);
+    // 10000h does not fit in two bytes: the image still holds FFFFh, so the next board is refused
+    // before anything is programmed instead of getting FFFFh (or 1000h) again.
+    EXPECT_EQ(SerialInImage(), 0xFFFF);
+    EXPECT_FALSE(RunOnce());
+    EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 1);
+    EXPECT_EQ(runner.Log().back(), "Serial Number: 10000h does not fit in 2 bytes - choose a larger size");
+    // A larger size places 10000h and production goes on.
+    serial.rgSerialNumSize = TSerialNum::ssThreeBytes;
+    ASSERT_TRUE(serial.Button2Click(project.Flash));
+    EXPECT_TRUE(RunOnce());
+    EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 2);
+}

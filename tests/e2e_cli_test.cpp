@@ -420,7 +420,10 @@ TEST_F(CliE2E, GangUsageMistakesAreRefusedBeforeAnyBoxIsTouched)
              {"--port", "COM1", "--port", "COM2", "read", Path("x.hex")},
              {"--serial-start", "5", "auto", Path("in.hex"), "--steps", "program,serial"},
              {"--serial-start", "5", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "program"},
-             {"--serial-start", "0x100000000", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "serial"}}) {
+             {"--serial-start", "0x100000000", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "serial"},
+             {"--serial-start", "0x10000", "--serial-at", "100", "auto", Path("in.hex"), "--steps", "serial"},
+             {"--serial-start", "0x1000000", "--serial-size", "3", "--serial-at", "100", "auto", Path("in.hex"),
+              "--steps", "serial"}}) {
         const CliResult r = RunCli(Join({"--no-settings"}, args), Settings());
         EXPECT_EQ(r.exitCode, 2) << args.back() << r.err;
     }

@@ -27,39 +27,60 @@ struct SerialNumbers : ::testing::Test {
 };
 }  // namespace
 
-TEST_F(SerialNumbers, PlacesBigEndianKeepingTheLeadingDigits)
+TEST_F(SerialNumbers, PlacesBigEndianAndRefusesANumberWiderThanItsSize)
 {
     struct Case {
         int size;
         uint32_t value;
-        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> bytes;  // empty: refused, nothing written
     };
     const Case cases[] = {
         {TSerialNum::ssThreeBytes, 0x12345, {0x01, 0x23, 0x45}},
-        {TSerialNum::ssTwoBytes, 0x12345, {0x12, 0x34}},
-        {TSerialNum::ssTwoBytes, 0x10000, {0x10, 0x00}},
         {TSerialNum::ssTwoBytes, 0x7, {0x00, 0x07}},
+        {TSerialNum::ssTwoBytes, 0xFFFF, {0xFF, 0xFF}},
         {TSerialNum::ssFourBytes, 0xDEADBEEF, {0xDE, 0xAD, 0xBE, 0xEF}},
-        {TSerialNum::ssThreeBytes, 0xFFFFFFFF, {0xFF, 0xFF, 0xFF}},
+        {TSerialNum::ssThreeBytes, 0xFFFFFF, {0xFF, 0xFF, 0xFF}},
+        // Stored as their leading digits these would repeat earlier numbers (10000h as 1000h).
+        {TSerialNum::ssTwoBytes, 0x10000, {}},
+        {TSerialNum::ssTwoBytes, 0x12345, {}},
+        {TSerialNum::ssThreeBytes, 0x1000000, {}},
+        {TSerialNum::ssThreeBytes, 0xFFFFFFFF, {}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        image.Clear();
+        messages.clear();
         serial.rgSerialNumSize = c.size;
         serial.heCurrentSerial = c.value;
         serial.heSerialLocation = 0x7F00;
-        EXPECT_TRUE(serial.Button2Click(image));
-        EXPECT_EQ(Bytes(0x7F00, static_cast<int>(c.bytes.size())), c.bytes) << std::hex << c.value;
+        EXPECT_EQ(serial.Fits(), !c.bytes.empty());
+        EXPECT_EQ(serial.Button2Click(image), !c.bytes.empty());
+        if (c.bytes.empty()) {
+            EXPECT_EQ(messages, std::vector<std::string>{TSerialNum::kNumberTooWide});
+            EXPECT_NE(serial.RefusalLine(image).find("h does not fit in " + std::to_string(serial.SizeInBytes()) + " bytes!"),
+                      std::string::npos);
+            EXPECT_EQ(image.TopAddress(), -1) << "nothing may be written";
+        } else {
+            EXPECT_TRUE(messages.empty());
+            EXPECT_EQ(Bytes(0x7F00, static_cast<int>(c.bytes.size())), c.bytes);
+        }
     }
-    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SerialNumbers, IncrementWrapsAtThirtyTwoBitsWhateverTheSize)
 {
     serial.heCurrentSerial = 0xFFFF;
+    serial.heSerialLocation = 0x10;
+    ASSERT_TRUE(serial.Button2Click(image));
     serial.Increment();
     EXPECT_EQ(serial.heCurrentSerial, 0x10000u);
-    serial.heSerialLocation = 0x10;
-    serial.Button2Click(image);
-    EXPECT_EQ(Bytes(0x10, 2), (std::vector<uint8_t>{0x10, 0x00}));
+    // Past two bytes the number is refused and the image keeps the last one placed ...
+    EXPECT_FALSE(serial.Button2Click(image));
+    EXPECT_EQ(Bytes(0x10, 2), (std::vector<uint8_t>{0xFF, 0xFF}));
+    // ... until a larger size is chosen.
+    serial.rgSerialNumSize = TSerialNum::ssThreeBytes;
+    EXPECT_TRUE(serial.Button2Click(image));
+    EXPECT_EQ(Bytes(0x10, 3), (std::vector<uint8_t>{0x01, 0x00, 0x00}));
     serial.heCurrentSerial = 0xFFFFFFFF;
     serial.Increment();
     EXPECT_EQ(serial.heCurrentSerial, 0u);
@@ -84,12 +105,12 @@ TEST_F(SerialNumbers, LocationsWhereTheNumberDoesNotFitAreRefusedWholly)
         image.Clear();
         messages.clear();
         serial.rgSerialNumSize = c.sizeItem;
-        serial.heCurrentSerial = 0x12345678;
+        serial.heCurrentSerial = 0x1234;
         serial.heSerialLocation = c.location;
         EXPECT_EQ(serial.Button2Click(image), c.accepted);
         if (c.accepted) {
             EXPECT_TRUE(messages.empty());
-            EXPECT_EQ(image.GetValue(c.location), 0x12);
+            EXPECT_EQ(image.GetValue(c.location + static_cast<uint32_t>(c.sizeItem)), 0x12);
         } else {
             EXPECT_EQ(messages, std::vector<std::string>{"Location is not valid! - Please enter another"});
             EXPECT_EQ(image.TopAddress(), -1) << "nothing may be written";

@@ -167,6 +167,10 @@ void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
         if (steps.Checked(which)) command(ctx);
     };
     if (BeforeDeviceSteps) BeforeDeviceSteps();
+    // The last run's serial step could not place a number past the chosen size: the image still
+    // holds the last board's number, and this board must not get it again.
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash && steps.Checked(S::stIncrementSerial) && !serial_.Fits())
+        throw EISPException(serial_.RefusalLine(ctx.Project.Flash));
     if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash)
         // As the image holds it: upper-case hex, two digits per byte.
         serialPlaced_ = hex::Hex(serial_.heCurrentSerial, 2 * serial_.SizeInBytes());

@@ -245,7 +245,9 @@ std::shared_ptr<TSerialPool> NumberBoards(TCliContext& c, TAppSession& s)
             *taken = pool->Take();
             s.Serial().heCurrentSerial = static_cast<uint32_t>(*taken);
         }
-        if (!s.Serial().Button2Click(s.Project().Flash)) throw EISPException(TSerialNum::kInvalidLocation);
+        const std::string refusal = s.Serial().RefusalLine(s.Project().Flash);
+        if (!refusal.empty()) throw EISPException(refusal);
+        s.Serial().Button2Click(s.Project().Flash);
     };
     auto before = s.AutoProgram().OnBoardDone;
     s.AutoProgram().OnBoardDone = [before, pool, taken](const TAutoProgram::TBoard& board) {

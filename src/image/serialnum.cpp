@@ -25,11 +25,35 @@ bool TSerialNum::LocationValid(const THexList& image) const
     return static_cast<uint64_t>(heSerialLocation) + static_cast<uint64_t>(SizeInBytes()) <= image.Size();
 }
 
+bool TSerialNum::Fits() const
+{
+    return SizeInBytes() >= 4 || heCurrentSerial < (uint32_t{1} << (8 * SizeInBytes()));
+}
+
+std::string TSerialNum::Refusal(const THexList& image) const
+{
+    if (!LocationValid(image)) return kInvalidLocation;
+    if (!Fits()) return kNumberTooWide;
+    return {};
+}
+
+std::string TSerialNum::RefusalLine(const THexList& image) const
+{
+    if (!LocationValid(image))
+        return "Serial Number: location " + hex::Hex(heSerialLocation, 4) + "h is not valid!" +
+               std::to_string(SizeInBytes()) + " bytes there run past the image";
+    if (!Fits())
+        return "Serial Number: " + hex::Hex(heCurrentSerial, 2) + "h does not fit in " + std::to_string(SizeInBytes()) +
+               " bytes!choose a larger size";
+    return {};
+}
+
 bool TSerialNum::Button2Click(THexList& image)
 {
     if (rgSerialNumMode != smStoreInFlash) return true;
-    if (!LocationValid(image)) {
-        if (OnMessage) OnMessage(kInvalidLocation);
+    const std::string refusal = Refusal(image);
+    if (!refusal.empty()) {
+        if (OnMessage) OnMessage(refusal);
         return false;
     }
     PlaceSerial(image);

@@ -11,6 +11,8 @@ class THexList;
 class TSerialNum {
 public:
     static constexpr const char* kInvalidLocation = "Location is not valid! - Please enter another";
+    static constexpr const char* kNumberTooWide =
+        "Serial number does not fit in the chosen size! - Please choose a larger size";
 
     enum TMode : int { smDisabled = 0, smStoreInFlash = 1 };
     enum TSize : int { ssTwoBytes = 0, ssThreeBytes = 1, ssFourBytes = 2 };
@@ -33,9 +35,16 @@ public:
     void PlaceSerial(THexList& image) const;
     // True when the whole number fits inside the image at the location.
     bool LocationValid(const THexList& image) const;
+    // True when the current number fits in the chosen size. A wider one would be stored as its
+    // leading digits, which repeat: 10000h to 1000Fh would all be stored as 1000h.
+    bool Fits() const;
+    // Why the current number cannot be placed: kInvalidLocation, kNumberTooWide, or empty.
+    std::string Refusal(const THexList& image) const;
+    // The same as a failure line of a run ("text!detail", naming the number and the location).
+    std::string RefusalLine(const THexList& image) const;
 
-    // The OK button: with numbering on, checks the location and places the serial. Returns false
-    // when the location was refused (the dialog then stays open for another one).
+    // The OK button: with numbering on, checks the location and the number's size and places the
+    // serial. Returns false when either was refused (the dialog then stays open for another).
     bool Button2Click(THexList& image);
     // One more device: the serial goes up by one, wrapping at 32 bits whatever the size.
     void Increment() { ++heCurrentSerial; }

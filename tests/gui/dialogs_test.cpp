@@ -133,6 +133,20 @@ TEST_F(SerialNumDialog, ANumberRunningPastTheImageEndIsRefusedAndNothingIsWritte
     QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(image.GetValue(0x7FFF), 0xDD);
+
+    // A number wider than its size is refused too, until a size it fits is chosen.
+    dialog->show();
+    messages.clear();
+    Click(dialog->Size(), 0);  // two bytes
+    Type(dialog->Location(), "100");
+    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(messages, std::vector<std::string>{TSerialNum::kNumberTooWide});
+    EXPECT_EQ(image.GetValue(0x100), 0xFF);
+    Click(dialog->Size(), 2);
+    QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(image.GetValue(0x100), 0xAA);
 }
 
 TEST_F(SerialNumDialog, TheBaseChangesOnlyHowTheNumberShowsAndCancelSwitchesNumberingOff)
