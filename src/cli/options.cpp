@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "base/hextext.h"
+#include "image/serialnum.h"
 
 const std::vector<std::string> kAutoSteps = {"reload", "erase", "program", "verify", "options", "serial", "run"};
 
@@ -164,9 +165,14 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
         throw TUsageError{"--serial-start and --serial-at go together"};
     if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
         throw TUsageError{"Serial numbers belong to the auto command with the serial step"};
-    if (o.serialStart >= 0 && o.serialSize < 4 && o.serialStart >= (int64_t{1} << (8 * o.serialSize)))
-        throw TUsageError{"--serial-start does not fit in " + std::to_string(o.serialSize) +
-                          " bytes: choose a larger --serial-size"};
+    if (o.serialStart >= 0) {
+        TSerialNum serial;
+        serial.rgSerialNumSize = o.serialSize - 2;
+        serial.heCurrentSerial = static_cast<uint32_t>(o.serialStart);
+        if (!serial.Fits())
+            throw TUsageError{"--serial-start does not fit in " + std::to_string(o.serialSize) +
+                              " bytes: choose a larger --serial-size"};
+    }
     static const char* const kGangCommands[] = {"info", "erase", "program", "verify", "read-options", "write-options",
                                                "read-timing", "write-timing", "run", "auto"};
     if (o.ports.size() > 1 &&
