@@ -1,6 +1,6 @@
 # Thin wrapper around CMake + Ninja. `make run` and `make test` install what is missing first.
 BUILD ?= build
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LAUNCHER)
 
 .PHONY: all deps configure build run test test-sanitize test-asan test-tsan test-package package package-build bench fuzz screenshots clean
 
