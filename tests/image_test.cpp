@@ -86,6 +86,33 @@ TEST(Project, SetDeviceSizesAndClears)
     EXPECT_EQ(project.Flash.GetValue(10), 0xFF);
 }
 
+// Fields read from box answers, status lines and dialog entries: stop at the first non-digit and
+// report "no digit" instead of a silent 0.
+TEST(HexText, DigitsAndFields)
+{
+    EXPECT_EQ(hex::TryDigit('a'), 10);
+    EXPECT_EQ(hex::TryDigit('a', false), -1);
+    EXPECT_EQ(hex::TryDigit('F', false), 15);
+    EXPECT_EQ(hex::TryDigit('G'), -1);
+    EXPECT_EQ(hex::TryDigit(':'), -1);
+    uint32_t v = 99;
+    size_t at = 2;
+    EXPECT_TRUE(hex::ReadField("h:1fFz", at, 8, v));
+    EXPECT_EQ(v, 0x1FFu);
+    EXPECT_EQ(at, 5u);
+    at = 0;
+    EXPECT_TRUE(hex::ReadField("123456789", at, 8, v));  // at most maxDigits
+    EXPECT_EQ(v, 0x12345678u);
+    EXPECT_EQ(at, 8u);
+    v = 7;
+    at = 0;
+    EXPECT_FALSE(hex::ReadField("zz", at, 4, v));
+    EXPECT_EQ(at, 0u);
+    EXPECT_EQ(v, 7u);
+    at = 3;
+    EXPECT_FALSE(hex::ReadField("abc", at, 4, v));  // at the end
+}
+
 TEST(HexText, Helpers)
 {
     EXPECT_EQ(hex::DigitValue('7'), 7);

@@ -11,19 +11,7 @@ namespace {
 bool HexField(const std::string& text, size_t& at, size_t maxDigits, uint32_t& value)
 {
     value = 0;
-    size_t n = 0;
-    while (at < text.size() && n < maxDigits) {
-        const char c = text[at];
-        int v = -1;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        if (v < 0) break;
-        value = value * 16 + static_cast<uint32_t>(v);
-        ++at;
-        ++n;
-    }
-    return n > 0;
+    return hex::ReadField(text, at, maxDigits, value);
 }
 
 bool Literal(const std::string& text, size_t& at, const char* literal)

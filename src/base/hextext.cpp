@@ -20,6 +20,26 @@ bool IsHexDigit(char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+int TryDigit(char c, bool anyCase)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (anyCase && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool ReadField(std::string_view text, size_t& at, size_t maxDigits, uint32_t& value)
+{
+    uint32_t v = 0;
+    size_t n = 0;
+    for (int d; at + n < text.size() && n < maxDigits && (d = TryDigit(text[at + n])) >= 0; ++n)
+        v = v * 16 + static_cast<uint32_t>(d);
+    if (n == 0) return false;
+    at += n;
+    value = v;
+    return true;
+}
+
 uint8_t ByteFromChars(char hi, char lo)
 {
     return static_cast<uint8_t>(DigitValue(hi) * 16 + DigitValue(lo));

@@ -13,6 +13,11 @@ int DigitValue(char c);
 // Like DigitValue but also accepts "a"-"f".
 int DigitValueAnyCase(char c);
 bool IsHexDigit(char c);  // 0-9, A-F, a-f
+// The digit's value, or -1 when it is none: 0-9 and A-F, and a-f too when `anyCase`.
+int TryDigit(char c, bool anyCase = true);
+// Reads up to `maxDigits` hex digits (either case) of `text` from `at` as one value and moves `at`
+// past them; false, with `at` unchanged, when no digit stands there.
+bool ReadField(std::string_view text, size_t& at, size_t maxDigits, uint32_t& value);
 
 // A byte from two hex characters (high digit first).
 uint8_t ByteFromChars(char hi, char lo);

@@ -1,6 +1,5 @@
 #include "devices/options.h"
 
-#include "image/hexlist.h"
 #include "base/hextext.h"
 
 const TClockRange kClockRanges[kClockRangeCount] = {
@@ -82,7 +81,7 @@ void TBaseFuseForm::DisplayOptionByte()
 {
     const uint8_t b = GetOptions();
     label5_ = hex::Hex2(b) + "h - " + hex::ByteToBits(b) + "b";
-    if (image_ && image_->Size() > 0) image_->SetValue(image_->Size() - 1, b);
+    if (image_) image_->MirrorOptionByte(b);
     Changed();
 }
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-class THexList;
+#include "devices/optionbyte.h"
 
 struct TClockRange {
     const char* Text;
@@ -43,8 +43,7 @@ public:
     int ClockSelector = 0;
 
     // The Flash image whose last byte mirrors the option byte; may be null.
-    void BindImage(THexList* image) { image_ = image; }
-    THexList* Image() const { return image_; }
+    void BindImage(IOptionByteMirror* image) { image_ = image; }
 
     uint8_t GetOptions() const;
     void SetOptions(uint8_t value);
@@ -90,7 +89,7 @@ public:
 private:
     void Changed();
 
-    THexList* image_ = nullptr;
+    IOptionByteMirror* image_ = nullptr;
     int pgmtim_ = -1;
     std::string label4_;
     std::string label5_;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/optionbyte.h"
+
 class TDevice;
 
 enum TProgState : uint8_t { ps_normal, ps_programmed, ps_verified, ps_failed, ps_read };
@@ -24,7 +26,7 @@ private:
 };
 static_assert(sizeof(TProgStatus) == 1, "TProgStatus is one byte");
 
-class THexList {
+class THexList final : public IOptionByteMirror {
 public:
     static constexpr uint8_t kBlank = 0xFF;
 
@@ -36,6 +38,11 @@ public:
 
     uint8_t GetValue(uint32_t address) const;
     void SetValue(uint32_t address, uint8_t value);
+    // The option byte lives in the last byte; an empty image has no room for it.
+    void MirrorOptionByte(uint8_t value) override
+    {
+        if (Size() > 0) SetValue(Size() - 1, value);
+    }
     TProgStatus GetStatus(uint32_t address) const;
     void SetStatus(uint32_t address, TProgStatus status);
 
