@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "image/hexfile.h"
-#include "image/hexfile_replace.h"
+#include "store/atomicfile.h"
 #include "image/hexlist.h"
 
 namespace fs = std::filesystem;
@@ -158,9 +158,9 @@ TEST_F(Saving, LinksPlantedAtTheTemporaryNamesAreNotFollowed)
     WriteText(victim, "victim");
     WriteText(linked, "linked");
     WriteText(target_, "old");
-    fs::create_symlink(victim, hexfile::TemporaryName(target_, 0));
-    fs::create_symlink(absent, hexfile::TemporaryName(target_, 1));
-    fs::create_hard_link(linked, hexfile::TemporaryName(target_, 2));
+    fs::create_symlink(victim, atomicfile::TemporaryName(target_, 0));
+    fs::create_symlink(absent, atomicfile::TemporaryName(target_, 1));
+    fs::create_hard_link(linked, atomicfile::TemporaryName(target_, 2));
 
     const THexList image = RandomImage(0x100, 3);
     ASSERT_EQ(TFileLoader::SaveFile(target_, image, ff_IntelIntellex), 0);
@@ -168,7 +168,7 @@ TEST_F(Saving, LinksPlantedAtTheTemporaryNamesAreNotFollowed)
     EXPECT_EQ(ReadFileBytes(victim), "victim");
     EXPECT_EQ(ReadFileBytes(linked), "linked");
     EXPECT_FALSE(fs::exists(absent));
-    EXPECT_TRUE(fs::is_symlink(hexfile::TemporaryName(target_, 0)));  // not ours to remove
+    EXPECT_TRUE(fs::is_symlink(atomicfile::TemporaryName(target_, 0)));  // not ours to remove
     EXPECT_TRUE(fs::is_regular_file(target_));
 }
 
@@ -176,7 +176,7 @@ TEST_F(Saving, LinksPlantedAtTheTemporaryNamesAreNotFollowed)
 // lock); it is neither written nor removed. Once the lock is gone it is a leftover and goes.
 TEST_F(Saving, TemporariesOfRunningSavesStayAndLeftoversGo)
 {
-    const std::string busy = hexfile::TemporaryName(target_, 0);
+    const std::string busy = atomicfile::TemporaryName(target_, 0);
     WriteText(busy, "busy");
     const int fd = open(busy.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);

@@ -6,7 +6,7 @@
 #include "image/checksum.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/programmer.h"
 #include "base/clock.h"
 

@@ -4,7 +4,7 @@
 #include "app/session.h"
 #include "base/isperrors.h"
 #include "image/hexfile.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/programmer.h"
 
 namespace projects {

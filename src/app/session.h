@@ -17,7 +17,7 @@
 #include "devices/options.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
-#include "image/settings.h"
+#include "store/settings.h"
 
 class TISPProgrammer;
 class ILinkHost;

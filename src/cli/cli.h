@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/session.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "json.h"
 #include "textview.h"
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "cli.h"
-#include "image/qsettingsbackend.h"
+#include "store/qsettingsbackend.h"
 #include "json.h"
 #include "link/hardware.h"
 #include "link/portidentity.h"

@@ -6,7 +6,7 @@
 
 #include "cli.h"
 #include "gang.h"
-#include "image/qsettingsbackend.h"
+#include "store/qsettingsbackend.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "gui/application.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
-#include "image/qsettingsbackend.h"
+#include "store/qsettingsbackend.h"
 #include "link/hardware.h"
 #include "link/qtserialport.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "image/hexfile.h"
-#include "image/hexfile_replace.h"
+#include "store/atomicfile.h"
 #include "image/hexlist.h"
 #include "base/hextext.h"
 
@@ -229,7 +229,7 @@ int TFileLoader::SaveFile(const std::string& fileName, const THexList& image, in
 void TFileLoader::SaveFileOrThrow(const std::string& fileName, const THexList& image, int formatId)
 {
     try {
-        hexfile::ReplaceContents(fileName, SaveText(image, formatId));
+        atomicfile::ReplaceContents(fileName, SaveText(image, formatId));
     } catch (const std::exception& e) {
         throw EFileLoader("Could not save " + fileName + ": " + e.what());
     }

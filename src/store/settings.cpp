@@ -1,4 +1,4 @@
-#include "image/settings.h"
+#include "store/settings.h"
 
 #include <algorithm>
 #include <charconv>

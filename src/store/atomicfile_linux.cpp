@@ -12,18 +12,17 @@
 #include <filesystem>
 #include <string>
 
-#include "image/hexfile.h"
-#include "image/hexfile_replace.h"
 #include "base/hextext.h"
+#include "store/atomicfile.h"
 
-namespace hexfile {
+namespace atomicfile {
 namespace {
 
 constexpr unsigned kAttempts = 64;
 
 [[noreturn]] void Fail(int error)
 {
-    throw EFileLoader(std::strerror(error));
+    throw EReplaceFailed(std::strerror(error));
 }
 
 // Closes the descriptor when it goes out of scope; the lock held on it goes with it.
@@ -188,4 +187,4 @@ void ReplaceContents(const std::string& fileName, const std::string& text)
     }
 }
 
-}  // namespace hexfile
+}  // namespace atomicfile

@@ -12,7 +12,8 @@
 #include <functional>
 #include <memory>
 
-#include "image/qsettingsbackend.h"
+#include "store/atomicfile.h"
+#include "store/qsettingsbackend.h"
 #include "base/isperrors.h"
 
 namespace {
@@ -107,8 +108,8 @@ static QString FileOf(const QSettings& s)
     return s.fileName();
 }
 
-// Applies `change` to a copy of the file and puts the copy in place with one rename, so a crash
-// at any moment leaves the old or the new file. QSettings alone is not enough: it takes a short
+// Applies `change` to a copy of the file and puts the copy in place as one step, so a crash at
+// any moment leaves the old or the new file. QSettings alone is not enough: it takes a short
 // write of a large section (a full disk, a file size limit) for success and renames the cut-off
 // file over the old one. So the copy is read back under a name QSettings has never cached and
 // compared with what was meant before it replaces anything.
@@ -189,13 +190,22 @@ static void RewriteFile(const QString& path, const std::function<void(QSettings&
         discard();
         fail("incomplete write");
     }
-    std::error_code ec;
-    std::filesystem::rename(std::filesystem::path(checked.toStdU16String()),
-                            std::filesystem::path(path.toStdU16String()), ec);
-    if (ec) {
+    // The checked bytes go in place through the one file replacement every whole-file save uses
+    // (on disk first, permissions kept, a symbolic link kept as a link).
+    QFile copy(checked);
+    if (!copy.open(QIODevice::ReadOnly)) {
         discard();
-        fail(QString::fromStdString(ec.message()));
+        fail(copy.errorString());
     }
+    const QByteArray bytes = copy.readAll();
+    copy.close();
+    try {
+        atomicfile::ReplaceContents(QFile::encodeName(path).toStdString(), bytes.toStdString());
+    } catch (const atomicfile::EReplaceFailed& e) {
+        discard();
+        fail(QString::fromLocal8Bit(e.what()));
+    }
+    discard();
 }
 
 // The sections below `group` (the whole file when empty).

@@ -5,7 +5,7 @@
 // scripts never touch a user's own settings.
 #include <string>
 
-#include "image/settings.h"
+#include "store/settings.h"
 
 class TQSettingsBackend final : public ISettingsBackend {
 public:
