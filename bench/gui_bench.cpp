@@ -20,7 +20,7 @@
 #include "gui/application.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/hardware.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"

@@ -12,7 +12,7 @@
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "image/qsettingsbackend.h"
-#include "image/settings.h"
+#include "store/qsettingsbackend.h"
+#include "store/settings.h"
 
 namespace {
 
