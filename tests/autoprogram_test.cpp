@@ -7,7 +7,7 @@
 #include "app/productionrecord.h"
 #include "fakeprogrammer.h"
 #include "image/serialnum.h"
-#include "image/settings.h"
+#include "store/settings.h"
 
 using Lines = std::vector<std::string>;
 

@@ -18,7 +18,7 @@
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/qtserialport.h"

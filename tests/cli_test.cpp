@@ -14,7 +14,7 @@
 #include "image/checksum.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
-#include "image/qsettingsbackend.h"
+#include "store/qsettingsbackend.h"
 
 namespace fs = std::filesystem;
 

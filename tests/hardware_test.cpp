@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/hardware.h"
 #include "base/isperrors.h"
 #include "link/linkwide.h"

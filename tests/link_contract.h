@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "devices/devices.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/linkhost.h"
 #include "link/smartparallel.h"
 #include "base/clock.h"

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "devices/devices.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "base/isperrors.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"

@@ -8,7 +8,7 @@
 #include "app/production.h"
 #include "fakeprogrammer.h"
 #include "image/serialnum.h"
-#include "image/settings.h"
+#include "store/settings.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "app/projects.h"
 #include "app/session.h"
 #include "fakeprogrammer.h"
-#include "image/qsettingsbackend.h"
+#include "store/qsettingsbackend.h"
 #include "link/hardware.h"
 
 namespace {

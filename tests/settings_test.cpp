@@ -14,8 +14,8 @@
 
 #include "test_support.h"
 #include "e2e_support.h"
-#include "image/qsettingsbackend.h"
-#include "image/settings.h"
+#include "store/qsettingsbackend.h"
+#include "store/settings.h"
 #include "base/isperrors.h"
 
 TEST(SettingValue, Conversions)

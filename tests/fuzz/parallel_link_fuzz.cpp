@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link_fuzz_support.h"

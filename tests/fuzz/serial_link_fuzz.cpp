@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/serialport.h"

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "image/qsettingsbackend.h"
-#include "image/settings.h"
+#include "store/qsettingsbackend.h"
+#include "store/settings.h"
 #include "base/isperrors.h"
 
 namespace {

@@ -44,8 +44,8 @@
 #include "views/fuseform.h"
 #include "views/hexview.h"
 #include "image/hexfile.h"
-#include "image/qsettingsbackend.h"
-#include "image/settings.h"
+#include "store/qsettingsbackend.h"
+#include "store/settings.h"
 #include "link/hardware.h"
 
 namespace {

@@ -23,7 +23,7 @@
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "devices/devices.h"
-#include "image/settings.h"
+#include "store/settings.h"
 #include "link/hardware.h"
 #include "link/serialport.h"
 #include "shots.h"
