@@ -262,6 +262,26 @@ TEST_P(LinkContract, WrongIdentificationOrFirmwareNeedsAnUpdate)
     EXPECT_THROW(Link().Connect(), EFirmwareMisMatch);
 }
 
+// An error answer to Connect's firmware query says the box is not set up to talk, whatever the
+// code: a "V" there is no failed verification (no target was read).
+TEST_P(LinkContract, AnErrorAnswerToTheFirmwareQueryIsABoxNotResponding)
+{
+    for (char code : {'V', '!', 'T', 'Q'}) {
+        Build();
+        Box().Faults().errorCommand = 'v';
+        Box().Faults().errorCode = static_cast<uint8_t>(code);
+        try {
+            Link().Connect();
+            ADD_FAILURE() << "connected despite ?" << code;
+        } catch (const EISPException& e) {
+            EXPECT_STREQ(e.what(), TBoxProtocol::kNotResponding) << code;
+            EXPECT_TRUE(e.HardwareName().empty()) << code;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "?" << code << " gave " << e.what();
+        }
+    }
+}
+
 TEST_P(LinkContract, AnAbortStillLeavesProgrammingMode)
 {
     Link().Connect();

@@ -263,22 +263,32 @@ TEST_F(SerialFraming, ConnectReportsASilentOrRefusingBoxAsNotResponding)
 {
     link.Transport().DestroyPort();
     LinkWide().PortIndex = 0;
-    // The box answers "*" but refuses "S".
-    SetSerialPortFactory([this] {
-        auto p = std::make_unique<ScriptedPort>();
-        p->reply = [](ScriptedPort& q, uint8_t b) {
-            if (b == '*') q.Queue("\r");
-            if (b == 'S') q.Queue("?!");
-        };
-        port = p.get();
-        return p;
-    });
-    try {
-        link.Connect();
-        FAIL();
-    } catch (const EISPException& e) {
-        EXPECT_STREQ(e.what(), "ISP is not responding, check your communications settings");
-        EXPECT_TRUE(e.HardwareName().empty());
+    // The box answers "*", then refuses or ignores the identification or the firmware query; a
+    // "V" code there is no failed verification either.
+    const struct {
+        std::string identification, firmware;
+    } cases[] = {{"?!", "0009\r"}, {"?V", "0009\r"}, {"", "0009\r"}, {"ZEMPRIX01\r", "?V"}, {"ZEMPRIX01\r", "?#"}};
+    for (const auto& c : cases) {
+        SetSerialPortFactory([this, c] {
+            auto p = std::make_unique<ScriptedPort>();
+            p->reply = [c](ScriptedPort& q, uint8_t b) {
+                if (b == '*') q.Queue("\r");
+                if (b == 'S') q.Queue(c.identification);
+                if (b == 'v') q.Queue(c.firmware);
+            };
+            port = p.get();
+            return p;
+        });
+        try {
+            link.Connect();
+            ADD_FAILURE() << c.identification << " " << c.firmware;
+        } catch (const EISPException& e) {
+            EXPECT_STREQ(e.what(), "ISP is not responding, check your communications settings") << c.identification;
+            EXPECT_TRUE(e.HardwareName().empty());
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << c.identification << " " << c.firmware << " gave " << e.what();
+        }
+        link.Disconnect();
     }
 }
 
