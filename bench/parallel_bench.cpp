@@ -75,7 +75,7 @@ int main()
     const size_t bytesBefore = chipset->Box().BytesIn() + chipset->Box().BytesOut();
     const uint64_t accessesBefore = chipset->Accesses();
     t0 = Steady::now();
-    for (int i = 0; i < kQueries; ++i) gSink = static_cast<unsigned>(link.Query('S', 9).size());
+    for (int i = 0; i < kQueries; ++i) gSink = static_cast<unsigned>(link.Protocol().Query('S', 9).size());
     const double queryNs = NsSince(t0);
     const double bytes = static_cast<double>(chipset->Box().BytesIn() + chipset->Box().BytesOut() - bytesBefore);
     const double perByteNs = queryNs / bytes;

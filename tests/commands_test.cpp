@@ -60,12 +60,16 @@ const CommandCase kCommandCases[] = {
      {"Reset: Resetting ISP", "Reset: Complete - Detected Device:  - 00:00"},
      {"Disconnect", "Connect", "WriteTiming 0111FCFF", "ReadOptions", "AfterConnect"},
      {}},
-    {"Setup", commands::Setup, {"Changing ISP Options", "Options Set; Detected Device:  - 00:00"}, {"Setup"}, {}},
+    {"Setup",
+     commands::Setup,
+     {"Changing ISP Options", "Options Set; Detected Device:  - 00:00"},
+     {"SetupChoice", "ApplySetup 0"},
+     {"setup dialog 1"}},
     {"Information",
      commands::Information,
      {"Status: Retrieving Status", "Status: Operation Complete - 00:00"},
-     {"ShowInformation 1.4.0.13"},
-     {}},
+     {"InformationReport"},
+     {"report 1.4.0.13 report line"}},
 };
 }  // namespace
 
@@ -107,11 +111,19 @@ TEST_F(CommandFixture, CommandsWithoutProgrammerDoNothingExceptRun)
 TEST_F(CommandFixture, CancelledSetupEndsAsCancelledNotFailed)
 {
     programmer.SetHasSetup(true);
-    programmer.failOn = "Setup";
+    programmer.failOn = "ApplySetup";
     programmer.failure = [] { throw EAbort(); };
     EXPECT_EQ(Shell(commands::Setup), TOutcome::Completed);
     EXPECT_EQ(runner.Log(), (Lines{"Changing ISP Options", "Options Cancelled - 00:00"}));
     EXPECT_EQ(runner.StatusText()[0], '0');
+    // A dialog that is closed without OK hands the link no choice.
+    ctx.ChooseSetupPort = [](const TSetupChoice&, int& index) {
+        index = 1;
+        return false;
+    };
+    programmer.calls.clear();
+    EXPECT_EQ(Shell(commands::Setup), TOutcome::Completed);
+    EXPECT_EQ(programmer.calls, (Lines{"SetupChoice", "ApplySetup cancelled"}));
 }
 
 TEST_F(CommandFixture, FlashOperationsRefreshTheViewWhenTheyFail)

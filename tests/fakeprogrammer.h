@@ -31,6 +31,9 @@ public:
     // The image as ProgramFlash saw it.
     std::vector<uint8_t> programmed;
     uint8_t verifiedLastByte = 0;
+    // What the port setup offers and what the Information command reports.
+    TSetupChoice setupChoice{{"LPT1", "LPT2"}, 1, true};
+    TProgrammerReport report{TReportForm::TextReport, {}, {"report line"}};
     // Runs on every call before its failure, e.g. to report progress or look at a window.
     std::function<void(const std::string&)> onCall;
 
@@ -68,7 +71,15 @@ public:
         Record("ReadTiming");
         return deviceTiming;
     }
-    void Setup() override { Record("Setup"); }
+    TSetupChoice SetupChoice() override
+    {
+        Record("SetupChoice");
+        return setupChoice;
+    }
+    void ApplySetup(std::optional<int> chosen) override
+    {
+        Record("ApplySetup " + (chosen ? std::to_string(*chosen) : std::string("cancelled")));
+    }
     void RunTarget() override { Record("RunTarget"); }
     bool Connect() override
     {
@@ -85,7 +96,11 @@ public:
         ++presencePolls;
         return answer;
     }
-    void ShowInformation(const std::string& version) override { Record("ShowInformation " + version); }
+    TProgrammerReport InformationReport() override
+    {
+        Record("InformationReport");
+        return report;
+    }
     void PrepareBlankImage(THexList& image) override
     {
         // Record what the image looked like: it must have been cleared before.
@@ -130,6 +145,14 @@ struct CommandFixture : ::testing::Test {
         ctx.ShowFlashPage = [this] { hooks.push_back("flash page"); };
         ctx.ShowOptionsPage = [this] { hooks.push_back("options page"); };
         ctx.ScrollViewHome = [this] { hooks.push_back("home"); };
+        ctx.ChooseSetupPort = [this](const TSetupChoice& choice, int& index) {
+            hooks.push_back("setup dialog " + std::to_string(choice.Index));
+            index = 0;
+            return true;
+        };
+        ctx.ShowReport = [this](const std::string& version, const TProgrammerReport& report) {
+            hooks.push_back("report " + version + " " + report.Lines.at(0));
+        };
     }
     void TearDown() override { LinkWide() = savedLinkWide; }
 

@@ -15,26 +15,26 @@ namespace {
 
 struct Operation {
     const char* name;
-    std::function<void(TSmartParallel&, THexList&)> run;
+    std::function<void(TISPProgrammer&, THexList&)> run;
     bool synchronises;  // starts with the "I" / "rFFFF" exchange
 };
 
 const std::vector<Operation>& Operations()
 {
     static const std::vector<Operation> ops = {
-        {"erase", [](TSmartParallel& l, THexList&) { l.EraseDevice(); }, true},
-        {"program", [](TSmartParallel& l, THexList& img) { l.ProgramFlash(img); }, true},
-        {"verify", [](TSmartParallel& l, THexList& img) { l.VerifyFlash(img); }, true},
-        {"read", [](TSmartParallel& l, THexList& img) {
+        {"erase", [](TISPProgrammer& l, THexList&) { l.EraseDevice(); }, true},
+        {"program", [](TISPProgrammer& l, THexList& img) { l.ProgramFlash(img); }, true},
+        {"verify", [](TISPProgrammer& l, THexList& img) { l.VerifyFlash(img); }, true},
+        {"read", [](TISPProgrammer& l, THexList& img) {
              THexList out;
              out.SetSize(img.Size());
              l.ReadFlash(out);
          }, true},
-        {"read options", [](TSmartParallel& l, THexList&) { (void)l.ReadOptions(); }, true},
-        {"program options", [](TSmartParallel& l, THexList&) { l.ProgramOptions(0x2D); }, true},
-        {"write timing", [](TSmartParallel& l, THexList&) { l.WriteTiming("7B000CFF"); }, false},
-        {"read timing", [](TSmartParallel& l, THexList&) { (void)l.ReadTiming(); }, false},
-        {"run", [](TSmartParallel& l, THexList&) { l.RunTarget(); }, true},
+        {"read options", [](TISPProgrammer& l, THexList&) { (void)l.ReadOptions(); }, true},
+        {"program options", [](TISPProgrammer& l, THexList&) { l.ProgramOptions(0x2D); }, true},
+        {"write timing", [](TISPProgrammer& l, THexList&) { l.WriteTiming("7B000CFF"); }, false},
+        {"read timing", [](TISPProgrammer& l, THexList&) { (void)l.ReadTiming(); }, false},
+        {"run", [](TISPProgrammer& l, THexList&) { l.RunTarget(); }, true},
     };
     return ops;
 }
@@ -43,7 +43,7 @@ const char* const kErrorTexts[][2] = {
     {"!", "Command not known here"}, {"#", "Invalid number sent"}, {"%", "BlankCheck Failed"},
     {"M", "illegal attempt to use microwire"}, {"T", "Program/erase BUSY timed out"},
     {"V", "Your target device failed verification"}, {"m", "Microwire exchange out of sync"},
-    {"Q", TSmartParallel::kCommFailed},  // a code the box does not have
+    {"Q", TBoxProtocol::kCommFailed},  // a code the box does not have
 };
 
 class FaultMatrix : public LinkContract {
@@ -88,7 +88,7 @@ protected:
 std::string Expected(const Operation& op, char letter, const std::string& code, const std::string& mapped)
 {
     // The synchronising "rFFFF" meets the error before the operation's own read.
-    if (letter == 'r' && op.synchronises) return TSmartParallel::kTimedOut;
+    if (letter == 'r' && op.synchronises) return TBoxProtocol::kTimedOut;
     // A refused block is read back byte by byte and fails as a verification.
     if (letter == 'W' && code == "V" && std::string(op.name) == "program") return "Program Flash: Verification Failed";
     return mapped;
@@ -124,7 +124,7 @@ TEST_P(FaultMatrix, SilenceAtSampledOffsetsEndsInATimeOutOrBrokenExchange)
             const double start = Seconds();
             const std::string error = ErrorOf([&] { op.run(Link(), image); });
             if (error != "(no exception)") {  // short operations may be done before the offset
-                EXPECT_TRUE(error == TSmartParallel::kTimedOut || error == TSmartParallel::kCommFailed ||
+                EXPECT_TRUE(error == TBoxProtocol::kTimedOut || error == TBoxProtocol::kCommFailed ||
                             error == "ISP Failed to connect" || error.find("not responding") != std::string::npos)
                     << what << ": " << error;
             }
@@ -142,7 +142,7 @@ TEST_P(FaultMatrix, AnAbsentTargetAndAbortsAtSampledProgressPoints)
         Box().Faults().targetAbsent = true;
         const std::string error = ErrorOf([&] { op.run(Link(), image); });
         // Running the target needs no answer from it.
-        EXPECT_TRUE(error == "Microwire exchange out of sync" || error == TSmartParallel::kTimedOut ||
+        EXPECT_TRUE(error == "Microwire exchange out of sync" || error == TBoxProtocol::kTimedOut ||
                     (std::string(op.name) == "run" && error == "(no exception)"))
             << op.name << ": " << error;
         ExpectRecovery(op, std::string(op.name) + " without a target");

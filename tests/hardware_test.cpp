@@ -4,6 +4,7 @@
 #include "link/hardware.h"
 #include "base/isperrors.h"
 #include "link/linkwide.h"
+#include "link/smartparallel.h"
 #include "link/smartserial.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST_F(HardwareTable, LinkSettingsDefaultsAndSeparateSections)
     lpt->SetSettingsStore(&store);
     com->SetSettingsStore(&store);
     auto& par = dynamic_cast<TSmartParallel&>(*lpt);
-    par.MaxReadTimeout = 1;
+    par.Transport().MaxReadTimeout = 1;
     lpt->LoadSettings();
     const TLinkWide& w = LinkWide();
     EXPECT_EQ(w.PortIndex, 0);
@@ -82,7 +83,7 @@ TEST_F(HardwareTable, LinkSettingsDefaultsAndSeparateSections)
     EXPECT_EQ(w.BusyTime, 127);
     EXPECT_EQ(w.LptMode, 1);
     EXPECT_EQ(par.OptionsSetting, 6);
-    EXPECT_EQ(par.MaxReadTimeout, 50000);
+    EXPECT_EQ(par.Transport().MaxReadTimeout, 50000);
     EXPECT_EQ(par.MaxWriteTimeout, 50000);
     lpt->SaveSettings();
     ASSERT_EQ(store.Settings().size(), 5u);

@@ -11,7 +11,8 @@
 #include "devices/devices.h"
 #include "store/settings.h"
 #include "link/linkhost.h"
-#include "link/smartparallel.h"
+#include "link/boxprotocol.h"
+#include "link/programmer.h"
 #include "base/clock.h"
 #include "sim/boxmodel.h"
 
@@ -23,7 +24,9 @@ struct LogHost : ILinkHost {
 class LinkRig {
 public:
     virtual ~LinkRig() = default;
-    virtual TSmartParallel& Link() = 0;
+    virtual TISPProgrammer& Link() = 0;
+    // The protocol under the link, for the frame-level checks.
+    virtual TBoxProtocol& Protocol() = 0;
     virtual TBoxModel& Box() = 0;
 };
 
@@ -54,6 +57,7 @@ protected:
         rig = GetParam().make(*device, settings, host);
     }
     void SetUp() override { Build(); }
-    TSmartParallel& Link() { return rig->Link(); }
+    TISPProgrammer& Link() { return rig->Link(); }
+    TBoxProtocol& Protocol() { return rig->Protocol(); }
     TBoxModel& Box() { return rig->Box(); }
 };

@@ -32,7 +32,7 @@ TEST_P(LinkContract, ConnectsAndIdentifies)
 {
     EXPECT_TRUE(Link().Connect());
     EXPECT_EQ(Link().ReadProgrammerId(), "ZEMPRIX01");
-    EXPECT_TRUE(Link().Synced);
+    EXPECT_TRUE(Protocol().Synced);
     EXPECT_TRUE(Box().Violations().empty());
 }
 
@@ -190,9 +190,9 @@ TEST_P(LinkContract, TimingRunAndResynchronisation)
     EXPECT_EQ(Link().ReadTiming(), "7B000CFF");
     Link().RunTarget();
     EXPECT_TRUE(Box().Running());
-    EXPECT_FALSE(Link().Synced);
+    EXPECT_FALSE(Protocol().Synced);
     Link().EraseDevice();  // pings again first
-    EXPECT_TRUE(Link().Synced);
+    EXPECT_TRUE(Protocol().Synced);
 }
 
 TEST_P(LinkContract, EveryBoxErrorCodeGivesItsException)
@@ -223,13 +223,13 @@ TEST_P(LinkContract, EveryBoxErrorCodeGivesItsException)
             EXPECT_EQ(e.what(), c.message);
             EXPECT_EQ(e.HardwareName(), Link().HardwareName());
         }
-        EXPECT_FALSE(Link().Synced);
+        EXPECT_FALSE(Protocol().Synced);
     }
     // A block read answered with an error in place of the data.
     Box().Faults().errorCommand = 0;
     Box().Faults().errorCode = '#';
     THexList img = ImageFor(*device);
-    EXPECT_EQ(ErrorOf([&] { Link().ReadBlock(img.Values().data(), 'R', 0, 16); }), "Invalid number sent");
+    EXPECT_EQ(ErrorOf([&] { Protocol().ReadBlock(img.Values().data(), 'R', 0, 16); }), "Invalid number sent");
     // The error code reaching the synchronising read of an operation reads as a time-out.
     Box().Faults().errorCode = 'T';
     EXPECT_EQ(ErrorOf([&] { Link().EraseDevice(); }), "ISP timed out during operation");
@@ -260,6 +260,26 @@ TEST_P(LinkContract, WrongIdentificationOrFirmwareNeedsAnUpdate)
     Build();
     Box().Faults().firmware = "0008";
     EXPECT_THROW(Link().Connect(), EFirmwareMisMatch);
+}
+
+// An error answer to Connect's firmware query says the box is not set up to talk, whatever the
+// code: a "V" there is no failed verification (no target was read).
+TEST_P(LinkContract, AnErrorAnswerToTheFirmwareQueryIsABoxNotResponding)
+{
+    for (char code : {'V', '!', 'T', 'Q'}) {
+        Build();
+        Box().Faults().errorCommand = 'v';
+        Box().Faults().errorCode = static_cast<uint8_t>(code);
+        try {
+            Link().Connect();
+            ADD_FAILURE() << "connected despite ?" << code;
+        } catch (const EISPException& e) {
+            EXPECT_STREQ(e.what(), TBoxProtocol::kNotResponding) << code;
+            EXPECT_TRUE(e.HardwareName().empty()) << code;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "?" << code << " gave " << e.what();
+        }
+    }
 }
 
 TEST_P(LinkContract, AnAbortStillLeavesProgrammingMode)
@@ -381,7 +401,8 @@ public:
         link_.SetHost(&h);
         link_.SetDevice(&d);
     }
-    TSmartParallel& Link() override { return link_; }
+    TISPProgrammer& Link() override { return link_; }
+    TBoxProtocol& Protocol() override { return link_.Protocol(); }
     TBoxModel& Box() override { return box_; }
 
 private:

@@ -219,7 +219,7 @@ TEST(LptRemote, BoxsimServesTheParallelPort)
     link.SetDevice(&Sbr9());
     InstallVicLPT(std::make_unique<TVicLPT>(CreatePortBackend("remote:" + address)));
     EXPECT_TRUE(link.Connect());
-    EXPECT_EQ(link.Query('V', 4), "0042");
+    EXPECT_EQ(link.Protocol().Query('V', 4), "0042");
     DestroyVicLPT();
     kill(pid, SIGTERM);
     int status = -1;

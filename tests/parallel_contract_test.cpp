@@ -2,6 +2,7 @@
 // with the box on its connector.
 #include "link_contract.h"
 
+#include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
 #include "sim/lptchipset.h"
 
@@ -57,7 +58,8 @@ public:
         EXPECT_TRUE(chipset_->Violations().empty()) << chipset_->Violations().front();
         DestroyVicLPT();
     }
-    TSmartParallel& Link() override { return link_; }
+    TISPProgrammer& Link() override { return link_; }
+    TBoxProtocol& Protocol() override { return link_.Protocol(); }
     TBoxModel& Box() override { return chipset_->Box(); }
 
 private:

@@ -28,30 +28,8 @@ const char* kLpt = "ZEMPRIX (LPT)";
 
 struct RecordingHost : ILinkHost {
     std::vector<std::string> log;
-    std::vector<std::string> dialogPorts, advancedPorts;
-    bool acceptSetup = false;
-    int setupChoice = 0;
-    std::string shownVersion, shownFirmware;
-    std::vector<std::string> shownLines;
-    int reports = 0;
 
     void AppendLog(const std::string& line) override { log.push_back(line); }
-    bool RunSetupDialog(const std::vector<std::string>& ports, int& index) override
-    {
-        dialogPorts = ports;
-        if (acceptSetup) index = setupChoice;
-        return acceptSetup;
-    }
-    void ClearAdvancedPortList() override { advancedPorts.clear(); }
-    void AddAdvancedPort(const std::string& name) override { advancedPorts.push_back(name); }
-    void ShowProgrammerInformation(const std::string& v, const std::string& fw,
-                                   const std::vector<std::string>& lines) override
-    {
-        ++reports;
-        shownVersion = v;
-        shownFirmware = fw;
-        shownLines = lines;
-    }
     bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 };
 
@@ -116,7 +94,7 @@ TEST_F(ParallelLink, ConnectResetsTheBoxReadsItsAnnouncementAndLogsThePort)
     link.Disconnect();
     EXPECT_FALSE(chipset->ResetLevel());
     EXPECT_FALSE(chipset->SelectLevel());
-    EXPECT_FALSE(link.Synced);
+    EXPECT_FALSE(link.Protocol().Synced);
     // Reconnecting pulses reset again.
     EXPECT_TRUE(link.Connect());
     EXPECT_EQ(chipset->Resets(), 2);
@@ -144,7 +122,7 @@ TEST_F(ParallelLink, AWrongEchoFailsTheByteEvenWhenEveryBitWasTaken)
 {
     ASSERT_TRUE(link.Connect());
     chipset->PinFaults().Echo = 0x2B;
-    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kCommFailed);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kCommFailed);
     chipset->PinFaults().Echo = 0x2A;
     EXPECT_EQ(Box().Commands(), "vI");  // the box did receive the byte
 }
@@ -154,30 +132,30 @@ TEST_F(ParallelLink, ASilentBoxTimesOutAfterThirtySeconds)
     ASSERT_TRUE(link.Connect());
     chipset->PinFaults().Hung = true;
     const double t0 = clock.NowSeconds();
-    EXPECT_EQ(ErrorOf([&] { link.Ping(); }), TSmartParallel::kTimedOut);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().Ping(); }), TBoxProtocol::kTimedOut);
     EXPECT_GE(clock.NowSeconds() - t0, 30.0);
     EXPECT_LT(clock.NowSeconds() - t0, 30.5);
-    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kTimedOut);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), TBoxProtocol::kTimedOut);
 }
 
 TEST_F(ParallelLink, WritingWhileTheBoxWantsToSendTimesOut)
 {
     ASSERT_TRUE(link.Connect());
     Box().Reset();  // queues the announcement again
-    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
-    for (int i = 0; i < 9; ++i) link.ReadByte();
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kTimedOut);
+    for (int i = 0; i < 9; ++i) link.Protocol().ReadByte();
     // Reading when the box waits for a byte is a communication failure, not a wait.
-    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), TBoxProtocol::kCommFailed);
 }
 
 TEST_F(ParallelLink, TheReadPollLimitCountsTheLastPollAsAFailure)
 {
     ASSERT_TRUE(link.Connect());
-    link.WriteByte('I');
-    link.MaxReadTimeout = 1;  // the very first poll reaches the limit, though AckPin is high
-    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
-    link.MaxReadTimeout = 2;
-    EXPECT_NE(link.ReadByte(), '?');
+    link.Protocol().WriteByte('I');
+    link.Transport().MaxReadTimeout = 1;  // the very first poll reaches the limit, though AckPin is high
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), TBoxProtocol::kCommFailed);
+    link.Transport().MaxReadTimeout = 2;
+    EXPECT_NE(link.Protocol().ReadByte(), '?');
 }
 
 TEST_F(ParallelLink, ABoxThatNeverPresentsItsBitFailsInsteadOfHanging)
@@ -189,7 +167,7 @@ TEST_F(ParallelLink, ABoxThatNeverPresentsItsBitFailsInsteadOfHanging)
     InstallVicLPT(std::make_unique<TVicLPT>(std::move(io)));
     chipset.reset();
     ASSERT_TRUE(VicLPT().OpenDriver(1));
-    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), TSmartParallel::kCommFailed);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), TBoxProtocol::kCommFailed);
 }
 
 TEST_F(ParallelLink, AnUnopenablePortIsReportedAsMissing)
@@ -234,44 +212,42 @@ TEST_F(ParallelLink, APortIndexWithoutAPortStaysOnTheConfiguredOne)
 TEST_F(ParallelLink, InformationReportWithAndWithoutTheBox)
 {
     ASSERT_TRUE(link.Connect());
-    link.ShowInformation("1.4.0.13");
-    ASSERT_EQ(host.reports, 1);
-    EXPECT_EQ(host.shownVersion, "1.4.0.13");
-    EXPECT_EQ(host.shownFirmware, "0009");
+    TProgrammerReport report = link.InformationReport();
+    EXPECT_EQ(report.Form, TReportForm::InformationDialog);
+    EXPECT_EQ(report.Firmware, "0009");
     const std::vector<std::string> expected = {"Printer Port: LPT1 Port Address:378",
                                                "Printer Port Driver: OK",
                                                "======== General Information =======",
                                                "Programmer ID: ZEMPRIX01",
                                                "Hardware Version: 0001",
                                                "Device Selected: COP8SBR9"};
-    EXPECT_EQ(host.shownLines, expected);
+    EXPECT_EQ(report.Lines, expected);
 
     chipset->PinFaults().Hung = true;  // unplugged
-    link.ShowInformation("1.4.0.13");
-    ASSERT_EQ(host.reports, 2);
-    EXPECT_EQ(host.shownFirmware, "Unknown Hardware not available");
+    report = link.InformationReport();
+    EXPECT_EQ(report.Firmware, "Unknown Hardware not available");
     const std::vector<std::string> unplugged = {"Printer Port: LPT1 Port Address:378", "Printer Port Driver: OK",
                                                 "*Communications to Programmer Failed",
                                                 "======== General Information ======="};
-    EXPECT_EQ(host.shownLines, unplugged);
+    EXPECT_EQ(report.Lines, unplugged);
 }
 
 TEST_F(ParallelLink, SetupCancelledChangesNothingAndOkReconnects)
 {
     ASSERT_TRUE(link.Connect());
+    const TSetupChoice choice = link.SetupChoice();
+    EXPECT_EQ(choice.Ports, std::vector<std::string>{"LPT1"});
+    EXPECT_EQ(choice.Index, 0);
+    EXPECT_TRUE(choice.ReplacesAdvancedList);
     try {
-        link.Setup();
+        link.ApplySetup(std::nullopt);
         FAIL() << "no abort";
     } catch (const EAbort& e) {
         EXPECT_STREQ(e.what(), "Cancelled");
     }
-    EXPECT_EQ(host.dialogPorts, std::vector<std::string>{"LPT1"});
-    EXPECT_EQ(host.advancedPorts, std::vector<std::string>{"LPT1"});
     EXPECT_EQ(chipset->Resets(), 1);
 
-    host.acceptSetup = true;
-    host.setupChoice = 0;
-    link.Setup();
+    link.ApplySetup(0);
     EXPECT_EQ(chipset->Resets(), 2);
     EXPECT_EQ(settings.Get(kLpt, "BASEPORT", -1).AsInteger(), 0);
 }
@@ -289,8 +265,8 @@ TEST_F(ParallelLink, ProgramsAndVerifiesOverTheSimulatedPort)
     link.ProgramOptions(0x5A);
     EXPECT_EQ(link.ReadOptions(), 0x5A);
     Box().Faults().errorCode = '%';
-    EXPECT_EQ(ErrorOf([&] { link.SendCommand('Z'); }), "BlankCheck Failed");
-    EXPECT_FALSE(link.Synced);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().SendCommand('Z'); }), "BlankCheck Failed");
+    EXPECT_FALSE(link.Protocol().Synced);
 }
 
 namespace {
@@ -341,13 +317,13 @@ TEST_F(ParallelLink, AWrittenBitMustBeTakenWithin255PollsAndAnsweredWithin30Seco
     InstallVicLPT(std::make_unique<TVicLPT>(std::move(never)));
     ASSERT_TRUE(VicLPT().OpenDriver(1));
     box->statusReads = 0;
-    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kTimedOut);
     EXPECT_EQ(box->statusReads, 2 + 255);  // WaitReady's two reads, then the 255 polls
 
     InstallVicLPT(std::make_unique<TVicLPT>(std::make_unique<MisbehavingBox>(MisbehavingBox::never_ready)));
     ASSERT_TRUE(VicLPT().OpenDriver(1));
     const double t0 = clock.NowSeconds();
-    EXPECT_EQ(ErrorOf([&] { link.WriteByte('I'); }), TSmartParallel::kTimedOut);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kTimedOut);
     EXPECT_GE(clock.NowSeconds() - t0, 30.0);
     EXPECT_LT(clock.NowSeconds() - t0, 30.5);
 }
@@ -393,21 +369,20 @@ TEST_F(ParallelLink, InformationReportWithASilentTargetOrAFailedReconnection)
     ASSERT_TRUE(report.Connect());
 
     report.afterSync = [] { throw ETargetNotFound("Target not found"); };
-    report.ShowInformation("1.4.0.13");
-    ASSERT_EQ(host.reports, 1);
-    EXPECT_EQ(host.shownFirmware, "0009");
-    ASSERT_FALSE(host.shownLines.empty());
-    EXPECT_EQ(host.shownLines[2], "======== General Information =======");
-    EXPECT_EQ(host.shownLines.back(), "*Target device not responding");
+    const TProgrammerReport shown = report.InformationReport();
+    EXPECT_EQ(shown.Firmware, "0009");
+    ASSERT_FALSE(shown.Lines.empty());
+    EXPECT_EQ(shown.Lines[2], "======== General Information =======");
+    EXPECT_EQ(shown.Lines.back(), "*Target device not responding");
 
-    // Anything else ends the report without showing it.
+    // Anything else ends the report: there is nothing to show.
     report.afterSync = [] { throw EFirmwareMisMatch("Your ISP needs a firmware update"); };
-    EXPECT_THROW(report.ShowInformation("1.4.0.13"), EFirmwareMisMatch);
-    EXPECT_EQ(host.reports, 1);
+    EXPECT_THROW(report.InformationReport(), EFirmwareMisMatch);
 }
 
-// A wrong echo in the middle of any operation fails it as a broken exchange; with the line
-// healthy again the same link goes on.
+// A wrong echo in the middle of any operation fails it as a broken exchange (or, when the ping
+// fails and the reconnection's firmware query breaks, as a box that is not responding); with the
+// line healthy again the same link goes on.
 TEST_F(ParallelLink, AWrongEchoFailsEachOperationAndTheNextOneWorks)
 {
     ASSERT_TRUE(link.Connect());
@@ -423,8 +398,8 @@ TEST_F(ParallelLink, AWrongEchoFailsEachOperationAndTheNextOneWorks)
     for (const auto& [name, run] : ops) {
         chipset->PinFaults().Echo = 0x2B;
         const std::string error = ErrorOf(run);
-        EXPECT_TRUE(error == TSmartParallel::kCommFailed || error == TSmartParallel::kTimedOut ||
-                    error == "ISP Failed to connect")
+        EXPECT_TRUE(error == TBoxProtocol::kCommFailed || error == TBoxProtocol::kTimedOut ||
+                    error == "ISP Failed to connect" || error == TBoxProtocol::kNotResponding)
             << name << ": " << error;
         chipset->PinFaults().Echo = 0x2A;
         EXPECT_NO_THROW(run()) << name;

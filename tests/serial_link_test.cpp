@@ -62,17 +62,8 @@ public:
 };
 
 struct RecordingHost : ILinkHost {
-    std::vector<std::string> log, report, advanced;
-    bool answer = false;
-    int chosen = -1;
+    std::vector<std::string> log;
     void AppendLog(const std::string& l) override { log.push_back(l); }
-    bool RunSetupDialog(const std::vector<std::string>&, int& index) override
-    {
-        if (answer) index = chosen;
-        return answer;
-    }
-    void AddAdvancedPort(const std::string& n) override { advanced.push_back(n); }
-    void ShowTextReport(const std::vector<std::string>& lines) override { report = lines; }
 };
 
 struct SerialFraming : ::testing::Test {
@@ -94,7 +85,7 @@ struct SerialFraming : ::testing::Test {
         link.SetHost(&host);
         link.SetSettingsStore(&settings);
         link.SetDevice(DeviceList().FindDevice("COP8SBR9", 0x04));
-        link.CreatePort();
+        link.Transport().CreatePort();
         port->open = true;
     }
     void TearDown() override { SetSerialPortFactory(nullptr); }
@@ -111,11 +102,11 @@ TEST_F(SerialFraming, BlockReadErrorMarkRaisesItsCodeAndFlushes)
     };
     uint8_t buffer[16] = {};
     int flushes = port->inputFlushes;
-    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }), "Program/erase BUSY timed out");
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadBlock(buffer, 'R', 0, 16); }), "Program/erase BUSY timed out");
     EXPECT_EQ(port->written, "R00000010");
     EXPECT_TRUE(port->in.empty());
     EXPECT_GT(port->inputFlushes, flushes + 1);
-    EXPECT_FALSE(link.Synced);
+    EXPECT_FALSE(link.Protocol().Synced);
 }
 
 TEST_F(SerialFraming, CompleteBlockNeedsNoCarriageReturnAndTakesBothCases)
@@ -124,7 +115,7 @@ TEST_F(SerialFraming, CompleteBlockNeedsNoCarriageReturnAndTakesBothCases)
         if (p.written.size() == 9) p.Queue("0aFF7cX");
     };
     uint8_t buffer[8] = {};
-    link.ReadBlock(buffer, 'R', 5, 3);
+    link.Protocol().ReadBlock(buffer, 'R', 5, 3);
     EXPECT_EQ(buffer[5], 0x0A);
     EXPECT_EQ(buffer[6], 0xFF);
     EXPECT_EQ(buffer[7], 0x7C);
@@ -138,7 +129,7 @@ TEST_F(SerialFraming, BrokenBlockAnswerFailsAtTheLimitWithoutHanging)
     };
     uint8_t buffer[16] = {};
     const int64_t before = clock.NowNs();
-    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }),
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadBlock(buffer, 'R', 0, 16); }),
               "Communications with ISP failed during this operation");
     const double waited = static_cast<double>(clock.NowNs() - before) / 1e9;
     EXPECT_GE(waited, 2.0);
@@ -152,7 +143,7 @@ TEST_F(SerialFraming, TwoDataCharactersAreACutShortBlockNotASuccess)
         if (p.written.size() == 9) p.Queue("5A");  // one byte of sixteen, then silence
     };
     uint8_t buffer[16] = {};
-    EXPECT_EQ(ErrorOf([&] { link.ReadBlock(buffer, 'R', 0, 16); }),
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadBlock(buffer, 'R', 0, 16); }),
               "Communications with ISP failed during this operation");
     EXPECT_EQ(buffer[0], 0);  // nothing of the broken answer is taken as data
     EXPECT_TRUE(port->in.empty());
@@ -187,13 +178,13 @@ TEST_F(SerialFraming, ReadAndVerifyEndOnADeviceTooSmallForSixteenChunks)
 TEST_F(SerialFraming, SilentBoxEndsReadByteAfterTwoSecondsAndWaitReadyAfterFive)
 {
     int64_t t0 = clock.NowNs();
-    EXPECT_EQ(ErrorOf([&] { link.ReadByte(); }), "Communications with ISP failed during this operation");
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), "Communications with ISP failed during this operation");
     EXPECT_NEAR(static_cast<double>(clock.NowNs() - t0) / 1e9, 2.0, 0.1);
     t0 = clock.NowNs();
-    EXPECT_EQ(ErrorOf([&] { link.WaitReady(); }), "ISP timed out during operation");
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().WaitReady(); }), "ISP timed out during operation");
     EXPECT_NEAR(static_cast<double>(clock.NowNs() - t0) / 1e9, 5.0, 0.1);
     try {
-        link.ReadByte();
+        link.Protocol().ReadByte();
     } catch (const EISPException& e) {
         EXPECT_EQ(e.HardwareName(), "ZEMPRIX (COM)");
     }
@@ -207,7 +198,7 @@ TEST_F(SerialFraming, ReadByteWithProgressKeepsTheShellAlive)
         EXPECT_EQ(b, -1);
         if (++keepAlive == 50) throw EAbortOp();
     });
-    EXPECT_THROW(link.ReadByte(true), EAbortOp);
+    EXPECT_THROW(link.Protocol().ReadByte(true), EAbortOp);
     EXPECT_EQ(keepAlive, 50);
 }
 
@@ -231,14 +222,14 @@ TEST_F(SerialFraming, ResponseMarksAndErrorCodes)
     for (const auto& c : cases) {
         port->in.clear();
         port->Queue(c.answer);
-        link.Synced = true;
-        EXPECT_EQ(ErrorOf([&] { link.CheckResponse(); }), c.error) << c.answer;
+        link.Protocol().Synced = true;
+        EXPECT_EQ(ErrorOf([&] { link.Protocol().CheckResponse(); }), c.error) << c.answer;
         if (c.answer[0] == '?') {
-            EXPECT_FALSE(link.Synced);
+            EXPECT_FALSE(link.Protocol().Synced);
         }
     }
     port->Queue("?V");
-    EXPECT_THROW(link.CheckResponse(), EVerifyError);
+    EXPECT_THROW(link.Protocol().CheckResponse(), EVerifyError);
 }
 
 TEST_F(SerialFraming, PingTakesAnyByteButQuestionMark)
@@ -246,14 +237,14 @@ TEST_F(SerialFraming, PingTakesAnyByteButQuestionMark)
     port->reply = [](ScriptedPort& p, uint8_t b) {
         if (b == 'I') p.Queue("Z");
     };
-    link.Ping();
-    EXPECT_TRUE(link.Synced);
+    link.Protocol().Ping();
+    EXPECT_TRUE(link.Protocol().Synced);
     EXPECT_TRUE(port->in.empty());  // no further mark is read
     port->reply = [](ScriptedPort& p, uint8_t b) {
         if (b == 'I') p.Queue("?!");
     };
-    EXPECT_EQ(ErrorOf([&] { link.Ping(); }), "ISP Failed to connect");
-    EXPECT_FALSE(link.Synced);
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().Ping(); }), "ISP Failed to connect");
+    EXPECT_FALSE(link.Protocol().Synced);
     EXPECT_TRUE(port->in.empty());
 }
 
@@ -263,37 +254,47 @@ TEST_F(SerialFraming, SynchroniseConsumesTheErrorCodeOfItsRead)
         if (b == 'I') p.Queue("\r");
         if (p.written.size() >= 5 && p.written.substr(p.written.size() - 5) == "rFFFF") p.Queue("?T");
     };
-    EXPECT_EQ(ErrorOf([&] { link.Synchronise(); }), "ISP timed out during operation");
+    EXPECT_EQ(ErrorOf([&] { link.Protocol().Synchronise(); }), "ISP timed out during operation");
     EXPECT_TRUE(port->in.empty());
-    EXPECT_FALSE(link.Synced);
+    EXPECT_FALSE(link.Protocol().Synced);
 }
 
 TEST_F(SerialFraming, ConnectReportsASilentOrRefusingBoxAsNotResponding)
 {
-    link.DestroyPort();
+    link.Transport().DestroyPort();
     LinkWide().PortIndex = 0;
-    // The box answers "*" but refuses "S".
-    SetSerialPortFactory([this] {
-        auto p = std::make_unique<ScriptedPort>();
-        p->reply = [](ScriptedPort& q, uint8_t b) {
-            if (b == '*') q.Queue("\r");
-            if (b == 'S') q.Queue("?!");
-        };
-        port = p.get();
-        return p;
-    });
-    try {
-        link.Connect();
-        FAIL();
-    } catch (const EISPException& e) {
-        EXPECT_STREQ(e.what(), "ISP is not responding, check your communications settings");
-        EXPECT_TRUE(e.HardwareName().empty());
+    // The box answers "*", then refuses or ignores the identification or the firmware query; a
+    // "V" code there is no failed verification either.
+    const struct {
+        std::string identification, firmware;
+    } cases[] = {{"?!", "0009\r"}, {"?V", "0009\r"}, {"", "0009\r"}, {"ZEMPRIX01\r", "?V"}, {"ZEMPRIX01\r", "?#"}};
+    for (const auto& c : cases) {
+        SetSerialPortFactory([this, c] {
+            auto p = std::make_unique<ScriptedPort>();
+            p->reply = [c](ScriptedPort& q, uint8_t b) {
+                if (b == '*') q.Queue("\r");
+                if (b == 'S') q.Queue(c.identification);
+                if (b == 'v') q.Queue(c.firmware);
+            };
+            port = p.get();
+            return p;
+        });
+        try {
+            link.Connect();
+            ADD_FAILURE() << c.identification << " " << c.firmware;
+        } catch (const EISPException& e) {
+            EXPECT_STREQ(e.what(), "ISP is not responding, check your communications settings") << c.identification;
+            EXPECT_TRUE(e.HardwareName().empty());
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << c.identification << " " << c.firmware << " gave " << e.what();
+        }
+        link.Disconnect();
     }
 }
 
 TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 {
-    link.DestroyPort();
+    link.Transport().DestroyPort();
     for (const auto& [id, fw] : {std::pair<std::string, std::string>{"ZEMPRIX02", "0009"}, {"ZEMPRIX01", "0010"}}) {
         SetSerialPortFactory([this, id = id, fw = fw] {
             auto p = std::make_unique<ScriptedPort>();
@@ -314,34 +315,41 @@ TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
 {
     LinkWide().PortIndex = 2;
-    host.answer = false;
-    EXPECT_NO_THROW(link.Setup());
+    const TSetupChoice choice = link.SetupChoice();
+    EXPECT_EQ(choice.Index, 2);
+    EXPECT_EQ(choice.Ports.size(), 8u);
+    EXPECT_EQ(choice.Ports.front(), "COM1");
+    EXPECT_EQ(choice.Ports.back(), "COM8");
+    EXPECT_FALSE(choice.ReplacesAdvancedList);
+    EXPECT_NO_THROW(link.ApplySetup(std::nullopt));
+    EXPECT_NO_THROW(link.ApplySetup(-1));  // OK with nothing selected
     EXPECT_EQ(LinkWide().PortIndex, 2);
-    EXPECT_EQ(host.advanced.size(), 8u);
-    EXPECT_EQ(host.advanced.front(), "COM1");
+    EXPECT_TRUE(port->open);
 }
 
 TEST_F(SerialFraming, ReportBeforeTheFirstConnection)
 {
-    link.DestroyPort();
+    link.Transport().DestroyPort();
     SetSerialPortFactory(nullptr);  // reconnecting fails: no port can be made
     LinkWide().PortIndex = 0;
-    EXPECT_THROW(link.ShowInformation("1.0"), ESerialOpenError);
+    EXPECT_THROW(link.InformationReport(), ESerialOpenError);
 }
 
 TEST_F(SerialFraming, ReportWithASilentBox)
 {
     port->open = false;
-    link.ShowInformation("1.0");
-    ASSERT_GE(host.report.size(), 9u);
-    EXPECT_EQ(host.report[0], "======== Programmer Connection =======");
-    EXPECT_EQ(host.report[1], "Hardware Selected: ZEMPRIX (COM)");
-    EXPECT_EQ(host.report[2], "Connection Method: Serial Port");
-    EXPECT_EQ(host.report[4], "*Driver Status: Not Connected");
-    EXPECT_EQ(host.report[5], "Max Read Timeout: 50000");
-    EXPECT_EQ(host.report[7], "*Communications to Programmer Failed");
-    EXPECT_EQ(host.report[8], "======== General Information =======");
-    EXPECT_EQ(host.report.size(), 9u);
+    const TProgrammerReport shown = link.InformationReport();
+    EXPECT_EQ(shown.Form, TReportForm::TextReport);
+    const std::vector<std::string>& report = shown.Lines;
+    ASSERT_GE(report.size(), 9u);
+    EXPECT_EQ(report[0], "======== Programmer Connection =======");
+    EXPECT_EQ(report[1], "Hardware Selected: ZEMPRIX (COM)");
+    EXPECT_EQ(report[2], "Connection Method: Serial Port");
+    EXPECT_EQ(report[4], "*Driver Status: Not Connected");
+    EXPECT_EQ(report[5], "Max Read Timeout: 50000");
+    EXPECT_EQ(report[7], "*Communications to Programmer Failed");
+    EXPECT_EQ(report[8], "======== General Information =======");
+    EXPECT_EQ(report.size(), 9u);
 }
 
 TEST(ComPortNames, Resolution)

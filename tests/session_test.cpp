@@ -43,6 +43,20 @@ struct RecordingShell : TNullShellView {
     void DeviceSwitched() override { events.push_back("switched"); }
     void RefreshView() override { events.push_back("refresh"); }
     void ShowFileName(const std::string& name) override { events.push_back("title " + name); }
+    bool acceptSetup = false;
+    bool RunSetupDialog(const Lines& ports, int& index) override
+    {
+        events.push_back("setup dialog " + std::to_string(ports.size()) + " ports at " + std::to_string(index));
+        index = 0;
+        return acceptSetup;
+    }
+    void ClearAdvancedPortList() override { events.push_back("advanced cleared"); }
+    void AddAdvancedPort(const std::string& name) override { events.push_back("advanced " + name); }
+    void ShowProgrammerInformation(const std::string& version, const std::string& firmware, const Lines& lines) override
+    {
+        events.push_back("information " + version + " " + firmware + " " + lines.at(0));
+    }
+    void ShowTextReport(const Lines& lines) override { events.push_back("text report " + lines.at(0)); }
 };
 
 struct Session : ::testing::Test {
@@ -250,4 +264,35 @@ TEST_F(Session, InitialiseIspReportsBadSwitchesAndEndsWithTheCompletionLine)
     switches = ParseStartupSwitches({"/M:test (fake)"});
     EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Completed);
     EXPECT_EQ(session.Programmer()->HardwareName(), kFake);
+}
+
+// The programmer's setup and report reach the user only through the session's view: the link
+// hands over the ports and the report, the view shows them, the choice goes back to the link.
+TEST_F(Session, SetupAndInformationGoThroughTheView)
+{
+    session.SwitchDevice("cop8sbr9", kFake);
+    session.Runner().EndOp("switched");
+    Fake().SetHasSetup(true);
+    Fake().SetHasInformation(true);
+    auto run = [&](void (*command)(TCommandContext&)) {
+        shell.events.clear();
+        Fake().calls.clear();
+        EXPECT_EQ(session.Run([&] { command(session.Commands()); }), TOutcome::Completed);
+    };
+
+    run(commands::Setup);
+    EXPECT_EQ(shell.events, (Lines{"advanced cleared", "advanced LPT1", "advanced LPT2", "setup dialog 2 ports at 1"}));
+    EXPECT_EQ(Fake().calls, (Lines{"SetupChoice", "ApplySetup cancelled"}));
+    shell.acceptSetup = true;
+    Fake().setupChoice.ReplacesAdvancedList = false;
+    run(commands::Setup);
+    EXPECT_EQ(shell.events, (Lines{"advanced LPT1", "advanced LPT2", "setup dialog 2 ports at 1"}));
+    EXPECT_EQ(Fake().calls, (Lines{"SetupChoice", "ApplySetup 0"}));
+
+    run(commands::Information);
+    EXPECT_EQ(shell.events, (Lines{"text report report line"}));
+    Fake().report = {TReportForm::InformationDialog, "0009", {"Printer Port: LPT1 Port Address:378"}};
+    run(commands::Information);
+    EXPECT_EQ(shell.events,
+              (Lines{std::string("information ") + ZEMPRIX_FILE_VERSION + " 0009 Printer Port: LPT1 Port Address:378"}));
 }

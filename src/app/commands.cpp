@@ -205,7 +205,10 @@ void Setup(TCommandContext& ctx)
     if (!p || !p->HasSetup()) return;
     ctx.Runner.StartOp("Changing ISP Options");
     try {
-        p->Setup();
+        const TSetupChoice choice = p->SetupChoice();
+        int index = choice.Index;
+        const bool ok = ctx.ChooseSetupPort && ctx.ChooseSetupPort(choice, index);
+        p->ApplySetup(ok ? std::optional<int>(index) : std::nullopt);
     } catch (const EAbort&) {
         ctx.Runner.EndOp("Options Cancelled");
         return;
@@ -218,7 +221,8 @@ void Information(TCommandContext& ctx)
     TISPProgrammer* p = ctx.Programmer();
     if (!p || !p->HasInformation()) return;
     ctx.Runner.StartOp("Status: Retrieving Status");
-    p->ShowInformation(ctx.SoftwareVersion);
+    const TProgrammerReport report = p->InformationReport();
+    if (ctx.ShowReport) ctx.ShowReport(ctx.SoftwareVersion, report);
     ctx.Runner.EndOp("Status: Operation Complete");
 }
 

@@ -11,6 +11,8 @@
 class TBaseFuseForm;
 class TISPProgrammer;
 class TTarvoProject;
+struct TSetupChoice;
+struct TProgrammerReport;
 
 struct TCommandContext {
     TCommandContext(TOperationRunner& runner, TTarvoProject& project, TBaseFuseForm& options)
@@ -38,6 +40,11 @@ struct TCommandContext {
     std::function<void()> ShowFlashPage;
     // Sets the window title's file suffix.
     std::function<void(const std::string&)> ShowFileName;
+    // The port setup dialog over the programmer's choice: true on OK with `index` set to the
+    // chosen entry. Without it every setup counts as cancelled.
+    std::function<bool(const TSetupChoice& choice, int& index)> ChooseSetupPort;
+    // Shows the Information command's report beside this program's version.
+    std::function<void(const std::string& softwareVersion, const TProgrammerReport& report)> ShowReport;
 };
 
 namespace commands {

@@ -9,24 +9,12 @@
 #include "link/linkwide.h"
 #include "link/programmer.h"
 
-// The link's host is the shell's view: the link pumps, logs and opens its dialogs through it.
+// The link's host is the shell's view: the link pumps and logs through it.
 class TAppSession::THost final : public ILinkHost {
 public:
     explicit THost(TAppSession& s) : s_(s) {}
     void PumpMessages() override { s_.view_.PumpMessages(); }
     void AppendLog(const std::string& line) override { s_.runner_.AppendLog(line); }
-    bool RunSetupDialog(const std::vector<std::string>& ports, int& index) override
-    {
-        return s_.view_.RunSetupDialog(ports, index);
-    }
-    void ClearAdvancedPortList() override { s_.view_.ClearAdvancedPortList(); }
-    void AddAdvancedPort(const std::string& name) override { s_.view_.AddAdvancedPort(name); }
-    void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
-                                   const std::vector<std::string>& lines) override
-    {
-        s_.view_.ShowProgrammerInformation(softwareVersion, firmware, lines);
-    }
-    void ShowTextReport(const std::vector<std::string>& lines) override { s_.view_.ShowTextReport(lines); }
 
 private:
     TAppSession& s_;
@@ -47,6 +35,10 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
     commands_.ShowOptionsPage = [this] { view_.ShowOptionsPage(); };
     commands_.ShowFlashPage = [this] { view_.ShowFlashPage(); };
     commands_.ShowFileName = [this](const std::string& name) { view_.ShowFileName(name); };
+    commands_.ChooseSetupPort = [this](const TSetupChoice& choice, int& index) { return ChooseSetupPort(choice, index); };
+    commands_.ShowReport = [this](const std::string& version, const TProgrammerReport& report) {
+        ShowReport(version, report);
+    };
     autoProgram_.ShowOptionsDialog = [this](TAutoProgramSteps& steps) { view_.ShowAutoProgramOptions(steps); };
     serial_.OnMessage = [this](const std::string& text) { view_.ShowMessage(text); };
     options_.OnChange = [this] { view_.OptionsChanged(); };
@@ -66,6 +58,22 @@ void TAppSession::ReleaseProgrammer()
     // The runner must never hold a programmer that is gone.
     runner_.SetProgrammer(nullptr);
     programmer_.reset();
+}
+
+bool TAppSession::ChooseSetupPort(const TSetupChoice& choice, int& index)
+{
+    // The advanced port dialog offers the same ports as the setup dialog.
+    if (choice.ReplacesAdvancedList) view_.ClearAdvancedPortList();
+    for (const std::string& port : choice.Ports) view_.AddAdvancedPort(port);
+    return view_.RunSetupDialog(choice.Ports, index);
+}
+
+void TAppSession::ShowReport(const std::string& softwareVersion, const TProgrammerReport& report)
+{
+    if (report.Form == TReportForm::InformationDialog)
+        view_.ShowProgrammerInformation(softwareVersion, report.Firmware, report.Lines);
+    else
+        view_.ShowTextReport(report.Lines);
 }
 
 void TAppSession::LoadEnvironment() { settings_.Load(TISPSettings::kGlobalKey, kGlobalGroup); }

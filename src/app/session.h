@@ -21,18 +21,20 @@
 
 class TISPProgrammer;
 class ILinkHost;
+struct TSetupChoice;
+struct TProgrammerReport;
 
 // Everything a shell shows or answers for the session. The dialogs are pure: a shell that
 // forgets one does not compile. The operation runner's status, lamp, progress, busy controls and
 // pump come from IOperationView.
 class IShellView : public IOperationView {
 public:
-    // The link's port setup dialog: true on OK with `index` set to the chosen entry.
+    // The port setup dialog: true on OK with `index` set to the chosen entry.
     virtual bool RunSetupDialog(const std::vector<std::string>& ports, int& index) = 0;
     // The advanced port dialog's port list, which the setup dialog shares.
     virtual void ClearAdvancedPortList() = 0;
     virtual void AddAdvancedPort(const std::string& name) = 0;
-    // The parallel link's information dialog and the serial link's text report.
+    // The programmer information dialog and the text report a link's report is made for.
     virtual void ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
                                            const std::vector<std::string>& lines) = 0;
     virtual void ShowTextReport(const std::vector<std::string>& lines) = 0;
@@ -136,6 +138,9 @@ public:
 private:
     class THost;
     void ReleaseProgrammer();
+    // The programmer's port setup and information report, shown through the view.
+    bool ChooseSetupPort(const TSetupChoice& choice, int& index);
+    void ShowReport(const std::string& softwareVersion, const TProgrammerReport& report);
 
     IShellView& view_;
     TISPSettings settings_;

@@ -30,12 +30,13 @@ void TISPProgrammer::ProgramOptions(uint8_t) { NotSupported("ProgramOptions"); }
 void TISPProgrammer::WriteTiming(const std::string&) { NotSupported("WriteTiming"); }
 std::string TISPProgrammer::ReadTiming() { NotSupported("ReadTiming"); }
 std::string TISPProgrammer::ProgrammerId() { return {}; }
-void TISPProgrammer::Setup() {}
+TSetupChoice TISPProgrammer::SetupChoice() { return {}; }
+void TISPProgrammer::ApplySetup(std::optional<int>) {}
 void TISPProgrammer::RunTarget() { NotSupported("RunTarget"); }
 bool TISPProgrammer::Connect() { NotSupported("Connect"); }
 void TISPProgrammer::Disconnect() {}
 std::string TISPProgrammer::ReadProgrammerId() { NotSupported("ReadProgrammerId"); }
-void TISPProgrammer::ShowInformation(const std::string&) {}
+TProgrammerReport TISPProgrammer::InformationReport() { return {}; }
 void TISPProgrammer::CheckFirmware() {}
 void TISPProgrammer::PrepareBlankImage(THexList&) {}
 

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "devices/devices.h"
 
@@ -15,6 +17,25 @@ class ILinkHost;
 // Progress and keep-alive callback: (position, total), or (-1, -1) to only keep alive.
 // Whatever it raises (the user's abort) leaves the running operation.
 using TProgressEvent = std::function<void(int32_t position, int32_t total)>;
+
+// What the port setup offers: the ports to pick from and the entry chosen now.
+struct TSetupChoice {
+    std::vector<std::string> Ports;
+    int Index = 0;
+    // The advanced port dialog lists the same ports: its list starts afresh with them (true) or
+    // has them added to what it lists already (false).
+    bool ReplacesAdvancedList = false;
+};
+
+// The display an information report is made for: the programmer information dialog (with the
+// firmware text beside the lines) or the plain text report.
+enum class TReportForm { InformationDialog, TextReport };
+
+struct TProgrammerReport {
+    TReportForm Form = TReportForm::TextReport;
+    std::string Firmware;
+    std::vector<std::string> Lines;
+};
 
 class TISPProgrammer {
 public:
@@ -35,12 +56,16 @@ public:
     virtual void WriteTiming(const std::string& text);
     virtual std::string ReadTiming();
     virtual std::string ProgrammerId();
-    virtual void Setup();
+    // The port setup: the choice to offer, then the user's answer (the chosen entry on OK,
+    // nothing when cancelled). A link that treats a cancel as an abort raises EAbort.
+    virtual TSetupChoice SetupChoice();
+    virtual void ApplySetup(std::optional<int> chosen);
     virtual void RunTarget();
     virtual bool Connect();
     virtual void Disconnect();
     virtual std::string ReadProgrammerId();
-    virtual void ShowInformation(const std::string& softwareVersion);
+    // The "Information" report; the caller shows it. Never opens anything itself.
+    virtual TProgrammerReport InformationReport();
     virtual void CheckFirmware();
     virtual void LoadSettings() {}
     virtual void SaveSettings() {}
@@ -63,7 +88,7 @@ public:
     void SetHasSetup(bool v) { hasSetup_ = v; }
     bool HasInformation() const { return hasInformation_; }
     void SetHasInformation(bool v) { hasInformation_ = v; }
-    // Pump, status log and dialogs; never null (a do-nothing host by default).
+    // Pump and status log; never null (a do-nothing host by default).
     ILinkHost& Host() const { return *host_; }
     void SetHost(ILinkHost* host);
     // Expires when this programmer is destroyed, so that whoever keeps a plain pointer to it

@@ -1,4 +1,5 @@
 #include "link/hardware.h"
+#include "link/smartparallel.h"
 #include "link/smartserial.h"
 
 void RegisterDefaultHardware()

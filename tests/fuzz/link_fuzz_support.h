@@ -8,7 +8,7 @@
 #include "devices/devices.h"
 #include "image/hexlist.h"
 #include "base/isperrors.h"
-#include "link/smartparallel.h"
+#include "link/programmer.h"
 
 class FuzzStream {
 public:
@@ -39,7 +39,7 @@ void Tolerating(F f)
     }
 }
 
-inline void RunOperations(TSmartParallel& link)
+inline void RunOperations(TISPProgrammer& link)
 {
     const TDevice& device = SmallDevice();
     THexList image;

@@ -9,6 +9,7 @@
 #include "store/settings.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
+#include "link/smartparallel.h"
 #include "link_fuzz_support.h"
 #include "lpt/LptUnit.h"
 #include "base/clock.h"
