@@ -11,7 +11,7 @@
 #include "app/commands.h"
 #include "app/runner.h"
 #include "devices/devices.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "base/hextext.h"
 #include "base/isperrors.h"

@@ -12,7 +12,7 @@
 
 #include "cli.h"
 #include "gang.h"
-#include "serialpool.h"
+#include "store/serialpool.h"
 #include "textview.h"
 #include "link/linktrace.h"
 

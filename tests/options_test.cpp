@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 
 namespace {

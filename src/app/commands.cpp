@@ -4,7 +4,7 @@
 
 #include "app/verifysummary.h"
 #include "devices/devices.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexfile.h"
 #include "image/hexlist.h"
 #include "base/isperrors.h"

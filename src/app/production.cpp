@@ -7,7 +7,7 @@
 #include "app/commands.h"
 #include "base/clock.h"
 #include "base/isperrors.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "link/programmer.h"
 

@@ -14,7 +14,7 @@
 #include "app/commands.h"
 #include "app/runner.h"
 #include "app/startup.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "store/settings.h"

@@ -16,7 +16,7 @@
 
 #include "cli.h"
 #include "json.h"
-#include "serialpool.h"
+#include "store/serialpool.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "base/hextext.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "link/linkwide.h"
 #include "lpt/LptUnit.h"
 #include "lpt/tiraltimer.h"

@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 
 TBaseFuseFrame::TBaseFuseFrame(TBaseFuseForm& model, QWidget* parent) : QWidget(parent), model_(model)
 {

@@ -13,7 +13,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "gui/infodialogs.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "views/fuseform.h"
 

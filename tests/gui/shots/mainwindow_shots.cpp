@@ -11,7 +11,7 @@
 #include "gui/infodialogs.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "link/linkwide.h"

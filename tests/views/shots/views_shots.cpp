@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "devices/devices.h"
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "shots.h"
 #include "views/fuseform.h"

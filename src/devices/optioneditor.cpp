@@ -1,4 +1,4 @@
-#include "devices/options.h"
+#include "devices/optioneditor.h"
 
 #include "base/hextext.h"
 

@@ -1,4 +1,4 @@
-#include "serialpool.h"
+#include "store/serialpool.h"
 
 #include <algorithm>
 #include <cerrno>
