@@ -62,6 +62,121 @@ bool IsValidPort(const std::string& port)
     return port.size() > 1 && port[0] == '/';
 }
 
+namespace {
+
+// An option without a value; false when `arg` is none of them.
+bool ApplyFlag(TCliOptions& o, const std::string& arg)
+{
+    if (arg == "--help" || arg == "-h") o.help = true;
+    else if (arg == "--version") o.version = true;
+    else if (arg == "--json") o.json = true;
+    else if (arg == "--no-settings") o.noSettings = true;
+    else if (arg == "--plug-and-prog") o.plugAndProg = true;
+    else if (arg == "-q" || arg == "--quiet") o.quiet = true;
+    else if (arg == "--probe") o.probe = true;
+    else if (arg == "-v" || arg == "--verbose") o.verbose = true;
+    else return false;
+    return true;
+}
+
+bool TakesValue(const std::string& arg)
+{
+    static const char* const kValued[] = {"--hardware", "--device",      "--port",   "--serial-start", "--serial-at",
+                                          "--serial-size", "--clock",    "--option-byte", "--format", "--progress",
+                                          "--record",   "--log-file",     "--steps"};
+    return std::find_if(std::begin(kValued), std::end(kValued), [&](const char* v) { return arg == v; }) !=
+           std::end(kValued);
+}
+
+void ApplyPort(TCliOptions& o, const std::string& port)
+{
+    if (!IsValidPort(port)) throw TUsageError{"Invalid port \"" + port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
+    if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
+        throw TUsageError{"Port \"" + port + "\" is given twice"};
+    if (o.ports.empty()) o.port = port;
+    o.ports.push_back(port);
+}
+
+void ApplySerialOption(TCliOptions& o, const std::string& arg, std::string v)
+{
+    if (arg == "--serial-start") {
+        const bool hexForm = v.size() > 2 && (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0);
+        const std::string digits = hexForm ? v.substr(2) : v;
+        if (!AllDigits(digits, hexForm) || digits.size() > (hexForm ? 8u : 10u) ||
+            std::stoull(digits, nullptr, hexForm ? 16 : 10) > 0xFFFFFFFFull)
+            throw TUsageError{"Invalid serial number \"" + v + "\" (0..4294967295, or 0x0..0xFFFFFFFF)"};
+        o.serialStart = static_cast<int64_t>(std::stoull(digits, nullptr, hexForm ? 16 : 10));
+    } else if (arg == "--serial-at") {
+        if (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0) v = v.substr(2);
+        if (!AllDigits(v, true) || v.size() > 6) throw TUsageError{"Invalid serial number address \"" + v + "\" (hex)"};
+        o.serialAt = static_cast<int64_t>(std::stoul(v, nullptr, 16));
+    } else {
+        if (v != "2" && v != "3" && v != "4") throw TUsageError{"Invalid serial number size \"" + v + "\" (2, 3 or 4 bytes)"};
+        o.serialSize = v[0] - '0';
+    }
+}
+
+void ApplyValue(TCliOptions& o, const std::string& arg, const std::string& v)
+{
+    if (arg == "--hardware" || arg == "--device") {
+        // An empty name would silently mean "the remembered one".
+        if (v.empty()) throw TUsageError{arg + " needs a name"};
+        (arg == "--hardware" ? o.hardware : o.device) = v;
+    } else if (arg == "--port") {
+        ApplyPort(o, v);
+    } else if (arg.rfind("--serial-", 0) == 0) {
+        ApplySerialOption(o, arg, v);
+    } else if (arg == "--clock") {
+        if (!AllDigits(v, false) || v.size() > 2 || std::stoi(v) > 23)
+            throw TUsageError{"Invalid clock range row \"" + v + "\" (0..23)"};
+        o.clockRow = std::stoi(v);
+    } else if (arg == "--option-byte") {
+        if (!AllDigits(v, true) || v.size() > 2) throw TUsageError{"Invalid option byte \"" + v + "\" (two hex digits)"};
+        o.optionByte = static_cast<int>(hex::Word(hex::ToUpper(v)));
+    } else if (arg == "--format") {
+        o.format = ParseFormat(v);
+        if (o.format < 0)
+            throw TUsageError{"Invalid format \"" + v + "\" (1..10, intel, motorola, ext-tektronix, tektronix, atmel16, atmel8)"};
+    } else if (arg == "--progress") {
+        if (v != "json" && v != "text") throw TUsageError{"Invalid progress format \"" + v + "\" (json or text)"};
+        o.progressJson = v == "json";
+    } else if (arg == "--record" || arg == "--log-file") {
+        if (v.empty()) throw TUsageError{arg + " needs a file name"};
+        (arg == "--record" ? o.recordFile : o.logFile) = v;
+    } else {
+        o.steps = ParseSteps(v);
+        o.stepsGiven = true;
+    }
+}
+
+// Options that belong together or to one command.
+void CheckCombinations(const TCliOptions& o)
+{
+    if (o.plugAndProg && !o.command.empty() && o.command != "auto")
+        throw TUsageError{"--plug-and-prog belongs to the auto command"};
+    if (o.probe && o.command != "doctor") throw TUsageError{"--probe belongs to the doctor command"};
+    if ((o.serialStart >= 0) != (o.serialAt >= 0))
+        throw TUsageError{"--serial-start and --serial-at go together"};
+    if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
+        throw TUsageError{"Serial numbers belong to the auto command with the serial step"};
+    if (o.serialStart >= 0) {
+        TSerialNum serial;
+        serial.rgSerialNumSize = o.serialSize - 2;
+        serial.heCurrentSerial = static_cast<uint32_t>(o.serialStart);
+        if (!serial.Fits())
+            throw TUsageError{"--serial-start does not fit in " + std::to_string(o.serialSize) +
+                              " bytes: choose a larger --serial-size"};
+    }
+    static const char* const kGangCommands[] = {"info", "erase", "program", "verify", "read-options", "write-options",
+                                               "read-timing", "write-timing", "run", "auto"};
+    if (o.ports.size() > 1 &&
+        std::find_if(std::begin(kGangCommands), std::end(kGangCommands), [&](const char* c) { return o.command == c; }) ==
+            std::end(kGangCommands))
+        throw TUsageError{"Several --port are for device commands that write nothing to a file (" + o.command + ")"};
+}
+
+}  // namespace
+
 TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
 {
     TCliOptions o;
@@ -84,101 +199,15 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& arguments)
             arg = arg.substr(0, eq);
             hasValue = true;
         }
-        auto needValue = [&]() -> std::string {
-            if (hasValue) return value;
+        if (ApplyFlag(o, arg)) continue;
+        if (!TakesValue(arg)) throw TUsageError{"Unknown option " + arg};
+        if (!hasValue) {
             if (i + 1 >= arguments.size()) throw TUsageError{arg + " needs a value"};
-            return arguments[++i];
-        };
-        if (arg == "--help" || arg == "-h") o.help = true;
-        else if (arg == "--version") o.version = true;
-        else if (arg == "--json") o.json = true;
-        else if (arg == "--no-settings") o.noSettings = true;
-        else if (arg == "--plug-and-prog") o.plugAndProg = true;
-        else if (arg == "-q" || arg == "--quiet") o.quiet = true;
-        else if (arg == "--probe") o.probe = true;
-        else if (arg == "--hardware" || arg == "--device") {
-            // An empty name would silently mean "the remembered one".
-            const std::string v = needValue();
-            if (v.empty()) throw TUsageError{arg + " needs a name"};
-            (arg == "--hardware" ? o.hardware : o.device) = v;
-        } else if (arg == "--port") {
-            const std::string port = needValue();
-            if (!IsValidPort(port)) throw TUsageError{"Invalid port \"" + port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
-            if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
-                throw TUsageError{"Port \"" + port + "\" is given twice"};
-            if (o.ports.empty()) o.port = port;
-            o.ports.push_back(port);
-        } else if (arg == "--serial-start") {
-            const std::string v = needValue();
-            const bool hexForm = v.size() > 2 && (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0);
-            const std::string digits = hexForm ? v.substr(2) : v;
-            if (!AllDigits(digits, hexForm) || digits.size() > (hexForm ? 8u : 10u) ||
-                std::stoull(digits, nullptr, hexForm ? 16 : 10) > 0xFFFFFFFFull)
-                throw TUsageError{"Invalid serial number \"" + v + "\" (0..4294967295, or 0x0..0xFFFFFFFF)"};
-            o.serialStart = static_cast<int64_t>(std::stoull(digits, nullptr, hexForm ? 16 : 10));
-        } else if (arg == "--serial-at") {
-            std::string v = needValue();
-            if (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0) v = v.substr(2);
-            if (!AllDigits(v, true) || v.size() > 6) throw TUsageError{"Invalid serial number address \"" + v + "\" (hex)"};
-            o.serialAt = static_cast<int64_t>(std::stoul(v, nullptr, 16));
-        } else if (arg == "--serial-size") {
-            const std::string v = needValue();
-            if (v != "2" && v != "3" && v != "4") throw TUsageError{"Invalid serial number size \"" + v + "\" (2, 3 or 4 bytes)"};
-            o.serialSize = v[0] - '0';
-        } else if (arg == "-v" || arg == "--verbose") {
-            o.verbose = true;
-        } else if (arg == "--clock") {
-            const std::string v = needValue();
-            if (!AllDigits(v, false) || v.size() > 2 || std::stoi(v) > 23)
-                throw TUsageError{"Invalid clock range row \"" + v + "\" (0..23)"};
-            o.clockRow = std::stoi(v);
-        } else if (arg == "--option-byte") {
-            const std::string v = needValue();
-            if (!AllDigits(v, true) || v.size() > 2) throw TUsageError{"Invalid option byte \"" + v + "\" (two hex digits)"};
-            o.optionByte = static_cast<int>(hex::Word(hex::ToUpper(v)));
-        } else if (arg == "--format") {
-            const std::string v = needValue();
-            o.format = ParseFormat(v);
-            if (o.format < 0)
-                throw TUsageError{"Invalid format \"" + v + "\" (1..10, intel, motorola, ext-tektronix, tektronix, atmel16, atmel8)"};
-        } else if (arg == "--progress") {
-            const std::string v = needValue();
-            if (v != "json" && v != "text") throw TUsageError{"Invalid progress format \"" + v + "\" (json or text)"};
-            o.progressJson = v == "json";
-        } else if (arg == "--record") {
-            o.recordFile = needValue();
-            if (o.recordFile.empty()) throw TUsageError{"--record needs a file name"};
-        } else if (arg == "--log-file") {
-            o.logFile = needValue();
-            if (o.logFile.empty()) throw TUsageError{"--log-file needs a file name"};
-        } else if (arg == "--steps") {
-            o.steps = ParseSteps(needValue());
-            o.stepsGiven = true;
-        } else {
-            throw TUsageError{"Unknown option " + arg};
+            value = arguments[++i];
         }
+        ApplyValue(o, arg, value);
     }
-    if (o.plugAndProg && !o.command.empty() && o.command != "auto")
-        throw TUsageError{"--plug-and-prog belongs to the auto command"};
-    if (o.probe && o.command != "doctor") throw TUsageError{"--probe belongs to the doctor command"};
-    if ((o.serialStart >= 0) != (o.serialAt >= 0))
-        throw TUsageError{"--serial-start and --serial-at go together"};
-    if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
-        throw TUsageError{"Serial numbers belong to the auto command with the serial step"};
-    if (o.serialStart >= 0) {
-        TSerialNum serial;
-        serial.rgSerialNumSize = o.serialSize - 2;
-        serial.heCurrentSerial = static_cast<uint32_t>(o.serialStart);
-        if (!serial.Fits())
-            throw TUsageError{"--serial-start does not fit in " + std::to_string(o.serialSize) +
-                              " bytes: choose a larger --serial-size"};
-    }
-    static const char* const kGangCommands[] = {"info", "erase", "program", "verify", "read-options", "write-options",
-                                               "read-timing", "write-timing", "run", "auto"};
-    if (o.ports.size() > 1 &&
-        std::find_if(std::begin(kGangCommands), std::end(kGangCommands), [&](const char* c) { return o.command == c; }) ==
-            std::end(kGangCommands))
-        throw TUsageError{"Several --port are for device commands that write nothing to a file (" + o.command + ")"};
+    CheckCombinations(o);
     return o;
 }
 

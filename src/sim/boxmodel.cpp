@@ -239,126 +239,145 @@ void TBoxModel::ExecuteText(char letter)
     }
     if (InjectedError(letter)) return;
 
-    const size_t size = flash_.size();
-    uint32_t address = 0;
-    uint32_t count = 0;
     switch (letter) {
-    case 'r':
-        if (!TakeHexArgument(0, 4, address)) break;
-        // A read beyond Flash (the host's synchronising "rFFFF") never reaches the target.
-        if (address < size && TargetMissing()) return;
-        running_ = false;
-        Emit(NoisyPair(address, address < size ? flash_[address] : 0xFF));
-        Emit(kCr);
-        return;
-    case 'R':
-        if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 4, count)) break;
-        if (TargetMissing()) return;
-        running_ = false;
-        for (uint32_t a = address; a < address + count; ++a) {
-            Emit(NoisyPair(a, a < size ? flash_[a] : 0xFF));
-        }
-        Emit(kCr);
-        return;
-    case 'W': {
-        if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 2, count)) break;
-        std::vector<uint8_t> data(count);
-        uint32_t byte = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (!TakeHexArgument(6 + 2 * i, 2, byte)) break;
-            data[i] = static_cast<uint8_t>(byte);
-        }
-        if (malformed_) break;
-        if (TargetMissing()) return;
-        if (address + count > size) {
-            Emit("?#");
-            return;
-        }
-        running_ = false;
-        bool good = true;
-        // Block writes leave the option byte alone: only "w" programs it.
-        for (uint32_t i = 0; i < count; ++i) {
-            if (address + i == device_.OptionAddress()) continue;
-            if (!WriteAnd(address + i, data[i])) good = false;
-        }
-        Emit(good ? std::string(1, static_cast<char>(kCr)) : std::string("?V"));
-        return;
-    }
-    case 'w': {
-        uint32_t value = 0;
-        if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 2, value)) break;
-        if (TargetMissing()) return;
-        if (address >= size) {
-            Emit("?#");
-            return;
-        }
-        running_ = false;
-        Emit(WriteAnd(address, static_cast<uint8_t>(value)) ? std::string(1, '\r')
-                                                           : std::string("?V"));
-        return;
-    }
-    case 'z':
-        if (!TakeHexArgument(0, 4, address)) break;
-        if (TargetMissing()) return;
-        if (address >= size) {
-            Emit("?#");
-            return;
-        }
-        running_ = false;
-        ErasePage(address);
-        Emit(kCr);
-        return;
+    case 'r': TextReadByte(); break;
+    case 'R': TextReadBlock(); break;
+    case 'W': TextWriteBlock(); break;
+    case 'w': TextWriteByte(); break;
+    case 'z': TextErasePage(); break;
     case 'Z':
         if (TargetMissing()) return;
         running_ = false;
         std::fill(flash_.begin(), flash_.end(), 0xFF);
         ++changes_;
         Emit(kCr);
-        return;
-    case 'T': {
-        uint32_t ignored = 0;
-        if (!TakeHexArgument(0, 8, ignored)) break;
-        const std::string text(pending_.begin() + 1, pending_.end());
-        if (text != timing_) {
-            timing_ = text;
-            ++changes_;
-        }
-        Emit(kCr);
-        return;
-    }
-    case 't': Emit(timing_); Emit(kCr); return;
-    case 'S': Emit(faults_.identification); Emit(kCr); return;
-    case 'V': Emit(faults_.hardware); Emit(kCr); return;
-    case 'v': Emit(faults_.firmware); Emit(kCr); return;
+        break;
+    case 'T': TextWriteTiming(); break;
+    case 't': Emit(timing_); Emit(kCr); break;
+    case 'S': Emit(faults_.identification); Emit(kCr); break;
+    case 'V': Emit(faults_.hardware); Emit(kCr); break;
+    case 'v': Emit(faults_.firmware); Emit(kCr); break;
     case '=':
-    case 'x': Emit(kCr); return;
+    case 'x': Emit(kCr); break;
     case '%':
     case 'X':
-    case '$': {
-        const char arming = letter == '%' ? '=' : letter == 'X' ? 'x' : ':';
-        if (lastLetter_ != arming) {
-            Emit("?!");
-            return;
-        }
-        if (letter == '%') {
-            programmingMode_ = true;
-            running_ = false;
-            erasedInSession_.assign(flash_.size() / static_cast<size_t>(std::max<int32_t>(1, device_.PageSize())) + 1, false);
-        } else if (letter == 'X') {
-            running_ = true;
-        } else {
-            programmingMode_ = false;
-        }
-        Emit(kCr);
-        return;
-    }
+    case '$': TextArmed(letter); break;
     case ':':
         if (!programmingMode_) Violation("left programming mode without entering it");
         Emit(kCr);
-        return;
+        break;
     default: break;
     }
+    // A handler that met an argument which is not hex answered nothing; the box says so here.
     if (malformed_) Emit("?#");
+}
+
+void TBoxModel::TextReadByte()
+{
+    uint32_t address = 0;
+    if (!TakeHexArgument(0, 4, address)) return;
+    // A read beyond Flash (the host's synchronising "rFFFF") never reaches the target.
+    if (address < flash_.size() && TargetMissing()) return;
+    running_ = false;
+    Emit(NoisyPair(address, address < flash_.size() ? flash_[address] : 0xFF));
+    Emit(kCr);
+}
+
+void TBoxModel::TextReadBlock()
+{
+    uint32_t address = 0;
+    uint32_t count = 0;
+    if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 4, count)) return;
+    if (TargetMissing()) return;
+    running_ = false;
+    for (uint32_t a = address; a < address + count; ++a) Emit(NoisyPair(a, a < flash_.size() ? flash_[a] : 0xFF));
+    Emit(kCr);
+}
+
+void TBoxModel::TextWriteBlock()
+{
+    uint32_t address = 0;
+    uint32_t count = 0;
+    if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 2, count)) return;
+    std::vector<uint8_t> data(count);
+    uint32_t byte = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!TakeHexArgument(6 + 2 * i, 2, byte)) return;
+        data[i] = static_cast<uint8_t>(byte);
+    }
+    if (TargetMissing()) return;
+    if (address + count > flash_.size()) {
+        Emit("?#");
+        return;
+    }
+    running_ = false;
+    bool good = true;
+    // Block writes leave the option byte alone: only "w" programs it.
+    for (uint32_t i = 0; i < count; ++i) {
+        if (address + i == device_.OptionAddress()) continue;
+        if (!WriteAnd(address + i, data[i])) good = false;
+    }
+    Emit(good ? std::string(1, static_cast<char>(kCr)) : std::string("?V"));
+}
+
+void TBoxModel::TextWriteByte()
+{
+    uint32_t address = 0;
+    uint32_t value = 0;
+    if (!TakeHexArgument(0, 4, address) || !TakeHexArgument(4, 2, value)) return;
+    if (TargetMissing()) return;
+    if (address >= flash_.size()) {
+        Emit("?#");
+        return;
+    }
+    running_ = false;
+    Emit(WriteAnd(address, static_cast<uint8_t>(value)) ? std::string(1, '\r') : std::string("?V"));
+}
+
+void TBoxModel::TextErasePage()
+{
+    uint32_t address = 0;
+    if (!TakeHexArgument(0, 4, address)) return;
+    if (TargetMissing()) return;
+    if (address >= flash_.size()) {
+        Emit("?#");
+        return;
+    }
+    running_ = false;
+    ErasePage(address);
+    Emit(kCr);
+}
+
+void TBoxModel::TextWriteTiming()
+{
+    uint32_t ignored = 0;
+    if (!TakeHexArgument(0, 8, ignored)) return;
+    const std::string text(pending_.begin() + 1, pending_.end());
+    if (text != timing_) {
+        timing_ = text;
+        ++changes_;
+    }
+    Emit(kCr);
+}
+
+// "%", "X" and "$" act only right after the command that arms them ("=", "x", ":").
+void TBoxModel::TextArmed(char letter)
+{
+    const char arming = letter == '%' ? '=' : letter == 'X' ? 'x' : ':';
+    if (lastLetter_ != arming) {
+        Emit("?!");
+        return;
+    }
+    if (letter == '%') {
+        programmingMode_ = true;
+        running_ = false;
+        erasedInSession_.assign(flash_.size() / static_cast<size_t>(std::max<int32_t>(1, device_.PageSize())) + 1, false);
+    } else if (letter == 'X') {
+        running_ = true;
+    } else {
+        programmingMode_ = false;
+    }
+    Emit(kCr);
 }
 
 void TBoxModel::ExecuteBinary(char letter)

@@ -99,6 +99,14 @@ private:
     bool TakeHexArgument(size_t offset, size_t digits, uint32_t& value);
     void Execute();
     void ExecuteText(char letter);
+    // The text commands with arguments, one each; a malformed argument leaves malformed_ set.
+    void TextReadByte();
+    void TextReadBlock();
+    void TextWriteBlock();
+    void TextWriteByte();
+    void TextErasePage();
+    void TextWriteTiming();
+    void TextArmed(char letter);
     void ExecuteBinary(char letter);
     bool InjectedError(char letter);
     bool TargetMissing();

@@ -108,6 +108,27 @@ static QString FileOf(const QSettings& s)
     return s.fileName();
 }
 
+// Takes the lock QSettings itself takes for this file, so other processes' saves do not
+// interleave; empty on success, else why not. A lock left by a program that was killed is taken
+// over at once (its process is gone); one from another machine sharing the folder counts as
+// abandoned after a minute.
+static QString TakeSaveLock(QLockFile& lock, const QFileInfo& info)
+{
+    lock.setStaleLockTime(60000);
+    if (lock.tryLock(10000)) return {};
+    if (lock.error() == QLockFile::LockFailedError) {
+        qint64 pid = 0;
+        QString host, application;
+        lock.getLockInfo(&pid, &host, &application);
+        return QStringLiteral("locked by %1 (process %2 on %3)")
+            .arg(application.isEmpty() ? QStringLiteral("another program") : application)
+            .arg(pid)
+            .arg(host.isEmpty() ? QStringLiteral("this machine") : host);
+    }
+    return lock.error() == QLockFile::PermissionError ? QStringLiteral("permission denied in %1").arg(info.absolutePath())
+                                                       : QStringLiteral("cannot create %1.lock").arg(info.filePath());
+}
+
 // Applies `change` to a copy of the file and puts the copy in place as one step, so a crash at
 // any moment leaves the old or the new file. QSettings alone is not enough: it takes a short
 // write of a large section (a full disk, a file size limit) for success and renames the cut-off
@@ -120,23 +141,8 @@ static void RewriteFile(const QString& path, const std::function<void(QSettings&
         throw Exception("Settings could not be saved: " + path.toStdString() + (why.isEmpty() ? "" : " (" + why.toStdString() + ")"));
     };
     if (!QDir().mkpath(info.absolutePath())) fail(FolderProblem(info.absolutePath()));
-    // The lock QSettings itself takes for this file, so other processes' saves do not interleave.
-    // A lock left by a program that was killed is taken over at once (its process is gone); one
-    // from another machine sharing the folder counts as abandoned after a minute.
     QLockFile lock(path + ".lock");
-    lock.setStaleLockTime(60000);
-    if (!lock.tryLock(10000)) {
-        if (lock.error() == QLockFile::LockFailedError) {
-            qint64 pid = 0;
-            QString host, application;
-            lock.getLockInfo(&pid, &host, &application);
-            fail(QStringLiteral("locked by %1 (process %2 on %3)").arg(application.isEmpty() ? QStringLiteral("another program") : application)
-                     .arg(pid).arg(host.isEmpty() ? QStringLiteral("this machine") : host));
-        }
-        fail(lock.error() == QLockFile::PermissionError
-                 ? QStringLiteral("permission denied in %1").arg(info.absolutePath())
-                 : QStringLiteral("cannot create %1.lock").arg(path));
-    }
+    if (const QString why = TakeSaveLock(lock, info); !why.isEmpty()) fail(why);
     // Copies of saves that were killed half-way: nobody else writes them while the lock is held.
     for (const QString& leftover : QDir(info.absolutePath())
                                        .entryList({"." + info.fileName() + ".*.new", "." + info.fileName() + ".*.check"},
