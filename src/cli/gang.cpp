@@ -83,54 +83,43 @@ std::vector<std::string> SlotArguments(const std::vector<std::string>& arguments
     return result;
 }
 
-int RunGang(const std::string& self, const std::vector<std::string>& arguments, const TCliOptions& options,
-            std::ostream& out, std::ostream& err)
+namespace {
+
+// Starts one box's process with its own --port; its output comes back through two pipes.
+TSlot StartSlot(const std::string& self, const std::vector<std::string>& arguments, const std::string& port,
+                const std::string& poolPath)
 {
-    struct sigaction action {};
-    action.sa_handler = OnGangSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-
-    // One pool of serial numbers for all boxes, in a folder of its own for this run.
-    std::string poolPath;
-    char folder[] = "/tmp/zemprix-gang-XXXXXX";
-    if (options.serialAt >= 0) {
-        if (!mkdtemp(folder)) throw std::runtime_error(std::string("Cannot create the serial number pool: ") + std::strerror(errno));
-        poolPath = std::string(folder) + "/serials";
-        TSerialPool(poolPath, static_cast<uint32_t>(options.serialStart < 0 ? 0 : options.serialStart));
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("Cannot start a box's process: ") + std::strerror(errno));
+    const std::vector<std::string> args = SlotArguments(arguments, port);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        if (!poolPath.empty()) setenv(kGangSerialPoolVariable, poolPath.c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(self.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(self.c_str(), argv.data());
+        std::fprintf(stderr, "zemprix-cli: cannot run %s: %s\n", self.c_str(), std::strerror(errno));
+        _exit(kExitFailed);
     }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    TSlot slot;
+    slot.port = port;
+    slot.pid = pid;
+    slot.outFd = outPipe[0];
+    slot.errFd = errPipe[0];
+    return slot;
+}
 
-    std::vector<TSlot> slots;
-    for (const std::string& port : options.ports) {
-        int outPipe[2], errPipe[2];
-        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-            throw std::runtime_error(std::string("Cannot start a box's process: ") + std::strerror(errno));
-        const std::vector<std::string> args = SlotArguments(arguments, port);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(outPipe[1], 1);
-            dup2(errPipe[1], 2);
-            if (!poolPath.empty()) setenv(kGangSerialPoolVariable, poolPath.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(self.c_str())};
-            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(self.c_str(), argv.data());
-            std::fprintf(stderr, "zemprix-cli: cannot run %s: %s\n", self.c_str(), std::strerror(errno));
-            _exit(kExitFailed);
-        }
-        close(outPipe[1]);
-        close(errPipe[1]);
-        TSlot slot;
-        slot.port = port;
-        slot.pid = pid;
-        slot.outFd = outPipe[0];
-        slot.errFd = errPipe[0];
-        slots.push_back(std::move(slot));
-    }
-
-    // Every line a box writes goes out whole, prefixed with its port; JSON progress lines carry
-    // the port already and pass unchanged.
+// Passes every box's lines on until all have closed their output: each line whole, prefixed with
+// its port; JSON progress lines carry the port already and pass unchanged. A SIGTERM to the gang
+// goes on to every box.
+void ForwardOutput(std::vector<TSlot>& slots, const TCliOptions& options, std::ostream& out, std::ostream& err)
+{
     auto emit = [&](TSlot& slot, bool isErr, const std::string& line) {
         if (isErr) {
             if (!line.empty() && line[0] != '{') slot.lastLine = line;
@@ -179,6 +168,81 @@ int RunGang(const std::string& self, const std::vector<std::string>& arguments, 
             }
         }
     }
+}
+
+// The serial numbers' line of the summary: the next number and any given back and not used.
+std::string PoolSummary(const std::string& poolPath)
+{
+    const TSerialPool::TState pool = TSerialPool(poolPath, 0).Read();
+    std::string serials = "Next serial number: " + std::to_string(pool.Next);
+    if (!pool.Free.empty()) {
+        serials += "; given back and not used: ";
+        for (size_t i = 0; i < pool.Free.size(); ++i) serials += (i ? ", " : "") + std::to_string(pool.Free[i]);
+    }
+    return serials;
+}
+
+void PrintJsonSummary(const std::vector<TSlot>& slots, const TCliOptions& options, int worst,
+                      const std::string& serials, std::ostream& out)
+{
+    std::string boxes = "[";
+    for (const TSlot& s : slots) {
+        TJsonObject box;
+        box.Set("port", s.port);
+        box.Set("exitCode", s.exitCode);
+        box.Set("result", ResultText(s.exitCode));
+        std::string raw = s.stdoutText;
+        while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
+        if (!raw.empty() && raw.front() == '{' && raw.find('\n') == std::string::npos) box.SetRaw("output", raw);
+        else box.Set("output", raw);
+        boxes += (boxes.size() > 1 ? "," : "") + box.Text();
+    }
+    boxes += "]";
+    TJsonObject result;
+    result.Set("command", options.command);
+    result.Set("ok", worst == kExitOk);
+    result.Set("exitCode", worst);
+    result.SetRaw("boxes", boxes);
+    if (!serials.empty()) result.Set("serials", serials);
+    out << result.Text() << std::endl;
+}
+
+void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& serials, std::ostream& out)
+{
+    size_t width = 4;
+    for (const TSlot& s : slots) width = std::max(width, s.port.size());
+    out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
+        << "  Exit  Last line\n";
+    for (const TSlot& s : slots)
+        out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << std::setw(13)
+            << ResultText(s.exitCode) << "  " << std::setw(4) << s.exitCode << "  " << s.lastLine << "\n";
+    if (!serials.empty()) out << serials << "\n";
+    out.flush();
+}
+
+}  // namespace
+
+int RunGang(const std::string& self, const std::vector<std::string>& arguments, const TCliOptions& options,
+            std::ostream& out, std::ostream& err)
+{
+    struct sigaction action {};
+    action.sa_handler = OnGangSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+
+    // One pool of serial numbers for all boxes, in a folder of its own for this run.
+    std::string poolPath;
+    char folder[] = "/tmp/zemprix-gang-XXXXXX";
+    if (options.serialAt >= 0) {
+        if (!mkdtemp(folder)) throw std::runtime_error(std::string("Cannot create the serial number pool: ") + std::strerror(errno));
+        poolPath = std::string(folder) + "/serials";
+        TSerialPool(poolPath, static_cast<uint32_t>(options.serialStart < 0 ? 0 : options.serialStart));
+    }
+
+    std::vector<TSlot> slots;
+    for (const std::string& port : options.ports) slots.push_back(StartSlot(self, arguments, port, poolPath));
+    ForwardOutput(slots, options, out, err);
     int worst = kExitOk;
     for (TSlot& s : slots) {
         int status = 0;
@@ -190,48 +254,12 @@ int RunGang(const std::string& self, const std::vector<std::string>& arguments, 
 
     std::string serials;
     if (!poolPath.empty()) {
-        const TSerialPool::TState pool = TSerialPool(poolPath, 0).Read();
-        serials = "Next serial number: " + std::to_string(pool.Next);
-        if (!pool.Free.empty()) {
-            serials += "; given back and not used: ";
-            for (size_t i = 0; i < pool.Free.size(); ++i) serials += (i ? ", " : "") + std::to_string(pool.Free[i]);
-        }
+        serials = PoolSummary(poolPath);
         std::remove(poolPath.c_str());
         rmdir(folder);
     }
-
-    if (options.json) {
-        std::string boxes = "[";
-        for (const TSlot& s : slots) {
-            TJsonObject box;
-            box.Set("port", s.port);
-            box.Set("exitCode", s.exitCode);
-            box.Set("result", ResultText(s.exitCode));
-            std::string raw = s.stdoutText;
-            while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.pop_back();
-            if (!raw.empty() && raw.front() == '{' && raw.find('\n') == std::string::npos) box.SetRaw("output", raw);
-            else box.Set("output", raw);
-            boxes += (boxes.size() > 1 ? "," : "") + box.Text();
-        }
-        boxes += "]";
-        TJsonObject result;
-        result.Set("command", options.command);
-        result.Set("ok", worst == kExitOk);
-        result.Set("exitCode", worst);
-        result.SetRaw("boxes", boxes);
-        if (!serials.empty()) result.Set("serials", serials);
-        out << result.Text() << std::endl;
-    } else {
-        size_t width = 4;
-        for (const TSlot& s : slots) width = std::max(width, s.port.size());
-        out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
-            << "  Exit  Last line\n";
-        for (const TSlot& s : slots)
-            out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << std::setw(13)
-                << ResultText(s.exitCode) << "  " << std::setw(4) << s.exitCode << "  " << s.lastLine << "\n";
-        if (!serials.empty()) out << serials << "\n";
-        out.flush();
-    }
+    if (options.json) PrintJsonSummary(slots, options, worst, serials, out);
+    else PrintTableSummary(slots, serials, out);
     if (options.progressJson) {
         TJsonObject line;
         line.Set("type", "gang");
