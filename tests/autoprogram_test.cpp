@@ -127,7 +127,8 @@ TEST_F(AutoProgram, FailingVerifyStopsBeforeSerialAndRun)
     EXPECT_EQ(serial.heCurrentSerial, 0x41u);
     EXPECT_EQ(SerialInImage(), 0x41);
     EXPECT_EQ(runner.Log().back(), "Verify Failed");
-    EXPECT_EQ(runner.StatusText(), "2|Verify Failed");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Verify Failed");
     EXPECT_FALSE(runner.AutoRunMark());
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 1u);
 }
@@ -266,7 +267,8 @@ TEST_F(AutoProgram, PlugAndProgramProgramsEachAttachmentOnceAndEndsOnCancel)
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 2u);
     EXPECT_EQ(window.messages.front(), "Unplug ISP cable to program a target");
     EXPECT_NE(std::find(window.messages.begin(), window.messages.end(), "Programming in progress"), window.messages.end());
-    EXPECT_EQ(runner.StatusText(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Plug and Prog: Aborted");
     EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted -  - 00:00");  // the time is the detail after "!"
     EXPECT_FALSE(window.visible);
     EXPECT_FALSE(runner.AutoRunMark());
@@ -280,7 +282,8 @@ TEST_F(AutoProgram, PlugAndProgramEndsAfterAFailingBoardWithoutItsOwnMessage)
     ScriptedPlugWindow window;
     const uint16_t serialBefore = SerialInImage();
     EXPECT_EQ(runner.Run([&] { autoProgram.PlugAndProgram(window); }), TOutcome::Failed);
-    EXPECT_EQ(runner.StatusText(), "2|Plug and Prog: Aborted due to error");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Plug and Prog: Aborted due to error");
     EXPECT_EQ(std::count_if(runner.Log().begin(), runner.Log().end(),
                             [](const std::string& l) { return l.find("Verify Failed") != std::string::npos; }),
               0);

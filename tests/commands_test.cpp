@@ -111,7 +111,7 @@ TEST_F(CommandFixture, CancelledSetupEndsAsCancelledNotFailed)
     programmer.failure = [] { throw EAbort(); };
     EXPECT_EQ(Shell(commands::Setup), TOutcome::Completed);
     EXPECT_EQ(runner.Log(), (Lines{"Changing ISP Options", "Options Cancelled - 00:00"}));
-    EXPECT_EQ(runner.StatusText()[0], '0');
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
 }
 
 TEST_F(CommandFixture, FlashOperationsRefreshTheViewWhenTheyFail)
@@ -159,7 +159,8 @@ TEST_F(CommandFixture, AllBlankImageFailsBeforeTalkingToTheBox)
     options.SetOptions(0xFF);  // the option byte alone cannot make the image non-blank
     EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Failed);
     EXPECT_EQ(runner.Log(), (Lines{"Flash: Programming", "Flash Buffer is Empty"}));
-    EXPECT_EQ(runner.StatusText(), "2|Flash Buffer is Empty");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Flash Buffer is Empty");
     EXPECT_TRUE(programmer.calls.empty());
     EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
     EXPECT_FALSE(runner.Busy());

@@ -298,7 +298,7 @@ int Auto(TCliContext& c)
         c.View().SetOnPump(nullptr);
         TTextPlugWindow window(c.View());
         s.AutoProgram().PlugAndProgram(window);
-        if (s.Runner().StatusText().rfind("2|", 0) == 0) return kExitFailed;
+        if (s.Runner().StatusKind() == sk_failed) return kExitFailed;
         return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitOk;
     });
 }

@@ -479,10 +479,10 @@ void TMain::UpdateActions()
 
 // ---- IOperationView ----------------------------------------------------------------------------
 
-void TMain::ShowStatus(const std::string& prefixedText)
+void TMain::ShowStatus(TStatusKind kind, const std::string& text)
 {
-    statusPanel_->SetBlinkPhase(session_->Runner().BlinkPhase() || prefixedText.rfind("2|", 0) != 0);
-    statusPanel_->SetStatusText(Q(prefixedText));
+    statusPanel_->SetBlinkPhase(session_->Runner().BlinkPhase() || kind != sk_failed);
+    statusPanel_->SetStatus(kind, Q(text));
     secondPanel_->setText(QString());
 }
 
@@ -535,7 +535,7 @@ void TMain::PumpMessages() { QCoreApplication::processEvents(); }
 void TMain::RepaintStatusBar()
 {
     statusPanel_->SetBlinkPhase(session_->Runner().BlinkPhase() ||
-                                session_->Runner().StatusText().rfind("2|", 0) != 0);
+                                session_->Runner().StatusKind() != sk_failed);
     statusPanel_->repaint();
 }
 

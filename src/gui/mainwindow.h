@@ -64,7 +64,7 @@ public:
     void UpdateActions();
 
     // IOperationView
-    void ShowStatus(const std::string& prefixedText) override;
+    void ShowStatus(TStatusKind kind, const std::string& text) override;
     void AppendLog(const std::string& line) override;
     void SetHourglass(bool on) override;
     void Beep() override;

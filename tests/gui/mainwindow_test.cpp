@@ -151,6 +151,7 @@ struct MainWindow : ::testing::Test {
     }
     TFakeProgrammer& Fake() { return *Current(); }
     std::string Status() { return window->Session().Runner().StatusText(); }
+    TStatusKind Kind() { return window->Session().Runner().StatusKind(); }
     QStringList Log() const
     {
         QStringList lines;
@@ -207,11 +208,13 @@ TEST_F(MainWindow, ShortcutsNeverStartWhatTheRulesForbid)
     window->UpdateActions();
     QTest::keyClick(window.get(), Qt::Key_F6);
     EXPECT_EQ(Count("VerifyFlash"), 1u);
-    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Verify Complete - 00:00");
     // Reload has nothing to reload yet.
     EXPECT_FALSE(window->Action("FileReloadFlash")->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Verify Complete - 00:00");
 
     // F12 and F10 switch pages, and the View menu's checks follow.
     QTest::keyClick(window.get(), Qt::Key_F12);
@@ -228,7 +231,8 @@ TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
     Fake().failOn = "EraseDevice";
     Fake().failure = [] { throw EISPException("ISP timed out during operation"); };
     window->Action("DeviceErase")->trigger();
-    EXPECT_EQ(Status(), "2|ISP timed out during operation");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "ISP timed out during operation");
     EXPECT_TRUE(boxes.asked.isEmpty());
     const QColor first = window->StatusPanel()->LampColour();
     window->Session().Runner().BlinkTick();
@@ -258,16 +262,19 @@ TEST_F(MainWindow, ResetWhileBusyAsksAndAbortsAtTheNextProgressCall)
     window->Action("FlashProgram")->trigger();
     EXPECT_EQ(captionDuring, "Abort");
     EXPECT_EQ(boxes.asked, QStringList{"Are you sure you want to cancel the operation?"});
-    EXPECT_EQ(Status(), "0|Flash: Programming Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Programming Complete - 00:00");
 
     boxes.yes = true;
     window->Action("FlashProgram")->trigger();
-    EXPECT_EQ(Status(), "2|Operation Cancelled by user");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Operation Cancelled by user");
     EXPECT_EQ(window->ResetButton()->text(), "Reset");
     // Not busy: the button resets the box instead.
     Fake().onCall = nullptr;
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
-    EXPECT_EQ(Status(), "0|Reset: Complete - Detected Device:  - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Reset: Complete - Detected Device:  - 00:00");
 }
 
 TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCloses)
@@ -297,34 +304,40 @@ TEST_F(MainWindow, LoadReloadAndSaveFlashFiles)
     std::ofstream(Path("in.hex")) << ":0400100001020304E2\n:00000001FF\n";
     boxes.openPath = QString::fromStdString(Path("in.hex"));
     QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(Status().rfind("0|Flash File Load: File loaded (", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Flash File Load: File loaded (", 0), 0u) << Status();
     EXPECT_TRUE(window->windowTitle().startsWith(QString(TMain::kTitle) + " - Flash: "));
     EXPECT_EQ(window->RecentFiles(), QStringList{boxes.openPath});
     EXPECT_EQ(window->Session().Project().Flash.GetValue(0x11), 0x02);
     EXPECT_TRUE(window->Action("FileReloadFlash")->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(Status(), "0|Flash: File Reloaded - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: File Reloaded - 00:00");
 
     // The fourth entry of the save dialog is the writer's format 4.
     boxes.saveFilter = 3;
     boxes.savePath = QString::fromStdString(Path("out.s19"));
     window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status().rfind("0|Flash: File Saved (", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Flash: File Saved (", 0), 0u) << Status();
     EXPECT_EQ(TFileLoader::DetectFormat(Path("out.s19")) > 0, true);
 
     // A save that cannot happen says so instead of "Saved".
     boxes.savePath = QString::fromStdString(Path("in.hex") + "/below-a-file.hex");
     window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status().rfind("2|Flash: Save Failed (", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status().rfind("Flash: Save Failed (", 0), 0u) << Status();
 
     boxes.savePath.clear();
     window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status(), "0|Flash: Save Cancelled - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Save Cancelled - 00:00");
 
     // A missing file fails and leaves the title alone.
     const QString title = window->windowTitle();
     window->LoadFlashFileNamed(QString::fromStdString(Path("missing.hex")));
-    EXPECT_EQ(Status(), "2|Flash File Load: File load failed");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Flash File Load: File load failed");
     EXPECT_EQ(window->windowTitle(), title);
 }
 
@@ -367,7 +380,8 @@ TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
     ASSERT_GE(other, 0);
     devices->setCurrentIndex(other);
     emit devices->activated(other);
-    EXPECT_EQ(Status(), "0|ISP Initialized: Detected Device:  - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "ISP Initialized: Detected Device:  - 00:00");
     EXPECT_EQ(window->Session().Device()->Name(), "COP8SBE9");
     EXPECT_EQ(window->DeviceSelector()->currentText(), "COP8SBE9");
     EXPECT_TRUE(Log().contains(QString("Attempting to switch to Device:COP8SBE9 Hardware:") + kFake));
@@ -500,7 +514,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     // No updater: cancelled, yet a fresh programmer is connected.
     const int before = CreatedCount();
     window->FirmwareUpdate();
-    EXPECT_EQ(Status(), "0|Firmware Update: Cancelled - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Cancelled - 00:00");
     EXPECT_EQ(CreatedCount(), before + 1);
     EXPECT_EQ(Fake().calls.back().rfind("WriteTiming ", 0), 0u);
 
@@ -508,7 +523,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     const std::string argsFile = Path("args");
     WriteUpdater(folder, "for a in \"$@\"; do echo \"$a\"; done > '" + argsFile + "'");
     window->FirmwareUpdate();
-    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Complete - 00:00");
     std::ifstream in(argsFile);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "firmware/cop8\n0009\n");
@@ -521,7 +537,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     elapsed.start();
     window->FirmwareUpdate();
     EXPECT_LT(elapsed.elapsed(), 10000);
-    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Complete - 00:00");
 }
 
 TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
@@ -534,7 +551,8 @@ TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
     Fake().onCall = NextOnCall();
     boxes.ok = false;
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
-    EXPECT_EQ(Status(), "2|Firmware Update Required");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Firmware Update Required");
     boxes.ok = true;
     boxes.asked.clear();
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
@@ -553,7 +571,8 @@ TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
         store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, i == TAutoProgramSteps::stErase);
     QTest::keyClick(window.get(), Qt::Key_F5);
     QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_EQ(Status().rfind("0|Auto Program: Complete (2 devices programmed this session)", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Auto Program: Complete (2 devices programmed this session)", 0), 0u) << Status();
     EXPECT_EQ(Count("EraseDevice"), 2u);
 
     // Waiting for a board that never comes; Cancel in the tool window ends the mode.
@@ -568,7 +587,8 @@ TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
     EXPECT_TRUE(shownWhileWaiting);
     EXPECT_EQ(message, "Waiting for Target Board");
     EXPECT_FALSE(window->PlugWindow()->isVisible());
-    EXPECT_EQ(Status(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Plug and Prog: Aborted");
 }
 
 TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
@@ -619,7 +639,8 @@ TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
         return true;
     });
     window->Action("LoadWorkSpace")->trigger();
-    EXPECT_EQ(Status(), "0|Workspace loaded successfully - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Workspace loaded successfully - 00:00");
     EXPECT_TRUE(Log().contains("Project Load Complete - 00:00"));
     EXPECT_EQ(window->WorkspaceName(), projects::Names(window->Session()).front());
 }
