@@ -27,6 +27,7 @@ struct AutoProgram : CommandFixture {
         serial.Button2Click(project.Flash);  // the user's OK in the dialog
         project.Flash.SetValue(0, 0x02);
         autoProgram.ShowOptionsDialog = [this](TAutoProgramSteps&) { ++dialogShown; };
+        hooks.clear();
     }
     void Steps(std::initializer_list<int> on)
     {
@@ -115,7 +116,7 @@ TEST_F(AutoProgram, OnlyTheSerialStepAdvancesTheNumberAndProgramsNothing)
     }
     EXPECT_EQ(serial.heCurrentSerial, 0x44u);
     EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect", "Disconnect", "Connect", "Disconnect", "Connect"}));
-    EXPECT_EQ(hooks, (Lines{"refresh", "flash page", "refresh", "flash page", "refresh", "flash page"}));
+    EXPECT_EQ(hooks, (Lines{"image changed", "flash page", "image changed", "flash page", "image changed", "flash page"}));
 }
 
 TEST_F(AutoProgram, FailingVerifyStopsBeforeSerialAndRun)

@@ -40,8 +40,6 @@ public:
 
 struct RecordingShell : TNullShellView {
     Lines events;
-    void DeviceSwitched() override { events.push_back("switched"); }
-    void RefreshView() override { events.push_back("refresh"); }
     void ShowFileName(const std::string& name) override { events.push_back("title " + name); }
 };
 
@@ -51,6 +49,8 @@ struct Session : ::testing::Test {
     TMemorySettingsBackend backend;
     RecordingShell shell;
     TAppSession session{shell, &backend};
+    TSubscription switched = session.DeviceSwitched.Subscribe([this] { shell.events.push_back("switched"); });
+    TSubscription changed = session.Project().Flash.Changed.Subscribe([this] { shell.events.push_back("image changed"); });
     TLinkWide savedLinkWide = LinkWide();
     QTemporaryDir dir;
 
@@ -185,7 +185,7 @@ TEST_F(Session, LoadFlashFileUsesTheApplicationsTexts)
     EXPECT_EQ(session.Runner().StatusText().rfind("Flash File Load: File loaded (", 0), 0u);
     EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);
     EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x2D);  // the option byte follows every load
-    EXPECT_EQ(shell.events, (Lines{"title " + Path("good.hex"), "refresh"}));
+    EXPECT_EQ(shell.events, (Lines{"title " + Path("good.hex"), "image changed"}));
 
     std::ofstream(Path("big.hex")) << ":02FFFE000102FE\n:00000001FF\n";
     session.Project().SetDevice(DeviceList().FindDevice("COP8SBE9", 0x04));  // 8 KiB

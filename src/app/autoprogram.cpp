@@ -182,9 +182,11 @@ void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
     step(S::stProgramOptions, commands::ProgramOptions);
     Clock().Sleep(kStepPauseMs);
     if (steps.Checked(S::stIncrementSerial)) {
-        serial_.Increment();
-        serial_.Button2Click(ctx.Project.Flash);
-        if (ctx.RefreshView) ctx.RefreshView();
+        {
+            THexList::TBulkChange bulk(ctx.Project.Flash);
+            serial_.Increment();
+            serial_.Button2Click(ctx.Project.Flash);
+        }
         if (ctx.ShowFlashPage) ctx.ShowFlashPage();
     }
     step(S::stRun, commands::RunTarget);

@@ -106,7 +106,7 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     hexView->setObjectName(QStringLiteral("FlashViewer"));
     SetFlashView(hexView);
     ApplyFlashViewColours();
-    SetOptionEditorFactory([](TAppSession& session, QWidget* parent) -> QWidget* {
+    SetOptionEditorFactory([](TAppSession& session, QWidget* parent) -> TBaseFuseFrame* {
         auto* editor = new TBaseFuseFrame(session.Options(), parent);
         editor->DisableClockSelector();
         editor->HideAccessCompMode();
@@ -143,6 +143,8 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     session_->Runner().SetFirmwareUpdate([this] { RunFirmwareUpdate(); });
     connect(blinkTimer_, &QTimer::timeout, this, [this] { session_->Runner().BlinkTick(); });
 
+    deviceSwitched_ = session_->DeviceSwitched.Subscribe([this] { DeviceSwitched(); });
+    imageChanged_ = session_->Project().Flash.Changed.Subscribe([this] { ImageChanged(); });
     RebuildRecentMenu();
     pages_->setCurrentIndex(FlashPage);
     UpdateActions();
@@ -369,11 +371,9 @@ void TMain::BuildMenus()
     QMenu* generate = supportMenu_->addMenu(QStringLiteral("Generate Test Files"));
     AddAction(generate, "RandomData", QStringLiteral("Random Data"), {}, [this] {
         if (const TDevice* d = session_->Device()) production::RandomData(session_->Project().Flash, *d, random_);
-        RefreshView();
     });
     AddAction(generate, "PagedTestFile", QStringLiteral("Paged Test File"), {}, [this] {
         if (const TDevice* d = session_->Device()) production::PagedTestFile(session_->Project().Flash, *d);
-        RefreshView();
     });
     QMenu* tools = supportMenu_->addMenu(QStringLiteral("Build Tools"));
     AddAction(tools, "EncodeFile", QStringLiteral("Encode File"), {}, [] {}, [] { return false; });
@@ -388,7 +388,6 @@ void TMain::BuildMenus()
                 boxes_.Inform(this, kApplicationTitle, Q(m));
             });
         });
-        RefreshView();
     });
     AddAction(tests, "AutoProgramSeries", QStringLiteral("25 AutoPrograms test"), {}, [this] {
         Command([this] { production::AutoProgramSeries(session_->Commands(), session_->AutoProgram()); });
@@ -650,7 +649,6 @@ void TMain::SerialNumbersClick()
 {
     if (!serialDialog_) serialDialog_ = new TSerialNumDialog(session_->Serial(), session_->Project().Flash, this);
     RunDialog(*serialDialog_);
-    RefreshView();
     ShowFlashPage();
 }
 
@@ -670,17 +668,9 @@ void TMain::AttachProductionRecord()
 
 void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }
 
-void TMain::RefreshView()
-{
-    if (auto* hex = qobject_cast<THexWindow*>(flashView_))
-        hex->viewport()->update();
-    else if (flashView_)
-        flashView_->update();
-}
-
 void TMain::ScrollViewHome()
 {
-    if (flashView_) QMetaObject::invokeMethod(flashView_, "ScrollHome", Qt::DirectConnection);
+    if (flashView_) flashView_->ScrollHome();
 }
 
 void TMain::ShowOptionsPage() { pages_->setCurrentIndex(OptionsPage); }
@@ -691,11 +681,6 @@ void TMain::ShowFlashPage()
 }
 
 void TMain::ShowFileName(const std::string& name) { SetTitleSuffix(Q(name)); }
-
-void TMain::OptionsChanged()
-{
-    if (optionEditor_) QMetaObject::invokeMethod(optionEditor_, "Refresh", Qt::DirectConnection);
-}
 
 void TMain::DeviceSwitched()
 {
@@ -715,24 +700,18 @@ void TMain::DeviceSwitched()
     const TDevice* device = session_->Device();
     const bool hasFlash = device && device->FlashSize() >= 1;
     pages_->setTabEnabled(FlashPage, hasFlash);
-    if (auto* hex = qobject_cast<THexWindow*>(flashView_)) hex->SetData(hasFlash ? &session_->Project().Flash : nullptr);
+    if (flashView_) flashView_->SetData(hasFlash ? &session_->Project().Flash : nullptr);
     pages_->setCurrentIndex(hasFlash ? FlashPage : OptionsPage);
     UpdateActions();
 }
 
-void TMain::SetFlashView(QWidget* view)
+void TMain::SetFlashView(THexWindow* view)
 {
     if (flashView_) flashView_->deleteLater();
     flashView_ = view;
     if (!view) return;
     flashPage_->layout()->addWidget(view);
-    if (auto* hex = qobject_cast<THexWindow*>(view)) {
-        hex->SetPopUpMenu(flashPopup_);
-        return;
-    }
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(view, &QWidget::customContextMenuRequested, this,
-            [this, view](const QPoint& at) { flashPopup_->popup(view->mapToGlobal(at)); });
+    view->SetPopUpMenu(flashPopup_);
 }
 
 void TMain::FillSelectors()
@@ -754,7 +733,7 @@ void TMain::FillSelectors()
 // same hues are lightened: black digits on a dark face could not be read.
 void TMain::ApplyFlashViewColours()
 {
-    auto* hex = qobject_cast<THexWindow*>(flashView_);
+    THexWindow* hex = flashView_;
     if (!hex) return;
     const QColor face = palette().color(QPalette::Button);
     const bool dark = face.lightness() < 128;
@@ -782,6 +761,12 @@ void TMain::PageChanged(int index)
     if (index == DeviceInfoPage) FillDeviceInfo();
     if (index == FlashPage) SetTitleSuffix(Q(session_->Project().Flash.FileName()));
     UpdateActions();
+}
+
+// The checksums follow the image while they are on screen; elsewhere the page fills them when shown.
+void TMain::ImageChanged()
+{
+    if (pages_->currentIndex() == DeviceInfoPage) FillDeviceInfo();
 }
 
 void TMain::FillDeviceInfo()
@@ -921,9 +906,9 @@ void TMain::ClearFlashBuffer()
 {
     Command([this] {
         THexList& image = session_->Project().Flash;
+        THexList::TBulkChange bulk(image);
         image.Clear();
         if (TISPProgrammer* p = session_->Programmer()) p->PrepareBlankImage(image);
-        RefreshView();
     });
 }
 
@@ -1023,14 +1008,12 @@ void TMain::AutoProgramExecute()
 {
     AttachProductionRecord();
     Command([this] { session_->AutoProgram().AutoProgramExecute(); });
-    RefreshView();
 }
 
 void TMain::PlugAndProgClick()
 {
     AttachProductionRecord();
     Command([this] { session_->AutoProgram().PlugAndProgram(*plugWindow_); });
-    RefreshView();
 }
 
 void TMain::FirmwareUpdate()
@@ -1051,7 +1034,6 @@ void TMain::RunFirmwareUpdate()
 void TMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    RefreshView();
     if (!startRequested_) {
         startRequested_ = true;
         QCoreApplication::postEvent(this, new QEvent(kStartupRequest));
@@ -1113,5 +1095,4 @@ void TMain::dropEvent(QDropEvent* event)
 void TMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    RefreshView();
 }

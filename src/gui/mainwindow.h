@@ -27,6 +27,8 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class TAdvancedFrm;
+class TBaseFuseFrame;
+class THexWindow;
 class TLoadConfigForm;
 class TPrintStatusD;
 class TSerialNumDialog;
@@ -89,22 +91,19 @@ public:
     void ShowTextReport(const std::vector<std::string>& lines) override;
     void ShowAutoProgramOptions(TAutoProgramSteps& steps) override;
     void ShowMessage(const std::string& text) override;
-    void RefreshView() override;
     void ScrollViewHome() override;
     void ShowOptionsPage() override;
     void ShowFlashPage() override;
     void ShowFileName(const std::string& name) override;
-    void OptionsChanged() override;
-    void DeviceSwitched() override;
 
-    // The hex view's place on the Flash page; the view binds itself to the session's image.
-    void SetFlashView(QWidget* view);
-    QWidget* FlashView() const { return flashView_; }
+    // The hex view on the Flash page; it follows the session's image by itself.
+    void SetFlashView(THexWindow* view);
+    THexWindow* FlashView() const { return flashView_; }
     // The option editor's place on the Options page: a factory builds the editor for the
     // session's model on every device switch; without one the page says "No options".
-    using TOptionEditorFactory = std::function<QWidget*(TAppSession&, QWidget* parent)>;
+    using TOptionEditorFactory = std::function<TBaseFuseFrame*(TAppSession&, QWidget* parent)>;
     void SetOptionEditorFactory(TOptionEditorFactory factory) { optionEditorFactory_ = std::move(factory); }
-    QWidget* OptionEditor() const { return optionEditor_; }
+    TBaseFuseFrame* OptionEditor() const { return optionEditor_; }
 
     // The folder of readme.txt and the help file: the program's own unless a test names another.
     void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
@@ -168,6 +167,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void DeviceSwitched();
+    void ImageChanged();
     void BuildPages();
     void BuildToolBar();
     void BuildStatusBar();
@@ -202,10 +203,10 @@ private:
 
     QTabWidget* pages_ = nullptr;
     QWidget* flashPage_ = nullptr;
-    QWidget* flashView_ = nullptr;
+    THexWindow* flashView_ = nullptr;
     QWidget* optionsPage_ = nullptr;
     QLabel* noOptions_ = nullptr;
-    QWidget* optionEditor_ = nullptr;
+    TBaseFuseFrame* optionEditor_ = nullptr;
     TOptionEditorFactory optionEditorFactory_;
     QListWidget* statusLog_ = nullptr;
     QLineEdit* checksumFields_[5] = {};
@@ -247,4 +248,5 @@ private:
     std::unique_ptr<IUpdaterProcess> updater_ = CreateUpdaterProcess();
     uint32_t firmwareLimitMs_ = TFirmwareUpdate::kLimitMs;
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
+    TSubscription deviceSwitched_, imageChanged_;
 };

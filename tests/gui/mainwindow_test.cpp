@@ -672,7 +672,7 @@ TEST_F(MainWindow, TheHexViewAndTheOptionEditorAreBoundToTheSession)
     auto* hex = window->findChild<THexWindow*>("FlashViewer");
     ASSERT_NE(hex, nullptr);
     EXPECT_EQ(hex->Data(), &window->Session().Project().Flash);
-    auto* editor = qobject_cast<TBaseFuseFrame*>(window->OptionEditor());
+    TBaseFuseFrame* editor = window->OptionEditor();
     ASSERT_NE(editor, nullptr);
     EXPECT_FALSE(editor->ClockSelector()->isEnabled());
     EXPECT_TRUE(editor->AccessCompModeBox()->isHidden());
