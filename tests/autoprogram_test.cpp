@@ -300,11 +300,11 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     std::remove(file.c_str());
     TProductionRecord record(file);
     std::vector<TAutoProgram::TBoard> boards;
-    autoProgram.OnBoardDone = [&](const TAutoProgram::TBoard& b) {
+    TSubscription recording = autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) {
         boards.push_back(b);
         record.Append({"2026-12-10T01:00:00", "COM1", "COP8TAB9", "in.hex", "1234ABCD", b.SerialPlaced, b.Steps, b.Ok,
                        b.Failure});
-    };
+    });
     Steps({1, 2, 3, 5});
     EXPECT_TRUE(RunOnce());
     programmer.failOn = "VerifyFlash";

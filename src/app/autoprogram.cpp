@@ -119,11 +119,11 @@ void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
     board.ImageCrc32 = imageCrc32_;
     serialPlaced_.clear();
     imageCrc32_.clear();
-    if (!OnBoardDone) return;
+    if (OnBoardDone.Empty()) return;
     board.Ok = ok;
     board.Failure = failure;
     try {
-        OnBoardDone(board);
+        OnBoardDone.Notify(board);
     } catch (const std::exception& e) {
         // A record that cannot be written must not pass unnoticed, nor hide the board's result.
         commands_.Runner.AppendLog(e.what());

@@ -656,14 +656,12 @@ void TMain::AttachProductionRecord()
 {
     TAutoProgramSteps steps;
     steps.Load(session_->Settings());
-    if (steps.RecordFile().empty()) {
-        session_->AutoProgram().OnBoardDone = nullptr;
-        return;
-    }
+    productionRecord_.Reset();
+    if (steps.RecordFile().empty()) return;
     // The box as the operator knows it: its port's name.
     const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
                              std::to_string(LinkWide().PortIndex + 1);
-    TProductionRecord(steps.RecordFile()).Attach(*session_, port);
+    productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
 }
 
 void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }

@@ -248,5 +248,5 @@ private:
     std::unique_ptr<IUpdaterProcess> updater_ = CreateUpdaterProcess();
     uint32_t firmwareLimitMs_ = TFirmwareUpdate::kLimitMs;
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
-    TSubscription deviceSwitched_, imageChanged_;
+    TSubscription deviceSwitched_, imageChanged_, productionRecord_;
 };
