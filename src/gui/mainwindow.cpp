@@ -39,6 +39,7 @@
 #include "app/commands.h"
 #include "app/projects.h"
 #include "devices/devices.h"
+#include "gui/mainactions.h"
 #include "gui/messageboxes.h"
 #include "gui/autoprogramdialog.h"
 #include "gui/infodialogs.h"
@@ -66,19 +67,7 @@ const QEvent::Type kStartupRequest = static_cast<QEvent::Type>(QEvent::User + 25
 
 constexpr int kRecentFiles = 5;
 const char* const kRecentSection = "main.MRU";
-constexpr const char* kApplicationTitle = "ZEMPRIX";
 constexpr int kTitlePathPixels = 140;
-
-// The support pages: the product page of the chip family, the maker's site and its download page.
-struct TSupportLink {
-    const char* caption;
-    const char* url;
-};
-const TSupportLink kSupportLinks[] = {
-    {"COP8 Website", "https://www.zemprix.example/cop8"},
-    {"Tarvo Website", "https://www.zemprix.example/"},
-    {"Software Updates", "https://www.zemprix.example/support"},
-};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -98,7 +87,7 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     BuildPages();
     BuildToolBar();
     BuildStatusBar();
-    BuildMenus();
+    actions_ = new TMainActions(*this);
     // A hex file dropped on the window loads like File > Load.
     setAcceptDrops(true);
     // The Flash page's hex view and the option editor on the Options page.
@@ -155,7 +144,6 @@ TMain::~TMain()
     if (hourglass_) QApplication::restoreOverrideCursor();
 }
 
-QAction* TMain::Action(const QString& name) const { return findChild<QAction*>(name); }
 
 // ---- construction ------------------------------------------------------------------------------
 
@@ -263,191 +251,6 @@ void TMain::BuildStatusBar()
     statusBar()->addPermanentWidget(progress_);
 }
 
-QAction* TMain::AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
-                          std::function<void()> handler, std::function<bool()> rule)
-{
-    auto* action = new QAction(caption, this);
-    action->setObjectName(name);
-    action->setShortcut(shortcut);
-    // Shortcuts work on every page and inside the pages' own controls.
-    action->setShortcutContext(Qt::WindowShortcut);
-    if (menu) menu->addAction(action);
-    addAction(action);
-    // The rule is checked again when the action fires: a shortcut pressed between two
-    // evaluations must not start what the rule forbids.
-    connect(action, &QAction::triggered, this, [this, handler = std::move(handler), rule] {
-        if (rule && !rule()) return;
-        handler();
-        UpdateActions();
-    });
-    if (rule) rules_.emplace_back(action, rule);
-    return action;
-}
-
-void TMain::BuildMenus()
-{
-    auto can = [this] { return CanOperate(); };
-    auto device = [this](void (*command)(TCommandContext&)) {
-        return [this, command] { Command([this, command] { command(session_->Commands()); }); };
-    };
-    auto flashDevice = [this] { return session_->Device() && session_->Device()->FlashSize() > 0; };
-
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    QMenu* load = file->addMenu(QStringLiteral("&Load"));
-    AddAction(load, "FileLoadFlash", QStringLiteral("Flashfile..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-              [this] { LoadFlashFile(); });
-    recentMenu_ = load->addMenu(QStringLiteral("Recent Files"));
-    connect(recentMenu_, &QMenu::aboutToShow, this, [this] {
-        // Files that are gone since they were loaded are dropped from the list.
-        const QStringList before = recent_;
-        recent_.clear();
-        for (const QString& path : before)
-            if (QFileInfo::exists(path)) recent_ << path;
-        if (recent_ != before) StoreRecentFiles();
-    });
-    QMenu* save = file->addMenu(QStringLiteral("&Save"));
-    AddAction(save, "FileSaveFlash", QStringLiteral("FlashFile"), {}, [this] { SaveFlashFile(); });
-    QMenu* reload = file->addMenu(QStringLiteral("&Reload"));
-    AddAction(reload, "FileReloadFlash", QStringLiteral("FlashFile"), QKeySequence(Qt::CTRL | Qt::Key_R),
-              [this] { ReloadFlashFile(); }, [this] { return !session_->Project().Flash.FileName().empty(); });
-    file->addSeparator();
-    QMenu* project = file->addMenu(QStringLiteral("Project Settings"));
-    AddAction(project, "SaveWorkspace", QStringLiteral("Save Project Settings"), {}, [this] { SaveWorkspaceExecute(); });
-    AddAction(project, "LoadWorkSpace", QStringLiteral("Load Project Settings"), {}, [this] { LoadWorkSpaceExecute(); });
-    file->addSeparator();
-    AddAction(file, "FileExit", QStringLiteral("Exit"), {}, [this] { FileExit(); });
-
-    QMenu* dev = menuBar()->addMenu(QStringLiteral("&Device"));
-    AddAction(dev, "DeviceErase", QStringLiteral("Erase"), {}, device(&commands::Erase), can);
-    QMenu* program = dev->addMenu(QStringLiteral("Program"));
-    AddAction(program, "FlashProgram", QStringLiteral("Flash"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F6),
-              device(&commands::ProgramFlash), can);
-    AddAction(program, "OptionsProgram", QStringLiteral("Options"), {}, device(&commands::ProgramOptions), can);
-    AddAction(program, "WriteDeviceTime", QStringLiteral("Write Device Time"),
-              QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F7), device(&commands::WriteDeviceTime),
-              [this] { return session_->Programmer() != nullptr; });
-    QMenu* read = dev->addMenu(QStringLiteral("Read"));
-    AddAction(read, "FlashRead", QStringLiteral("Flash"), QKeySequence(Qt::CTRL | Qt::Key_F6),
-              device(&commands::ReadFlash), can);
-    AddAction(read, "ReadDeviceTime", QStringLiteral("Read Device Time"), QKeySequence(Qt::CTRL | Qt::Key_F7),
-              device(&commands::ReadDeviceTime), [this] { return session_->Programmer() != nullptr; });
-    AddAction(read, "OptionsRead", QStringLiteral("Options"), {}, device(&commands::ReadOptions), can);
-    QMenu* verify = dev->addMenu(QStringLiteral("Verify"));
-    AddAction(verify, "FlashVerify", QStringLiteral("Flash"), QKeySequence(Qt::Key_F6), device(&commands::VerifyFlash),
-              can);
-    AddAction(dev, "DeviceRun", QStringLiteral("Run"), QKeySequence(Qt::Key_F9), device(&commands::RunTarget), can);
-    dev->addSeparator();
-    AddAction(dev, "AutoProgram", QStringLiteral("Auto Program"), QKeySequence(Qt::Key_F5),
-              [this] { AutoProgramExecute(); }, can);
-    AddAction(dev, "AutoProgramOptions", QStringLiteral("Auto Program Options..."), {},
-              [this] { session_->AutoProgram().AutoProgramOptionsExecute(); });
-    AddAction(dev, "SerialNumbers", QStringLiteral("Serial Numbers"), {}, [this] { SerialNumbersClick(); },
-              [this] { return !session_->Runner().Busy(); });
-    AddAction(dev, "PlugAndProg", QStringLiteral("Plug and Program Mode"), QKeySequence(Qt::Key_F8),
-              [this] { PlugAndProgClick(); }, can);
-
-    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-    QAction* a = AddAction(view, "ViewFlash", QStringLiteral("Flash"), QKeySequence(Qt::Key_F10),
-                           [this] { pages_->setCurrentIndex(FlashPage); },
-                           [this] { return pages_->isTabEnabled(FlashPage); });
-    a->setCheckable(true);
-    a = AddAction(view, "ViewOptionByte", QStringLiteral("Option Byte"), QKeySequence(Qt::Key_F12),
-                  [this] { pages_->setCurrentIndex(OptionsPage); });
-    a->setCheckable(true);
-    a = AddAction(view, "ViewStatus", QStringLiteral("Status"), {}, [this] { pages_->setCurrentIndex(StatusPage); });
-    a->setCheckable(true);
-    view->addSeparator();
-    AddAction(view, "ViewInformation", QStringLiteral("Information"), {}, device(&commands::Information), [this] {
-        return CanOperate() && session_->Programmer()->HasInformation();
-    });
-    a = AddAction(view, "PopUpWarnings", QStringLiteral("Pop Up Warnings"), {}, [this] {
-        session_->Runner().SetPopUpWarnings(Action("PopUpWarnings")->isChecked());
-    });
-    a->setCheckable(true);
-
-    // The workshop's menu, shown by Shift+About.
-    supportMenu_ = menuBar()->addMenu(QStringLiteral("Support"));
-    supportMenu_->menuAction()->setVisible(false);
-    QMenu* generate = supportMenu_->addMenu(QStringLiteral("Generate Test Files"));
-    AddAction(generate, "RandomData", QStringLiteral("Random Data"), {}, [this] {
-        if (const TDevice* d = session_->Device()) production::RandomData(session_->Project().Flash, *d, random_);
-    });
-    AddAction(generate, "PagedTestFile", QStringLiteral("Paged Test File"), {}, [this] {
-        if (const TDevice* d = session_->Device()) production::PagedTestFile(session_->Project().Flash, *d);
-    });
-    QMenu* tools = supportMenu_->addMenu(QStringLiteral("Build Tools"));
-    AddAction(tools, "EncodeFile", QStringLiteral("Encode File"), {}, [] {}, [] { return false; });
-    AddAction(tools, "CopyDeviceList", QStringLiteral("Copy device list to clipboard."), {}, [this] {
-        if (const TISPProgrammer* p = session_->Programmer())
-            QGuiApplication::clipboard()->setText(Q(production::DeviceListText(p->DeviceSetOf())));
-    });
-    QMenu* tests = supportMenu_->addMenu(QStringLiteral("Test Functions"));
-    AddAction(tests, "FlashWriteTests", QStringLiteral("Flash Write Tests"), {}, [this] {
-        Command([this] {
-            production::FlashWriteTests(session_->Commands(), random_, [this](const std::string& m) {
-                boxes_.Inform(this, kApplicationTitle, Q(m));
-            });
-        });
-    });
-    AddAction(tests, "AutoProgramSeries", QStringLiteral("25 AutoPrograms test"), {}, [this] {
-        Command([this] { production::AutoProgramSeries(session_->Commands(), session_->AutoProgram()); });
-    });
-    AddAction(tests, "TestAllFreqs", QStringLiteral("Test All Freqs"), {}, [this] {
-        Command([this] { production::TestAllFreqs(session_->Commands(), session_->AutoProgram()); });
-    });
-    a = AddAction(supportMenu_, "EnableAdvanced", QStringLiteral("Enable Advanced button"), {}, [] {});
-    a->setCheckable(true);
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    AddAction(help, "HelpReadme", QStringLiteral("Readme"), {}, [this] { ViewReadme(); },
-              [this] { return QFileInfo::exists(ReadmePath()); });
-    AddAction(help, "HelpTopics", QStringLiteral("Help Topics"), QKeySequence(Qt::Key_F1), [this] {
-        const QString helpFile = HelpPath();
-        if (QFileInfo::exists(helpFile))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
-        else
-            boxes_.Inform(this, kApplicationTitle, QStringLiteral("The help file %1 is not installed.").arg(helpFile));
-    });
-    QMenu* online = help->addMenu(QStringLiteral("Online Support"));
-    for (const TSupportLink& link : kSupportLinks) {
-        const QString url = QString::fromLatin1(link.url);
-        AddAction(online, QStringLiteral("Support ") + link.caption, QString::fromLatin1(link.caption), {},
-                  [url] { QDesktopServices::openUrl(QUrl(url)); });
-    }
-    AddAction(help, "FirmwareUpdate", QStringLiteral("Firmware Update"), {}, [this] { FirmwareUpdate(); }, can);
-    QMenu* qa = help->addMenu(QStringLiteral("QA"));
-    a = AddAction(qa, "EnableLogFile", QStringLiteral("Enable LogFile"), {}, [] {});
-    a->setCheckable(true);
-    help->addSeparator();
-    AddAction(help, "HelpAbout", QStringLiteral("About"), {}, [this] {
-        About(QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
-    });
-
-    // The Flash page's pop-up menu.
-    flashPopup_ = new QMenu(this);
-    auto popup = [this](const QString& name, const QString& caption, const QString& twin) {
-        QAction* action = flashPopup_->addAction(caption);
-        action->setObjectName(name);
-        QAction* original = Action(twin);
-        connect(action, &QAction::triggered, original, &QAction::trigger);
-        rules_.emplace_back(action, [original] { return original->isEnabled(); });
-    };
-    popup("PopupProgramFlash", QStringLiteral("Program Flash"), QStringLiteral("FlashProgram"));
-    popup("PopupReadFlash", QStringLiteral("Read Flash"), QStringLiteral("FlashRead"));
-    popup("PopupVerifyFlash", QStringLiteral("Verify Flash"), QStringLiteral("FlashVerify"));
-    flashPopup_->addSeparator();
-    popup("PopupLoadFlash", QStringLiteral("Load New Flash File"), QStringLiteral("FileLoadFlash"));
-    popup("PopupReloadFlash", QStringLiteral("Reload Flash File"), QStringLiteral("FileReloadFlash"));
-    QAction* clear = AddAction(nullptr, "PopupClearFlash", QStringLiteral("Clear Flash Buffer"), {},
-                               [this] { ClearFlashBuffer(); }, [this, flashDevice] { return flashDevice() && CanOperate(); });
-    removeAction(clear);
-    flashPopup_->addAction(clear);
-
-    for (QMenu* menu : menuBar()->findChildren<QMenu*>())
-        connect(menu, &QMenu::aboutToShow, this, &TMain::UpdateActions);
-    connect(flashPopup_, &QMenu::aboutToShow, this, &TMain::UpdateActions);
-}
-
 // ---- the command wrapper and the enabling rules ---------------------------------------------
 
 TOutcome TMain::Command(const std::function<void()>& body)
@@ -467,13 +270,7 @@ bool TMain::CanOperate() const { return session_->Runner().CanOperate() && !sess
 
 void TMain::UpdateActions()
 {
-    for (auto& [action, rule] : rules_) action->setEnabled(rule());
-    const int page = pages_->currentIndex();
-    if (QAction* a = Action("ViewFlash")) a->setChecked(page == FlashPage);
-    if (QAction* a = Action("ViewOptionByte")) a->setChecked(page == OptionsPage);
-    if (QAction* a = Action("ViewStatus")) a->setChecked(page == StatusPage);
-    const TISPProgrammer* p = session_->Programmer();
-    setupButton_->setEnabled(CanOperate() && p && p->HasSetup());
+    if (actions_) actions_->UpdateActions();
 }
 
 // ---- IOperationView ----------------------------------------------------------------------------
@@ -558,8 +355,7 @@ QString TMain::LogFileTarget() const
     // user's state folder.
     const QString named = qEnvironmentVariable("ZEMPRIX_LOG_FILE");
     if (!named.isEmpty()) return named;
-    QAction* enabled = Action("EnableLogFile");
-    if (!enabled || !enabled->isChecked()) return {};
+    if (!actions_ || !actions_->EnableLogFile->isChecked()) return {};
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (state.isEmpty()) state = QDir::homePath() + QStringLiteral("/.local/state");
     return state + QStringLiteral("/zemprix/zemprix.log");
@@ -596,7 +392,7 @@ int TMain::RunDialog(QDialog& dialog)
 bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 {
     std::function<void()> advanced;
-    if (QAction* enable = Action("EnableAdvanced"); enable && enable->isChecked()) advanced = [this] { RunAdvancedForm(); };
+    if (actions_->EnableAdvanced->isChecked()) advanced = [this] { RunAdvancedForm(); };
     TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
     for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
     if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
@@ -709,7 +505,7 @@ void TMain::SetFlashView(THexWindow* view)
     flashView_ = view;
     if (!view) return;
     flashPage_->layout()->addWidget(view);
-    view->SetPopUpMenu(flashPopup_);
+    view->SetPopUpMenu(actions_->FlashPopup);
 }
 
 void TMain::FillSelectors()
@@ -815,14 +611,14 @@ void TMain::StoreRecentFiles()
 
 void TMain::RebuildRecentMenu()
 {
-    recentMenu_->clear();
+    actions_->RecentMenu->clear();
     int n = 0;
     for (const QString& path : recent_) {
-        QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(++n).arg(path));
+        QAction* a = actions_->RecentMenu->addAction(QStringLiteral("&%1 %2").arg(++n).arg(path));
         a->setObjectName(QStringLiteral("Recent%1").arg(n));
         connect(a, &QAction::triggered, this, [this, path] { LoadFlashFileNamed(path); });
     }
-    recentMenu_->setEnabled(!recent_.isEmpty());
+    actions_->RecentMenu->setEnabled(!recent_.isEmpty());
 }
 
 QString TMain::ReadmePath() const
@@ -936,7 +732,7 @@ QString TMain::AboutText()
 void TMain::About(bool shift)
 {
     if (shift) {
-        supportMenu_->menuAction()->setVisible(true);
+        actions_->SupportMenu->menuAction()->setVisible(true);
         return;
     }
     boxes_.Inform(this, QStringLiteral("About"), AboutText());

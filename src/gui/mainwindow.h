@@ -30,6 +30,7 @@ class TAdvancedFrm;
 class TBaseFuseFrame;
 class THexWindow;
 class TLoadConfigForm;
+class TMainActions;
 class TPrintStatusD;
 class TSerialNumDialog;
 class TPlugWindow;
@@ -37,8 +38,11 @@ class TStatusPanel;
 
 class TMain final : public QMainWindow, public IShellView {
     Q_OBJECT
+    friend class TMainActions;  // its handlers are the window's commands
+
 public:
     static constexpr const char* kTitle = "Dezudeda Ruzoduruvezor ZEMPRIX";
+    static constexpr const char* kApplicationTitle = "ZEMPRIX";
     enum TPage { FlashPage = 0, OptionsPage = 1, DeviceInfoPage = 2, StatusPage = 3 };
 
     // `settings` may be null (defaults, nothing saved). `arguments` are the command line's
@@ -47,8 +51,8 @@ public:
     ~TMain() override;
 
     TAppSession& Session() { return *session_; }
-    // A menu or pop-up action by its object name ("FlashProgram", "ViewStatus", ...).
-    QAction* Action(const QString& name) const;
+    // The menu and pop-up actions.
+    TMainActions& Actions() const { return *actions_; }
     QTabWidget* Pages() const { return pages_; }
     QListWidget* StatusLog() const { return statusLog_; }
     TStatusPanel* StatusPanel() const { return statusPanel_; }
@@ -57,6 +61,8 @@ public:
     QComboBox* ProgrammerSelector() const { return programmerSelector_; }
     QPushButton* ResetButton() const { return resetButton_; }
     QPushButton* SetupButton() const { return setupButton_; }
+    // The Device Info page's checksum fields, in the order of ChecksumNames().
+    QLineEdit* ChecksumField(int index) const { return checksumFields_[index]; }
     // The start-up request has been handled.
     bool Started() const { return started_; }
 
@@ -64,6 +70,8 @@ public:
     TOutcome Command(const std::function<void()>& body);
     // Re-evaluates every enabling rule now.
     void UpdateActions();
+    // A device command may start: the runner is idle with a programmer and no command runs.
+    bool CanOperate() const;
 
     // IOperationView
     void ShowStatus(TStatusKind kind, const std::string& text) override;
@@ -172,9 +180,6 @@ private:
     void BuildPages();
     void BuildToolBar();
     void BuildStatusBar();
-    void BuildMenus();
-    QAction* AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
-                       std::function<void()> handler, std::function<bool()> rule = {});
     void FillSelectors();
     void ApplyFlashViewColours();
     void PageChanged(int index);
@@ -187,7 +192,6 @@ private:
     // it is checked, else none.
     QString LogFileTarget() const;
     void WriteLogFile(const QString& line);
-    bool CanOperate() const;
     void RunFirmwareUpdate();
     void RunAdvancedForm();
     // Points the session's Auto Program at the production record the options name, if any.
@@ -233,10 +237,7 @@ private:
     TPortIdentifier portIdentifier_;
     std::string workspaceName_;
 
-    QMenu* recentMenu_ = nullptr;
-    QMenu* supportMenu_ = nullptr;
-    QMenu* flashPopup_ = nullptr;
-    std::vector<std::pair<QAction*, std::function<bool()>>> rules_;
+    TMainActions* actions_ = nullptr;
     QStringList recent_;
     QStringList openFilters_;
     QStringList saveFilters_;
