@@ -2,17 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QMimeData>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
@@ -22,16 +16,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTextStream>
 #include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
@@ -41,10 +32,6 @@
 #include "devices/devices.h"
 #include "gui/mainactions.h"
 #include "gui/messageboxes.h"
-#include "gui/autoprogramdialog.h"
-#include "gui/infodialogs.h"
-#include "gui/portdialogs.h"
-#include "gui/serialnumdialog.h"
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -53,21 +40,14 @@
 #include "image/checksum.h"
 #include "image/hexfile.h"
 #include "link/hardware.h"
-#include "link/linkwide.h"
 #include "link/portidentity.h"
 #include "link/programmer.h"
-#include "app/productionrecord.h"
-#include "lpt/LptUnit.h"
-#include "lpt/tiraltimer.h"
 
 namespace {
 
 // The start-up request, posted from the first showing so that it runs once the window is on screen.
 const QEvent::Type kStartupRequest = static_cast<QEvent::Type>(QEvent::User + 25);
 
-constexpr int kRecentFiles = 5;
-const char* const kRecentSection = "main.MRU";
-constexpr int kTitlePathPixels = 140;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -381,87 +361,6 @@ void TMain::RecordException(const std::string& message) { WriteLogFile(QStringLi
 
 // ---- IShellView --------------------------------------------------------------------------------
 
-int TMain::RunDialog(QDialog& dialog)
-{
-    if (!dialogRunner_) return dialog.exec();
-    dialog.setResult(QDialog::Rejected);
-    dialogRunner_(dialog);
-    return dialog.result();
-}
-
-bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
-{
-    std::function<void()> advanced;
-    if (actions_->EnableAdvanced->isChecked()) advanced = [this] { RunAdvancedForm(); };
-    TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
-    for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
-    if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
-    index = dialog.SelectedIndex();
-    return index >= 0;
-}
-
-void TMain::RunAdvancedForm()
-{
-    if (!advancedForm_)
-        advancedForm_ = new TAdvancedFrm(VicLPT(), LinkWide(), session_->Options(), TiralTimer1(),
-                                         [this](const std::string& line) { AppendLog(line); }, this);
-    advancedForm_->SetPorts(advancedPorts_);
-    advancedForm_->SelectPortEntry(LinkWide().PortIndex);
-    RunDialog(*advancedForm_);
-}
-
-void TMain::ClearAdvancedPortList() { advancedPorts_.clear(); }
-
-void TMain::AddAdvancedPort(const std::string& name) { advancedPorts_ << Q(name); }
-
-void TMain::ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
-                                      const std::vector<std::string>& lines)
-{
-    TFISPStat dialog(this);
-    dialog.Fill(softwareVersion, firmware, lines);
-    RunDialog(dialog);
-}
-
-void TMain::ShowTextReport(const std::vector<std::string>& lines)
-{
-    if (!printStatus_) printStatus_ = new TPrintStatusD(this);
-    printStatus_->SetLines(lines);
-    RunDialog(*printStatus_);
-}
-
-void TMain::ShowAutoProgramOptions(TAutoProgramSteps& steps)
-{
-    TAutoProgramDialog dialog(steps, this);
-    dialog.SetFileChooser([this](const QString&) {
-        int filter = 0;
-        return boxes_.SaveFile(this, QStringLiteral("Production Record"),
-                               {QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")}, filter,
-                               QStringLiteral("csv"));
-    });
-    RunDialog(dialog);
-}
-
-void TMain::SerialNumbersClick()
-{
-    if (!serialDialog_) serialDialog_ = new TSerialNumDialog(session_->Serial(), session_->Project().Flash, this);
-    RunDialog(*serialDialog_);
-    ShowFlashPage();
-}
-
-void TMain::AttachProductionRecord()
-{
-    TAutoProgramSteps steps;
-    steps.Load(session_->Settings());
-    productionRecord_.Reset();
-    if (steps.RecordFile().empty()) return;
-    // The box as the operator knows it: its port's name.
-    const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
-                             std::to_string(LinkWide().PortIndex + 1);
-    productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
-}
-
-void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }
-
 void TMain::ScrollViewHome()
 {
     if (flashView_) flashView_->ScrollHome();
@@ -592,151 +491,7 @@ void TMain::SetTitleSuffix(const QString& path)
     setWindowTitle(QStringLiteral("%1 - Flash: %2").arg(kTitle, shortened));
 }
 
-void TMain::AddRecentFile(const QString& path)
-{
-    recent_.removeAll(path);
-    recent_.prepend(path);
-    while (recent_.size() > kRecentFiles) recent_.removeLast();
-    StoreRecentFiles();
-}
-
-void TMain::StoreRecentFiles()
-{
-    TISPSettings& settings = session_->Settings();
-    for (int i = 0; i < kRecentFiles; ++i)
-        settings.Put(kRecentSection, std::to_string(i), kGlobalGroup,
-                     i < recent_.size() ? recent_[i].toStdString() : std::string());
-    RebuildRecentMenu();
-}
-
-void TMain::RebuildRecentMenu()
-{
-    actions_->RecentMenu->clear();
-    int n = 0;
-    for (const QString& path : recent_) {
-        QAction* a = actions_->RecentMenu->addAction(QStringLiteral("&%1 %2").arg(++n).arg(path));
-        a->setObjectName(QStringLiteral("Recent%1").arg(n));
-        connect(a, &QAction::triggered, this, [this, path] { LoadFlashFileNamed(path); });
-    }
-    actions_->RecentMenu->setEnabled(!recent_.isEmpty());
-}
-
-QString TMain::ReadmePath() const
-{
-    // Beside the program, else where a package installs it.
-    const QString beside = QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
-    const QString shared = QDir(programFolder_).filePath(QStringLiteral("../share/zemprix/readme.txt"));
-    return QFileInfo::exists(beside) || !QFileInfo::exists(shared) ? beside : QDir::cleanPath(shared);
-}
-
-QString TMain::HelpPath() const
-{
-    // The package keeps the help under share/zemprix, since /usr/share/doc may be left out of an
-    // installation; share/doc/zemprix is the older place. When none exists the package's place is
-    // the one named.
-    const QDir folder(programFolder_);
-    const QString candidates[] = {folder.filePath(QStringLiteral("doc/index.html")),
-                                  folder.filePath(QStringLiteral("../share/zemprix/doc/index.html")),
-                                  folder.filePath(QStringLiteral("../share/doc/zemprix/index.html"))};
-    for (const QString& candidate : candidates)
-        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
-    return QDir::cleanPath(candidates[1]);
-}
-
 // ---- commands ----------------------------------------------------------------------------------
-
-void TMain::LoadFlashFile()
-{
-    ShowFlashPage();
-    int filter = 0;
-    const QString path = boxes_.OpenFile(this, QStringLiteral("Load Flash"), openFilters_, filter);
-    if (!path.isEmpty()) LoadFlashFileNamed(path);
-}
-
-void TMain::LoadFlashFileNamed(const QString& path)
-{
-    // Loading is not an operation (it sets no busy flag), but it must not run inside one.
-    if (session_->CommandRunning() || session_->Runner().Busy()) return;
-    SetHourglass(true);
-    TAppSession::TLoadResult result;
-    Command([&] { result = session_->LoadFlashFile(path.toStdString()); });
-    SetHourglass(false);
-    if (result.ok) AddRecentFile(path);
-}
-
-void TMain::SaveFlashFile()
-{
-    Command([this] {
-        TOperationRunner& runner = session_->Runner();
-        runner.StartOp("Flash: Saving File");
-        int filter = saveFilter_;
-        const QString path = boxes_.SaveFile(this, QStringLiteral("Select file for Intel Hex file Save"),
-                                             saveFilters_, filter, QStringLiteral("hex"));
-        SetHourglass(false);
-        if (path.isEmpty()) {
-            runner.EndOp("Flash: Save Cancelled");
-            return;
-        }
-        saveFilter_ = std::clamp(filter, 0, 9);
-        std::string error;
-        const std::string file = path.toStdString();
-        const QString shown = fontMetrics().elidedText(path, Qt::ElideMiddle, kTitlePathPixels);
-        // A save that did not happen is reported, never shown as saved.
-        if (TFileLoader::SaveFile(file, session_->Project().Flash, saveFilter_ + 1, error) != 0) {
-            runner.FailOp("Flash: Save Failed (" + shown.toStdString() + ")!" + error);
-            return;
-        }
-        SetTitleSuffix(path);
-        runner.EndOp("Flash: File Saved (" + shown.toStdString() + ")");
-    });
-}
-
-void TMain::ReloadFlashFile()
-{
-    Command([this] { commands::ReloadFlashFile(session_->Commands()); });
-}
-
-void TMain::ClearFlashBuffer()
-{
-    Command([this] {
-        THexList& image = session_->Project().Flash;
-        THexList::TBulkChange bulk(image);
-        image.Clear();
-        if (TISPProgrammer* p = session_->Programmer()) p->PrepareBlankImage(image);
-    });
-}
-
-void TMain::ViewReadme()
-{
-    Command([this] {
-        TOperationRunner& runner = session_->Runner();
-        runner.StartOp("README: Loading File");
-        runner.ClearLog();
-        statusLog_->clear();
-        QFile file(ReadmePath());
-        if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            QTextStream in(&file);
-            while (!in.atEnd()) runner.AppendLog(in.readLine().toStdString());
-        }
-        pages_->setCurrentIndex(StatusPage);
-        runner.EndOp("README: File Loaded Successfully");
-    });
-}
-
-QString TMain::AboutText()
-{
-    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
-        .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION));
-}
-
-void TMain::About(bool shift)
-{
-    if (shift) {
-        actions_->SupportMenu->menuAction()->setVisible(true);
-        return;
-    }
-    boxes_.Inform(this, QStringLiteral("About"), AboutText());
-}
 
 void TMain::HardwareSelectorChange()
 {
@@ -764,39 +519,6 @@ void TMain::ResetButtonClick()
 }
 
 void TMain::FileExit() { close(); }
-
-namespace {
-bool Choose(const TMain::TConfigurationChooser& chooser, TLoadConfigForm& form, std::string& name, int mode)
-{
-    if (chooser) return chooser(form, name, mode);
-    return form.SelectConfiguration(name, static_cast<TLoadConfigForm::TMode>(mode));
-}
-}  // namespace
-
-void TMain::SaveWorkspaceExecute()
-{
-    std::string name = workspaceName_;
-    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Save)) return;
-    Command([this, name] {
-        projects::StoreProject(*session_, name);
-        workspaceName_ = name;
-    });
-}
-
-void TMain::LoadWorkSpaceExecute()
-{
-    std::string name;
-    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Load)) return;
-    Command([this, name] {
-        TOperationRunner& runner = session_->Runner();
-        runner.StartOp("Loading Workspace");
-        projects::RestoreProject(*session_, name, [this](const std::string& message) {
-            boxes_.Error(this, kApplicationTitle, Q(message));
-        });
-        workspaceName_ = name;
-        runner.EndOp("Workspace loaded successfully");
-    });
-}
 
 void TMain::AutoProgramExecute()
 {
@@ -845,13 +567,7 @@ void TMain::customEvent(QEvent* event)
     }
     Command([this] { session_->InitialiseIsp(switches_); });
     // The recent files are the window's own memory, kept beside the environment it just loaded.
-    recent_.clear();
-    for (int i = 0; i < kRecentFiles; ++i) {
-        const std::string path =
-            session_->Settings().Get(kRecentSection, std::to_string(i), std::string()).AsString();
-        if (!path.empty()) recent_ << Q(path);
-    }
-    RebuildRecentMenu();
+    LoadRecentFiles();
     started_ = true;
 }
 
@@ -869,21 +585,6 @@ void TMain::closeEvent(QCloseEvent* event)
         boxes_.Error(this, kApplicationTitle, QStringLiteral("The settings could not be saved: %1").arg(e.what()));
     }
     event->accept();
-}
-
-void TMain::dragEnterEvent(QDragEnterEvent* event)
-{
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() == 1 && urls.front().isLocalFile()) event->acceptProposedAction();
-}
-
-void TMain::dropEvent(QDropEvent* event)
-{
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.size() != 1 || !urls.front().isLocalFile()) return;
-    event->acceptProposedAction();
-    ShowFlashPage();
-    LoadFlashFileNamed(urls.front().toLocalFile());
 }
 
 void TMain::resizeEvent(QResizeEvent* event)

@@ -43,6 +43,8 @@ class TMain final : public QMainWindow, public IShellView {
 public:
     static constexpr const char* kTitle = "Dezudeda Ruzoduruvezor ZEMPRIX";
     static constexpr const char* kApplicationTitle = "ZEMPRIX";
+    // How wide a file path may be in the title and the status line before it is shortened.
+    static constexpr int kTitlePathPixels = 140;
     enum TPage { FlashPage = 0, OptionsPage = 1, DeviceInfoPage = 2, StatusPage = 3 };
 
     // `settings` may be null (defaults, nothing saved). `arguments` are the command line's
@@ -186,6 +188,7 @@ private:
     void FillDeviceInfo();
     void SetTitleSuffix(const QString& path);
     void AddRecentFile(const QString& path);
+    void LoadRecentFiles();
     void RebuildRecentMenu();
     void StoreRecentFiles();
     // The log file every status line goes to: ZEMPRIX_LOG_FILE, else the menu entry's file when

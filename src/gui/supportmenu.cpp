@@ -2,6 +2,12 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -14,7 +20,8 @@
 #include "gui/messageboxes.h"
 #include "link/programmer.h"
 
-// The workshop's Support menu and the Help menu: their actions, built with the others' rules.
+// The workshop's Support menu and the Help menu: their actions (built with the others' rules), the
+// readme, the help file and About.
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -95,4 +102,58 @@ void TMainActions::BuildHelpMenu()
     HelpAbout = Add(help, "HelpAbout", QStringLiteral("About"), {}, [this] {
         w_.About(QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier);
     });
+}
+
+QString TMain::ReadmePath() const
+{
+    // Beside the program, else where a package installs it.
+    const QString beside = QDir(programFolder_).filePath(QStringLiteral("readme.txt"));
+    const QString shared = QDir(programFolder_).filePath(QStringLiteral("../share/zemprix/readme.txt"));
+    return QFileInfo::exists(beside) || !QFileInfo::exists(shared) ? beside : QDir::cleanPath(shared);
+}
+
+QString TMain::HelpPath() const
+{
+    // The package keeps the help under share/zemprix, since /usr/share/doc may be left out of an
+    // installation; share/doc/zemprix is the older place. When none exists the package's place is
+    // the one named.
+    const QDir folder(programFolder_);
+    const QString candidates[] = {folder.filePath(QStringLiteral("doc/index.html")),
+                                  folder.filePath(QStringLiteral("../share/zemprix/doc/index.html")),
+                                  folder.filePath(QStringLiteral("../share/doc/zemprix/index.html"))};
+    for (const QString& candidate : candidates)
+        if (QFileInfo::exists(candidate)) return QDir::cleanPath(candidate);
+    return QDir::cleanPath(candidates[1]);
+}
+
+void TMain::ViewReadme()
+{
+    Command([this] {
+        TOperationRunner& runner = session_->Runner();
+        runner.StartOp("README: Loading File");
+        runner.ClearLog();
+        statusLog_->clear();
+        QFile file(ReadmePath());
+        if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            QTextStream in(&file);
+            while (!in.atEnd()) runner.AppendLog(in.readLine().toStdString());
+        }
+        pages_->setCurrentIndex(StatusPage);
+        runner.EndOp("README: File Loaded Successfully");
+    });
+}
+
+QString TMain::AboutText()
+{
+    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
+        .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION));
+}
+
+void TMain::About(bool shift)
+{
+    if (shift) {
+        actions_->SupportMenu->menuAction()->setVisible(true);
+        return;
+    }
+    boxes_.Inform(this, QStringLiteral("About"), AboutText());
 }
