@@ -27,6 +27,7 @@ struct AutoProgram : CommandFixture {
         serial.Button2Click(project.Flash);  // the user's OK in the dialog
         project.Flash.SetValue(0, 0x02);
         autoProgram.ShowOptionsDialog = [this](TAutoProgramSteps&) { ++dialogShown; };
+        hooks.clear();
     }
     void Steps(std::initializer_list<int> on)
     {
@@ -115,7 +116,7 @@ TEST_F(AutoProgram, OnlyTheSerialStepAdvancesTheNumberAndProgramsNothing)
     }
     EXPECT_EQ(serial.heCurrentSerial, 0x44u);
     EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect", "Disconnect", "Connect", "Disconnect", "Connect"}));
-    EXPECT_EQ(hooks, (Lines{"refresh", "flash page", "refresh", "flash page", "refresh", "flash page"}));
+    EXPECT_EQ(hooks, (Lines{"image changed", "flash page", "image changed", "flash page", "image changed", "flash page"}));
 }
 
 TEST_F(AutoProgram, FailingVerifyStopsBeforeSerialAndRun)
@@ -127,7 +128,8 @@ TEST_F(AutoProgram, FailingVerifyStopsBeforeSerialAndRun)
     EXPECT_EQ(serial.heCurrentSerial, 0x41u);
     EXPECT_EQ(SerialInImage(), 0x41);
     EXPECT_EQ(runner.Log().back(), "Verify Failed");
-    EXPECT_EQ(runner.StatusText(), "2|Verify Failed");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Verify Failed");
     EXPECT_FALSE(runner.AutoRunMark());
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 1u);
 }
@@ -266,7 +268,8 @@ TEST_F(AutoProgram, PlugAndProgramProgramsEachAttachmentOnceAndEndsOnCancel)
     EXPECT_EQ(autoProgram.DevicesProgrammed(), 2u);
     EXPECT_EQ(window.messages.front(), "Unplug ISP cable to program a target");
     EXPECT_NE(std::find(window.messages.begin(), window.messages.end(), "Programming in progress"), window.messages.end());
-    EXPECT_EQ(runner.StatusText(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Plug and Prog: Aborted");
     EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted -  - 00:00");  // the time is the detail after "!"
     EXPECT_FALSE(window.visible);
     EXPECT_FALSE(runner.AutoRunMark());
@@ -280,7 +283,8 @@ TEST_F(AutoProgram, PlugAndProgramEndsAfterAFailingBoardWithoutItsOwnMessage)
     ScriptedPlugWindow window;
     const uint16_t serialBefore = SerialInImage();
     EXPECT_EQ(runner.Run([&] { autoProgram.PlugAndProgram(window); }), TOutcome::Failed);
-    EXPECT_EQ(runner.StatusText(), "2|Plug and Prog: Aborted due to error");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Plug and Prog: Aborted due to error");
     EXPECT_EQ(std::count_if(runner.Log().begin(), runner.Log().end(),
                             [](const std::string& l) { return l.find("Verify Failed") != std::string::npos; }),
               0);
@@ -296,11 +300,11 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     std::remove(file.c_str());
     TProductionRecord record(file);
     std::vector<TAutoProgram::TBoard> boards;
-    autoProgram.OnBoardDone = [&](const TAutoProgram::TBoard& b) {
+    TSubscription recording = autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) {
         boards.push_back(b);
         record.Append({"2026-12-10T01:00:00", "COM1", "COP8TAB9", "in.hex", "1234ABCD", b.SerialPlaced, b.Steps, b.Ok,
                        b.Failure});
-    };
+    });
     Steps({1, 2, 3, 5});
     EXPECT_TRUE(RunOnce());
     programmer.failOn = "VerifyFlash";

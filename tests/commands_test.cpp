@@ -19,17 +19,17 @@ const CommandCase kCommandCases[] = {
      commands::ProgramFlash,
      {"Flash: Programming", "Flash: Programming Complete - 00:00"},
      {"WriteTiming 0111FCFF", "ProgramFlash"},
-     {"refresh", "flash page"}},
+     {"image changed", "flash page"}},
     {"ReadFlash",
      commands::ReadFlash,
      {"Flash: Reading", "Flash: Read Complete - 00:00"},
      {"PrepareBlankImage blank", "WriteTiming 0111FCFF", "ReadFlash"},
-     {"refresh", "flash page"}},
+     {"image changed", "flash page"}},
     {"VerifyFlash",
      commands::VerifyFlash,
      {"Flash: Verifying", "Flash: Verify Complete - 00:00"},
      {"WriteTiming 0111FCFF", "ReadOptions", "VerifyFlash"},
-     {"refresh", "flash page"}},
+     {"image changed", "flash page"}},
     {"ProgramOptions",
      commands::ProgramOptions,
      {"Programming: OPTIONS", "OPTIONS: Programmed  - 00:00"},
@@ -54,7 +54,7 @@ const CommandCase kCommandCases[] = {
      commands::RunTarget,
      {"Putting target in run mode", "Run Mode: Operation Complete - 00:00"},
      {"ProgramOptions 07", "RunTarget"},
-     {}},
+     {"image changed"}},  // the FLEX bit reaches the image's option byte
     {"Reset",
      commands::Reset,
      {"Reset: Resetting ISP", "Reset: Complete - Detected Device:  - 00:00"},
@@ -81,10 +81,10 @@ TEST_F(CommandFixture, EveryCommandWritesItsLinesAndCallsInOrder)
         SCOPED_TRACE(c.name);
         runner.ClearLog();
         programmer.calls.clear();
-        hooks.clear();
         options.SelectPGMTIM(0);  // Read Device Time leaves the device's range and text behind
         options.PGMTIMChange();
         project.Flash.SetValue(0x10, 0x55);  // something to program
+        hooks.clear();
         EXPECT_EQ(Shell(c.command), TOutcome::Completed);
         EXPECT_EQ(runner.Log(), c.log);
         EXPECT_EQ(programmer.calls, c.calls);
@@ -115,7 +115,7 @@ TEST_F(CommandFixture, CancelledSetupEndsAsCancelledNotFailed)
     programmer.failure = [] { throw EAbort(); };
     EXPECT_EQ(Shell(commands::Setup), TOutcome::Completed);
     EXPECT_EQ(runner.Log(), (Lines{"Changing ISP Options", "Options Cancelled - 00:00"}));
-    EXPECT_EQ(runner.StatusText()[0], '0');
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
     // A dialog that is closed without OK hands the link no choice.
     ctx.ChooseSetupPort = [](const TSetupChoice&, int& index) {
         index = 1;
@@ -141,7 +141,7 @@ TEST_F(CommandFixture, FlashOperationsRefreshTheViewWhenTheyFail)
         hooks.clear();
         programmer.failOn = op;
         EXPECT_EQ(Shell(command), TOutcome::Failed);
-        EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
+        EXPECT_EQ(hooks, (Lines{"image changed", "flash page"}));
         EXPECT_EQ(runner.Log().back(), "ZEMPRIX (LPT): Device not responding");
         EXPECT_FALSE(runner.Busy());
     }
@@ -169,11 +169,13 @@ TEST_F(CommandFixture, ImageBlankButForTheOptionByteStillPrograms)
 TEST_F(CommandFixture, AllBlankImageFailsBeforeTalkingToTheBox)
 {
     options.SetOptions(0xFF);  // the option byte alone cannot make the image non-blank
+    hooks.clear();
     EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Failed);
     EXPECT_EQ(runner.Log(), (Lines{"Flash: Programming", "Flash Buffer is Empty"}));
-    EXPECT_EQ(runner.StatusText(), "2|Flash Buffer is Empty");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Flash Buffer is Empty");
     EXPECT_TRUE(programmer.calls.empty());
-    EXPECT_EQ(hooks, (Lines{"refresh", "flash page"}));
+    EXPECT_EQ(hooks, (Lines{"flash page"}));  // nothing in the image changed
     EXPECT_FALSE(runner.Busy());
 }
 
@@ -182,6 +184,7 @@ TEST_F(CommandFixture, DeviceWithoutFlashIsNeitherProgrammedNorVerified)
     const TDevice noFlash("NOFLASH", SetOf({2}), 0, 0, 64, {});
     project.SetDevice(&noFlash);
     project.Flash.SetValue(0, 0x11);
+    hooks.clear();
     EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Completed);
     EXPECT_EQ(Shell(commands::VerifyFlash), TOutcome::Completed);
     EXPECT_TRUE(runner.Log().empty());

@@ -128,6 +128,7 @@ struct CommandFixture : ::testing::Test {
     TBaseFuseForm options;
     TCommandContext ctx{runner, project, options};
     std::vector<std::string> hooks;
+    TSubscription imageChanged;
     TLinkWide savedLinkWide = LinkWide();
 
     void SetUp() override
@@ -141,7 +142,7 @@ struct CommandFixture : ::testing::Test {
         options.PGMTIMChange();
         options.SetOptions(0x06);
         ctx.SoftwareVersion = "1.4.0.13";
-        ctx.RefreshView = [this] { hooks.push_back("refresh"); };
+        imageChanged = project.Flash.Changed.Subscribe([this] { hooks.push_back("image changed"); });
         ctx.ShowFlashPage = [this] { hooks.push_back("flash page"); };
         ctx.ShowOptionsPage = [this] { hooks.push_back("options page"); };
         ctx.ScrollViewHome = [this] { hooks.push_back("home"); };

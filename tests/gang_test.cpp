@@ -100,9 +100,9 @@ TEST(CliOutput, ColourOnlyOnATerminalWithoutNoColorAndOnlyForResults)
     std::ostringstream err;
     TTextView view(err);
     view.Configure({false, false, "COM1", "", true});
-    view.ShowStatus("2|Flash: Verification Failed");
+    view.ShowStatus(sk_failed, "Flash: Verification Failed");
     view.AppendLog("Flash: Verification Failed");
-    view.ShowStatus("0|Flash: Programming Complete");
+    view.ShowStatus(sk_completed, "Flash: Programming Complete");
     view.AppendLog("Flash: Programming Complete");
     view.AppendLog("Verify Failed at 0100h: Read FFh - Should have been 83h");
     EXPECT_EQ(err.str(), "\x1b[31mFlash: Verification Failed\x1b[0m\n\x1b[32mFlash: Programming Complete\x1b[0m\n"

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
@@ -135,4 +139,81 @@ TEST(HexText, Helpers)
     for (int v = 0; v < 256; ++v) EXPECT_EQ(hex::BitsToByte(hex::ByteToBits(static_cast<uint8_t>(v))), v);
     EXPECT_TRUE(hex::SameText("Zemprix (lpt)", "ZEMPRIX (LPT)"));
     EXPECT_FALSE(hex::SameText("ab", "abc"));
+}
+
+TEST(HexList, AnnouncesEachChangeOnceAndABulkChangeWhenItEnds)
+{
+    THexList image;
+    int changes = 0, resizes = 0;
+    std::vector<bool> readOnly;
+    TSubscription c = image.Changed.Subscribe([&] { ++changes; });
+    TSubscription r = image.Resized.Subscribe([&] { ++resizes; });
+    TSubscription o = image.ReadOnlyChanged.Subscribe([&](bool on) { readOnly.push_back(on); });
+
+    image.SetSize(0x800);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(resizes, 1);
+    image.SetValue(3, 0x12);
+    image.SetValue(3, 0x12);  // no change, nothing to tell
+    image.SetStatus(3, TProgStatus(ps_verified));
+    EXPECT_EQ(changes, 3);
+    {
+        THexList::TBulkChange outer(image);
+        THexList::TBulkChange inner(image);
+        for (uint32_t a = 0; a < image.Size(); ++a) image.SetValue(a, 0x5A);
+        image.Values()[7] = 0x00;  // a block transfer writes without setters
+    }
+    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(resizes, 1);
+    try {
+        THexList::TBulkChange bulk(image);
+        image.MarkAllFailed();
+        throw std::runtime_error("link lost");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(changes, 5);  // what was done before the failure is shown
+
+    image.SetReadOnly(true);
+    image.SetReadOnly(true);
+    image.SetReadOnly(false);
+    EXPECT_EQ(readOnly, (std::vector<bool>{true, false}));
+
+    // A copy carries the bytes, not the listeners; assigning keeps the target's listeners.
+    THexList copy = image;
+    EXPECT_EQ(copy.GetValue(7), 0x00);
+    copy.SetValue(7, 0x01);
+    EXPECT_EQ(changes, 5);
+    THexList other;
+    other.SetSize(0x10);
+    image = other;
+    EXPECT_EQ(changes, 6);
+    EXPECT_EQ(resizes, 2);
+}
+
+TEST(Observers, AListenerGoesWithItsSubscriptionAndMayLeaveDuringANotice)
+{
+    TObservers<int> list;
+    std::vector<std::string> heard;
+    TSubscription first = list.Subscribe([&](int v) { heard.push_back("first " + std::to_string(v)); });
+    TSubscription second;
+    second = list.Subscribe([&](int v) {
+        heard.push_back("second " + std::to_string(v));
+        first.Reset();  // leaves another listener during the notice
+    });
+    list.Notify(1);
+    list.Notify(2);
+    EXPECT_EQ(heard, (std::vector<std::string>{"first 1", "second 1", "second 2"}));
+    {
+        TSubscription scoped = list.Subscribe([&](int) { heard.push_back("scoped"); });
+    }
+    heard.clear();
+    list.Notify(3);
+    EXPECT_EQ(heard, (std::vector<std::string>{"second 3"}));
+
+    // A subscription that outlives its list is harmless.
+    auto shortLived = std::make_unique<TObservers<>>();
+    TSubscription orphan = shortLived->Subscribe([] {});
+    shortLived.reset();
+    orphan.Reset();
+    EXPECT_FALSE(orphan);
 }

@@ -11,12 +11,13 @@ struct OptionEditor : ::testing::Test {
     THexList image;
     TBaseFuseForm form;
     int changes = 0;
+    TSubscription counting;
     std::vector<TTiming> timings;  // what PGMTIMChange handed on
     void SetUp() override
     {
         image.SetSize(0x800);
         form.BindImage(&image);
-        form.OnChange = [this] { ++changes; };
+        counting = form.OnChange.Subscribe([this] { ++changes; });
         form.OnTimingChange = [this](const TTiming& t) { timings.push_back(t); };
     }
 };

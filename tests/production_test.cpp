@@ -85,7 +85,8 @@ TEST_F(Production, FlashWriteTestsCountsBadPatternsAndStopsWhenTheEraseFails)
 {
     const production::TMessage box = [&](const std::string& m) { boxes.push_back(m); };
     EXPECT_EQ(runner.Run([&] { production::FlashWriteTests(ctx, random, box); }), TOutcome::Completed);
-    EXPECT_EQ(runner.StatusText(), "0|Prep3: Complete - 0 patterns failed, total of 0 bytes of invalid data - 00:00");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Prep3: Complete - 0 patterns failed, total of 0 bytes of invalid data - 00:00");
     EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 6);
 
     // The blank check and the paged file pass; every random image fails with three bad bytes.
@@ -96,13 +97,15 @@ TEST_F(Production, FlashWriteTestsCountsBadPatternsAndStopsWhenTheEraseFails)
         throw EVerifyError("Verify Failed");
     };
     runner.Run([&] { production::FlashWriteTests(ctx, random, box); });
-    EXPECT_EQ(runner.StatusText(), "0|Prep3: Complete - 5 patterns failed, total of 15 bytes of invalid data - 00:00");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Prep3: Complete - 5 patterns failed, total of 15 bytes of invalid data - 00:00");
 
     programmer.onCall = nullptr;
     programmer.failOn = "VerifyFlash";
     EXPECT_EQ(runner.Run([&] { production::FlashWriteTests(ctx, random, box); }), TOutcome::Failed);
     EXPECT_EQ(boxes, std::vector<std::string>{"Test1: Failed - Device would not erase, cannot continue"});
-    EXPECT_EQ(runner.StatusText(), "2|Test1: Failed - Device would not erase, cannot continue");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Test1: Failed - Device would not erase, cannot continue");
 }
 
 TEST_F(Production, SeriesCountFailuresAndAnAbortEndsThem)
@@ -110,7 +113,8 @@ TEST_F(Production, SeriesCountFailuresAndAnAbortEndsThem)
     runner.Run([&] { production::TestAllFreqs(ctx, autoProgram); });
     EXPECT_EQ(LogCount("Starting "), 24u);
     EXPECT_EQ(runner.Log()[1], "Starting 25Khz - 33.3Khz test");
-    EXPECT_EQ(runner.StatusText(), "0|Autoprogram failed 0/24 - " + TOperationRunner::FormatElapsed(runner.ElapsedSeconds()) );
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Autoprogram failed 0/24 - " + TOperationRunner::FormatElapsed(runner.ElapsedSeconds()) );
     EXPECT_EQ(options.PGMTIM(), 23);
 
     int erases = 0;
@@ -118,7 +122,8 @@ TEST_F(Production, SeriesCountFailuresAndAnAbortEndsThem)
         if (call == "EraseDevice" && ++erases % 2 == 0) throw EISPException("ISP timed out during operation");
     };
     runner.Run([&] { production::AutoProgramSeries(ctx, autoProgram); });
-    EXPECT_EQ(runner.StatusText().rfind("0|Autoprogram failed 12/25 ", 0), 0u) << runner.StatusText();
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText().rfind("Autoprogram failed 12/25 ", 0), 0u) << runner.StatusText();
 
     // An abort confirmed during a run ends the series there.
     erases = 0;
@@ -129,5 +134,6 @@ TEST_F(Production, SeriesCountFailuresAndAnAbortEndsThem)
     };
     runner.Run([&] { production::AutoProgramSeries(ctx, autoProgram); });
     EXPECT_EQ(erases, 3);
-    EXPECT_EQ(runner.StatusText().rfind("0|Autoprogram failed 0/25 ", 0), 0u) << runner.StatusText();
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText().rfind("Autoprogram failed 0/25 ", 0), 0u) << runner.StatusText();
 }

@@ -71,7 +71,8 @@ TEST_F(Projects, StoreWritesTheProjectsKeysAndTakesTheAutoProgramChoices)
     store.Put("CONFIG", "OPTIONS", kProjectGroup, 6);
     session.Options().SetOptions(0x06);
     Restore("Alpha");
-    EXPECT_EQ(session.Runner().StatusText(), "0|Project Load Complete - 00:00");
+    EXPECT_EQ(session.Runner().StatusKind(), sk_completed);
+    EXPECT_EQ(session.Runner().StatusText(), "Project Load Complete - 00:00");
     // The project's byte is the stored one; the device switch then shows the device's own.
     EXPECT_EQ(session.StoredOptionByte(), 0x2D);
     store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
@@ -94,7 +95,8 @@ TEST_F(Projects, AFlashFileIsStoredWhenLoadedAndAMissingOneIsReported)
     std::remove(Path("in.hex").c_str());
     Restore("Beta");
     EXPECT_EQ(errors, std::vector<std::string>{"Flash: Could not open " + Path("in.hex")});
-    EXPECT_EQ(session.Runner().StatusText(), "0|Project Load Complete - 00:00");  // the rest still applies
+    EXPECT_EQ(session.Runner().StatusKind(), sk_completed);
+    EXPECT_EQ(session.Runner().StatusText(), "Project Load Complete - 00:00");  // the rest still applies
 }
 
 TEST_F(Projects, NamesThatWouldNestKeysAreRefusedAndDeleteRemovesAtOnce)

@@ -7,14 +7,15 @@
 
 namespace {
 struct RecordingView : IOperationView {
-    std::vector<std::string> statuses, popups, errorBoxes;
+    std::vector<std::pair<TStatusKind, std::string>> statuses;
+    std::vector<std::string> popups, errorBoxes;
     int beeps = 0, pumps = 0;
     bool hourglass = false, blinking = false, selectorsEnabled = true, offerAnswer = false;
     int offers = 0;
     std::string resetCaption = "Reset";
     int32_t position = 0, maximum = 0;
     std::string caption;
-    void ShowStatus(const std::string& t) override { statuses.push_back(t); }
+    void ShowStatus(TStatusKind k, const std::string& t) override { statuses.emplace_back(k, t); }
     void SetHourglass(bool on) override { hourglass = on; }
     void Beep() override { ++beeps; }
     void SetBlinkTimer(bool r) override { blinking = r; }
@@ -52,26 +53,34 @@ struct Runner : ::testing::Test {
 };
 }  // namespace
 
-TEST_F(Runner, StatusMessageSplitsAndPrefixes)
+TEST_F(Runner, StatusMessageSplitsAndCarriesItsKind)
 {
     runner.SetStatusMessage("Invalid Commandline Parameter!!", sk_failed);
-    EXPECT_EQ(runner.StatusText(), "2|Invalid Commandline Parameter");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Invalid Commandline Parameter");
     EXPECT_EQ(runner.Log().back(), "Invalid Commandline Parameter - !");
     EXPECT_EQ(view.beeps, 1);
     EXPECT_TRUE(view.blinking);
 
     int pumps = view.pumps;
     runner.SetStatusMessage("Line one\rLine two!x", sk_started);
-    EXPECT_EQ(runner.StatusText(), "1|Line one");
+    EXPECT_EQ(runner.StatusKind(), sk_started);
+    EXPECT_EQ(runner.StatusText(), "Line one");
     EXPECT_EQ(runner.Log().back(), "Line one");
     EXPECT_TRUE(view.hourglass);
     EXPECT_GT(view.pumps, pumps);
 
     size_t logged = runner.Log().size();
     runner.SetStatusMessage("!only detail", sk_completed);
-    EXPECT_EQ(runner.StatusText(), "0|");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "");
     EXPECT_EQ(runner.Log().size(), logged);  // an empty head is not logged
     EXPECT_FALSE(view.hourglass);
+
+    // The view gets each line with its kind, the text free of any marker.
+    const std::vector<std::pair<TStatusKind, std::string>> shown = {
+        {sk_failed, "Invalid Commandline Parameter"}, {sk_started, "Line one"}, {sk_completed, ""}};
+    EXPECT_EQ(view.statuses, shown);
 }
 
 TEST_F(Runner, ElapsedTimeFormatting)
@@ -116,7 +125,8 @@ TEST_F(Runner, TimePartGoesBehindTheBang)
     runner.StartOp("Waiting");
     Wait(3);
     runner.EndOp("Plug and Prog: Aborted!");
-    EXPECT_EQ(runner.StatusText(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(runner.StatusKind(), sk_completed);
+    EXPECT_EQ(runner.StatusText(), "Plug and Prog: Aborted");
     EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted -  - 00:03");
 }
 
@@ -155,7 +165,8 @@ TEST_F(Runner, ProgressTakesTheFirstTotalAndHonoursAbort)
     runner.RequestAbort();
     EXPECT_THROW(runner.OperationProgress(-1, -1), EAbortOp);
     runner.AppException(std::make_exception_ptr(EAbortOp()));
-    EXPECT_EQ(runner.StatusText(), "2|Operation Cancelled by user");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Operation Cancelled by user");
     runner.StartOp("next");
     EXPECT_NO_THROW(runner.OperationProgress(1, 2));  // the request was cleared
 }
@@ -179,7 +190,8 @@ TEST_F(Runner, ExceptionMapping)
     for (const auto& c : cases) {
         runner.StartOp("op");
         runner.AppException(c.error);
-        EXPECT_EQ(runner.StatusText(), "2|" + c.line);
+        EXPECT_EQ(runner.StatusKind(), sk_failed);
+        EXPECT_EQ(runner.StatusText(), c.line);
         EXPECT_EQ(runner.Log().back(), c.line);
         EXPECT_FALSE(runner.Busy());
     }
@@ -202,7 +214,8 @@ TEST_F(Runner, FirmwareMismatchOffersTheUpdate)
         throw EFirmwareMisMatch("Your ISP needs a firmware update");
     });
     runner.AppException(std::make_exception_ptr(EFirmwareMisMatch("Your ISP needs a firmware update")));
-    EXPECT_EQ(runner.StatusText(), "2|Firmware Update Required");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Firmware Update Required");
     EXPECT_EQ(view.offers, 1);
     EXPECT_EQ(updates, 0);
     view.offerAnswer = true;
@@ -220,6 +233,10 @@ TEST_F(Runner, CanOperateAndBlink)
     bool phase = runner.BlinkPhase();
     runner.BlinkTick();
     EXPECT_NE(runner.BlinkPhase(), phase);
+    runner.EndOp("done");  // only a failure line blinks
+    phase = runner.BlinkPhase();
+    runner.BlinkTick();
+    EXPECT_EQ(runner.BlinkPhase(), phase);
     runner.SetProgrammer(nullptr);
     EXPECT_FALSE(runner.CanOperate());
 }
@@ -236,5 +253,6 @@ TEST_F(Runner, FreedProgrammerIsNeverRead)
     EXPECT_EQ(runner.Programmer(), nullptr);
     EXPECT_FALSE(runner.CanOperate());
     runner.AppException(std::make_exception_ptr(ESerialOpenError("gone")));
-    EXPECT_EQ(runner.StatusText(), "2|: Could not open communications port");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), ": Could not open communications port");
 }

@@ -40,8 +40,6 @@ public:
 
 struct RecordingShell : TNullShellView {
     Lines events;
-    void DeviceSwitched() override { events.push_back("switched"); }
-    void RefreshView() override { events.push_back("refresh"); }
     void ShowFileName(const std::string& name) override { events.push_back("title " + name); }
     bool acceptSetup = false;
     bool RunSetupDialog(const Lines& ports, int& index) override
@@ -65,6 +63,8 @@ struct Session : ::testing::Test {
     TMemorySettingsBackend backend;
     RecordingShell shell;
     TAppSession session{shell, &backend};
+    TSubscription switched = session.DeviceSwitched.Subscribe([this] { shell.events.push_back("switched"); });
+    TSubscription changed = session.Project().Flash.Changed.Subscribe([this] { shell.events.push_back("image changed"); });
     TLinkWide savedLinkWide = LinkWide();
     QTemporaryDir dir;
 
@@ -129,7 +129,8 @@ TEST_F(Session, AFailingConnectIsReportedWhileItsProgrammerLives)
     const TOutcome outcome = session.Run([&] { session.SwitchDevice("COP8SBR9", kFake); });
     // The programmer failed while connecting; it is still the runner's and names the line.
     EXPECT_EQ(outcome, TOutcome::Failed);
-    EXPECT_EQ(session.Runner().StatusText(), std::string("2|") + kFake + ": Could not open communications port");
+    EXPECT_EQ(session.Runner().StatusKind(), sk_failed);
+    EXPECT_EQ(session.Runner().StatusText(), std::string(kFake) + ": Could not open communications port");
     EXPECT_EQ(session.Device()->Name(), "COP8SBR9");
     EXPECT_FALSE(session.Runner().Busy());
 }
@@ -180,28 +181,32 @@ TEST_F(Session, LoadFlashFileUsesTheApplicationsTexts)
 
     TAppSession::TLoadResult r = session.LoadFlashFile(Path("missing.hex"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load: File load failed");
+    EXPECT_EQ(session.Runner().StatusKind(), sk_failed);
+    EXPECT_EQ(session.Runner().StatusText(), "Flash File Load: File load failed");
 
     std::ofstream(Path("text.txt")) << "just some text\n";
     r = session.LoadFlashFile(Path("text.txt"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load: File not accessable or a supported file type");
+    EXPECT_EQ(session.Runner().StatusKind(), sk_failed);
+    EXPECT_EQ(session.Runner().StatusText(), "Flash File Load: File not accessable or a supported file type");
 
     std::ofstream(Path("good.hex")) << ":0400100001020304E2\n:00000001FF\n";
     shell.events.clear();
     r = session.LoadFlashFile(Path("good.hex"));
     EXPECT_TRUE(r.ok);
     EXPECT_GT(r.format, 0);
-    EXPECT_EQ(session.Runner().StatusText().rfind("0|Flash File Load: File loaded (", 0), 0u);
+    EXPECT_EQ(session.Runner().StatusKind(), sk_completed);
+    EXPECT_EQ(session.Runner().StatusText().rfind("Flash File Load: File loaded (", 0), 0u);
     EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);
     EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x2D);  // the option byte follows every load
-    EXPECT_EQ(shell.events, (Lines{"title " + Path("good.hex"), "refresh"}));
+    EXPECT_EQ(shell.events, (Lines{"title " + Path("good.hex"), "image changed"}));
 
     std::ofstream(Path("big.hex")) << ":02FFFE000102FE\n:00000001FF\n";
     session.Project().SetDevice(DeviceList().FindDevice("COP8SBE9", 0x04));  // 8 KiB
     r = session.LoadFlashFile(Path("big.hex"));
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(session.Runner().StatusText(), "2|Flash File Load - Warning: bad data or file larger than device");
+    EXPECT_EQ(session.Runner().StatusKind(), sk_failed);
+    EXPECT_EQ(session.Runner().StatusText(), "Flash File Load - Warning: bad data or file larger than device");
 }
 
 TEST_F(Session, SaveEnvironmentStoresTheChoicesAndTheLinksSettings)
@@ -255,7 +260,8 @@ TEST_F(Session, InitialiseIspReportsBadSwitchesAndEndsWithTheCompletionLine)
     EXPECT_EQ(Fake().calls.back(), "LoadSettings");
     EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);  // the command line's file, loaded quietly
     EXPECT_EQ(session.Commands().CommandLineFile, Path("in.hex"));
-    EXPECT_EQ(session.Runner().StatusText().rfind("0|ISP Initialized; Detected Device: ", 0), 0u);
+    EXPECT_EQ(session.Runner().StatusKind(), sk_completed);
+    EXPECT_EQ(session.Runner().StatusText().rfind("ISP Initialized; Detected Device: ", 0), 0u);
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.find("File loaded") != std::string::npos; }), 0);
 
     // The hardware switch names the table's row without regard to case.

@@ -119,11 +119,11 @@ void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
     board.ImageCrc32 = imageCrc32_;
     serialPlaced_.clear();
     imageCrc32_.clear();
-    if (!OnBoardDone) return;
+    if (OnBoardDone.Empty()) return;
     board.Ok = ok;
     board.Failure = failure;
     try {
-        OnBoardDone(board);
+        OnBoardDone.Notify(board);
     } catch (const std::exception& e) {
         // A record that cannot be written must not pass unnoticed, nor hide the board's result.
         commands_.Runner.AppendLog(e.what());
@@ -182,9 +182,11 @@ void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
     step(S::stProgramOptions, commands::ProgramOptions);
     Clock().Sleep(kStepPauseMs);
     if (steps.Checked(S::stIncrementSerial)) {
-        serial_.Increment();
-        serial_.Button2Click(ctx.Project.Flash);
-        if (ctx.RefreshView) ctx.RefreshView();
+        {
+            THexList::TBulkChange bulk(ctx.Project.Flash);
+            serial_.Increment();
+            serial_.Button2Click(ctx.Project.Flash);
+        }
         if (ctx.ShowFlashPage) ctx.ShowFlashPage();
     }
     step(S::stRun, commands::RunTarget);

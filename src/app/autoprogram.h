@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "base/observers.h"
+
 class TISPSettings;
 class TSerialNum;
 struct TCommandContext;
@@ -90,7 +92,8 @@ public:
     void RunSteps(const TAutoProgramSteps& steps);
     std::string CompletionMessage() const;
 
-    // Called once per board a run or the plug-and-program loop finished, passed or failed.
+    // Told once per board a run or the plug-and-program loop finished, passed or failed. A
+    // listener that raises is logged; the board's result stands.
     struct TBoard {
         bool Ok = false;
         std::string Failure;       // the failing step's message
@@ -98,7 +101,7 @@ public:
         std::string SerialPlaced;  // the serial number the programmed image carried
         std::string ImageCrc32;    // of the image as its device steps began, serial number included
     };
-    std::function<void(const TBoard&)> OnBoardDone;
+    TObservers<const TBoard&> OnBoardDone;
     // Called after the reload, just before the device steps of each board: a production line
     // places the board's own serial number here (the reload would wipe one placed earlier).
     std::function<void()> BeforeDeviceSteps;

@@ -18,24 +18,20 @@ void Call(const std::function<void()>& hook)
     if (hook) hook();
 }
 
-// Repaints the hex view and brings the Flash page to the front.
-void RefreshFlashView(TCommandContext& ctx)
-{
-    Call(ctx.RefreshView);
-    Call(ctx.ShowFlashPage);
-}
-
-// The Flash operations repaint also when they fail, so that the per-byte status the programmer
-// wrote before the failure is visible.
+// A block transfer between the image and the device: the image announces it once when it ends,
+// then the Flash page comes to the front. Both happen also when it fails, so that the per-byte
+// status the programmer wrote before the failure is visible.
 template <typename Body>
-void RefreshingOnFailure(TCommandContext& ctx, Body body)
+void FlashTransfer(TCommandContext& ctx, Body body)
 {
     try {
+        THexList::TBulkChange bulk(ctx.Project.Flash);
         body();
     } catch (...) {
-        RefreshFlashView(ctx);
+        Call(ctx.ShowFlashPage);
         throw;
     }
+    Call(ctx.ShowFlashPage);
 }
 
 bool DeviceHasFlash(const TCommandContext& ctx)
@@ -72,14 +68,13 @@ void ProgramFlash(TCommandContext& ctx)
     THexList& image = ctx.Project.Flash;
     if (image.TopAddress() == -1) {
         ctx.Runner.FailOp("Flash Buffer is Empty");
-        RefreshFlashView(ctx);
+        Call(ctx.ShowFlashPage);
         return;
     }
-    RefreshingOnFailure(ctx, [&] {
+    FlashTransfer(ctx, [&] {
         p->WriteTiming(Timing(ctx));
         p->ProgramFlash(image);
     });
-    RefreshFlashView(ctx);
     ctx.Runner.EndOp("Flash: Programming Complete");
 }
 
@@ -89,13 +84,12 @@ void ReadFlash(TCommandContext& ctx)
     if (!p) return;
     ctx.Runner.StartProgressOp("Flash: Reading");
     THexList& image = ctx.Project.Flash;
-    RefreshingOnFailure(ctx, [&] {
+    FlashTransfer(ctx, [&] {
         image.Clear();
         p->PrepareBlankImage(image);
         p->WriteTiming(Timing(ctx));
         p->ReadFlash(image);
     });
-    RefreshFlashView(ctx);
     ctx.Runner.EndOp("Flash: Read Complete");
 }
 
@@ -104,7 +98,7 @@ void VerifyFlash(TCommandContext& ctx)
     TISPProgrammer* p = ctx.Programmer();
     if (!DeviceHasFlash(ctx) || !p) return;
     ctx.Runner.StartProgressOp("Flash: Verifying");
-    RefreshingOnFailure(ctx, [&] {
+    FlashTransfer(ctx, [&] {
         p->WriteTiming(Timing(ctx));
         ctx.Options.SetOptions(p->ReadOptions());
         CopyOptionByte(ctx);
@@ -124,7 +118,6 @@ void VerifyFlash(TCommandContext& ctx)
             throw;
         }
     });
-    RefreshFlashView(ctx);
     ctx.Runner.EndOp("Flash: Verify Complete");
 }
 
@@ -233,9 +226,12 @@ void ReloadFlashFile(TCommandContext& ctx)
     ctx.Runner.StartOp("Reloading: Flash Intel Hex File");
     const std::string file = ctx.CommandLineFile.empty() ? image.FileName() : ctx.CommandLineFile;
     if (ctx.ShowFileName) ctx.ShowFileName(file);
-    const int result = TFileLoader::LoadFile(file, image);
+    int result = 0;
+    {
+        THexList::TBulkChange bulk(image);
+        result = TFileLoader::LoadFile(file, image);
+    }
     Call(ctx.ScrollViewHome);
-    Call(ctx.RefreshView);
     ctx.Runner.EndOp(result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
                                  : "Flash: File Reloaded");
 }

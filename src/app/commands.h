@@ -32,8 +32,6 @@ struct TCommandContext {
     // The file named on the command line; when set, Reload reads it instead of the image's own.
     std::string CommandLineFile;
 
-    // Repaints the hex view.
-    std::function<void()> RefreshView;
     // Scrolls the hex view back to its first row.
     std::function<void()> ScrollViewHome;
     std::function<void()> ShowOptionsPage;

@@ -1,6 +1,7 @@
 #include "app/production.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "app/autoprogram.h"
@@ -22,6 +23,7 @@ uint32_t TTestRandom::Below(uint32_t n)
 void RandomData(THexList& image, const TDevice& device, TTestRandom& random)
 {
     const int64_t last = std::min<int64_t>(device.FlashSize(), image.Size()) - 2;
+    THexList::TBulkChange bulk(image);
     for (int64_t a = 0; a <= last; ++a) {
         const uint32_t v = random.Below(255);
         image.SetValue(static_cast<uint32_t>(a), static_cast<uint8_t>(v == 0 ? 0xA5 : v));
@@ -30,6 +32,7 @@ void RandomData(THexList& image, const TDevice& device, TTestRandom& random)
 
 void PagedTestFile(THexList& image, const TDevice& device)
 {
+    THexList::TBulkChange bulk(image);
     image.Clear();
     const int64_t page = device.PageSize();
     if (page <= 0) return;
@@ -80,6 +83,8 @@ void FlashWriteTests(TCommandContext& ctx, TTestRandom& random, const TMessage& 
     THexList& image = ctx.Project.Flash;
     TOperationRunner& runner = ctx.Runner;
 
+    // The views see the image after the paged file and after the random patterns, not per byte.
+    std::optional<THexList::TBulkChange> bulk(std::in_place, image);
     runner.StartOp("Prep1: Clearing Flash & Erasing Device");
     image.Clear();
     p->PrepareBlankImage(image);
@@ -96,7 +101,8 @@ void FlashWriteTests(TCommandContext& ctx, TTestRandom& random, const TMessage& 
     runner.StartOp("Prep2: Paged Test File");
     PagedTestFile(image, *device);
     commands::CopyOptionByte(ctx);
-    if (ctx.RefreshView) ctx.RefreshView();
+    bulk.reset();
+    bulk.emplace(image);
     runner.EndOp("Prep2: Complete");
 
     runner.StartOp("Test2: Programming Paged Test File");
@@ -122,7 +128,7 @@ void FlashWriteTests(TCommandContext& ctx, TTestRandom& random, const TMessage& 
             badBytes += FailedBytes(image);
         }
     }
-    if (ctx.RefreshView) ctx.RefreshView();
+    bulk.reset();
     runner.EndOp("Prep3: Complete - " + std::to_string(failedPatterns) + " patterns failed, total of " +
                  std::to_string(badBytes) + " bytes of invalid data");
 }

@@ -62,11 +62,11 @@ void TProductionRecord::Append(const TBoardRecord& record) const
                             (written < 0 ? std::strerror(error) : "short write"));
 }
 
-void TProductionRecord::Attach(TAppSession& session, const std::string& port)
+TSubscription TProductionRecord::Attach(TAppSession& session, const std::string& port)
 {
     TAppSession* s = &session;
     const std::string path = path_;
-    session.AutoProgram().OnBoardDone = [s, path, port](const TAutoProgram::TBoard& board) {
+    return session.AutoProgram().OnBoardDone.Subscribe([s, path, port](const TAutoProgram::TBoard& board) {
         TBoardRecord r;
         r.Time = Now();
         r.Port = port;
@@ -79,6 +79,10 @@ void TProductionRecord::Attach(TAppSession& session, const std::string& port)
         r.Steps = board.Steps;
         r.Ok = board.Ok;
         r.FailureLine = board.Failure;
-        TProductionRecord(path).Append(r);
-    };
+        try {
+            TProductionRecord(path).Append(r);
+        } catch (const std::exception& e) {
+            s->Runner().AppendLog(e.what());
+        }
+    });
 }

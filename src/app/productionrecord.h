@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/observers.h"
+
 class TAppSession;
 
 struct TBoardRecord {
@@ -32,9 +34,10 @@ public:
     void Append(const TBoardRecord& record) const;
     static std::string CsvLine(const TBoardRecord& record);
 
-    // Wires the session's Auto Program so that every board it finishes is recorded; `port` names
-    // the box in the lines.
-    void Attach(TAppSession& session, const std::string& port);
+    // Records every board the session's Auto Program finishes while the subscription is held;
+    // `port` names the box in the lines. A line that cannot be written is logged, and the other
+    // listeners of the board (a serial-number pool's bookkeeping) still hear of it.
+    [[nodiscard]] TSubscription Attach(TAppSession& session, const std::string& port);
 
 private:
     std::string path_;

@@ -89,6 +89,7 @@ void RestoreProject(TAppSession& session, const std::string& name,
         } else {
             session.View().ShowFileName(std::string());
             try {
+                THexList::TBulkChange bulk(session.Project().Flash);
                 (void)TFileLoader::LoadFile(file, session.Project().Flash);
             } catch (const EISPException&) {
                 // the load result is not reported here
@@ -98,7 +99,6 @@ void RestoreProject(TAppSession& session, const std::string& name,
     }
     if (TISPProgrammer* p = session.Programmer()) {
         p->LoadSettings();
-        session.View().RefreshView();
         session.View().ShowFlashPage();
         session.View().PumpMessages();
         p->Connect();

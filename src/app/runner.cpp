@@ -18,7 +18,7 @@ std::string TOperationRunner::FormatElapsed(uint32_t seconds)
     return two(seconds / 60) + ":" + two(seconds % 60);
 }
 
-void TOperationRunner::SetStatusMessage(const std::string& message, uint8_t kind)
+void TOperationRunner::SetStatusMessage(const std::string& message, TStatusKind kind)
 {
     std::string text = message.substr(0, message.find('\r'));
     std::string head = text, detail;
@@ -26,23 +26,18 @@ void TOperationRunner::SetStatusMessage(const std::string& message, uint8_t kind
         head = text.substr(0, bang);
         detail = text.substr(bang + 1);
     }
-    std::string prefix;
-    if (kind & sk_completed)
-        prefix = "0|";
-    else if (kind & sk_started)
-        prefix = "1|";
-    else if (kind & sk_failed) {
-        prefix = "2|";
+    if (kind == sk_failed) {
         view_.Beep();
         blinkCounter_ = 0;
         blinkPhase_ = true;  // a failure shows red first, then alternates
         view_.SetBlinkTimer(true);
     }
-    view_.SetHourglass((kind & sk_started) != 0);
-    statusText_ = prefix + head;
-    view_.ShowStatus(statusText_);
+    view_.SetHourglass(kind == sk_started);
+    statusText_ = head;
+    statusKind_ = kind;
+    view_.ShowStatus(statusKind_, statusText_);
     if (!head.empty()) AppendLog(detail.empty() ? head : head + " - " + detail);
-    if (!(kind & sk_failed)) view_.PumpMessages();
+    if (kind != sk_failed) view_.PumpMessages();
 }
 
 void TOperationRunner::StartOp(const std::string& message)
@@ -121,7 +116,7 @@ void TOperationRunner::AppendLog(const std::string& line)
 void TOperationRunner::BlinkTick()
 {
     ++blinkCounter_;
-    if (!statusText_.empty() && statusText_[0] == '2') {
+    if (statusKind_ == sk_failed) {
         blinkPhase_ = !blinkPhase_;
         view_.RepaintStatusBar();
     }

@@ -11,7 +11,8 @@
 
 class TISPProgrammer;
 
-enum TStatusKind : uint8_t { sk_completed = 1, sk_started = 2, sk_failed = 4 };
+// What a status line reports; the status bar's lamp and the CLI's colours and JSON kinds follow it.
+enum TStatusKind : uint8_t { sk_none = 0, sk_completed = 1, sk_started = 2, sk_failed = 4 };
 
 // How a command ended, for whoever must act on it (an exit status, the plug-and-prog loop, a
 // gang summary) without reading status texts.
@@ -27,8 +28,12 @@ enum class TOutcome : uint8_t {
 class IOperationView {
 public:
     virtual ~IOperationView() = default;
-    // The status bar's text, with its kind prefix "0|", "1|" or "2|".
-    virtual void ShowStatus(const std::string& prefixedText) { (void)prefixedText; }
+    // The status bar's line and what it reports.
+    virtual void ShowStatus(TStatusKind kind, const std::string& text)
+    {
+        (void)kind;
+        (void)text;
+    }
     virtual void AppendLog(const std::string& line) { (void)line; }
     virtual void SetHourglass(bool on) { (void)on; }
     virtual void Beep() {}
@@ -66,7 +71,7 @@ public:
 
     explicit TOperationRunner(IOperationView& view);
 
-    void SetStatusMessage(const std::string& message, uint8_t kind);
+    void SetStatusMessage(const std::string& message, TStatusKind kind);
     void StartOp(const std::string& message);
     void StartProgressOp(const std::string& message);
     void EndOp(const std::string& message);
@@ -97,7 +102,9 @@ public:
     uint32_t ElapsedSeconds() const { return elapsedSeconds_; }
     bool PopUpWarnings() const { return popUpWarnings_; }
     void SetPopUpWarnings(bool on) { popUpWarnings_ = on; }
+    // The status line as shown (up to the first '!') and its kind; sk_none before the first.
     const std::string& StatusText() const { return statusText_; }
+    TStatusKind StatusKind() const { return statusKind_; }
     const std::vector<std::string>& Log() const { return log_; }
     void ClearLog() { log_.clear(); }
     int32_t ProgressPosition() const { return progressPosition_; }
@@ -125,6 +132,7 @@ private:
     bool autoRunMark_ = false;
     bool popUpWarnings_ = false;
     std::string statusText_;
+    TStatusKind statusKind_ = sk_none;
     std::vector<std::string> log_;
     int32_t progressPosition_ = 0;
     int32_t progressMaximum_ = 1;

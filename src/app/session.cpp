@@ -30,7 +30,6 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
 {
     RegisterDefaultHardware();
     commands_.SoftwareVersion = ZEMPRIX_FILE_VERSION;
-    commands_.RefreshView = [this] { view_.RefreshView(); };
     commands_.ScrollViewHome = [this] { view_.ScrollViewHome(); };
     commands_.ShowOptionsPage = [this] { view_.ShowOptionsPage(); };
     commands_.ShowFlashPage = [this] { view_.ShowFlashPage(); };
@@ -41,7 +40,6 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
     };
     autoProgram_.ShowOptionsDialog = [this](TAutoProgramSteps& steps) { view_.ShowAutoProgramOptions(steps); };
     serial_.OnMessage = [this](const std::string& text) { view_.ShowMessage(text); };
-    options_.OnChange = [this] { view_.OptionsChanged(); };
     options_.OnTimingChange = [](const TTiming& t) {
         TLinkWide& w = LinkWide();
         w.PGMTIME = t.PGMTIME;
@@ -119,20 +117,23 @@ void TAppSession::SwitchDevice(const std::string& device, const std::string& har
     const TByteSet set = programmer_->DeviceSetOf();
     const TDevice* chosen = DeviceList().FindDevice(device, set);
     if (chosen == nullptr) chosen = DeviceList().FirstForHardware(set);
-    project_.SetDevice(chosen);
-    programmer_->SetDevice(chosen);
-    programmer_->SetOnProgress([this](int32_t p, int32_t t) { runner_.OperationProgress(p, t); });
-    runner_.SetProgrammer(programmer_.get());
-    view_.DeviceSwitched();
+    {
+        // The new size, the blank image and the option byte reach the views as one change.
+        THexList::TBulkChange bulk(project_.Flash);
+        project_.SetDevice(chosen);
+        programmer_->SetDevice(chosen);
+        programmer_->SetOnProgress([this](int32_t p, int32_t t) { runner_.OperationProgress(p, t); });
+        runner_.SetProgrammer(programmer_.get());
+        DeviceSwitched.Notify();
 
-    programmer_->PrepareBlankImage(project_.Flash);
-    view_.RefreshView();
+        programmer_->PrepareBlankImage(project_.Flash);
 
-    options_.SelectPGMTIM(kClockRows - 1);
-    options_.SelectPGMTIM(StoredClockRow());
-    options_.PGMTIMChange();
-    options_.SetOptions(StoredOptionByte());
-    commands::CopyOptionByte(commands_);
+        options_.SelectPGMTIM(kClockRows - 1);
+        options_.SelectPGMTIM(StoredClockRow());
+        options_.PGMTIMChange();
+        options_.SetOptions(StoredOptionByte());
+        commands::CopyOptionByte(commands_);
+    }
 
     programmer_->Connect();
     programmer_->WriteTiming(options_.Label4());
@@ -172,6 +173,8 @@ void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
 TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, bool quiet)
 {
     THexList& image = project_.Flash;
+    // Whatever the load did to the image, the views hear of it once, when it is over.
+    THexList::TBulkChange bulk(image);
     TLoadResult result;
     auto fail = [&](const std::string& message, const std::string& why) {
         if (!quiet) runner_.FailOp(message);
@@ -200,7 +203,6 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     view_.ShowFlashPage();
     view_.ScrollViewHome();
     commands::CopyOptionByte(commands_);
-    view_.RefreshView();
     return result;
 }
 

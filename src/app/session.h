@@ -43,16 +43,12 @@ public:
     // An information box with an OK button (the serial-number dialog's messages).
     virtual void ShowMessage(const std::string& text) = 0;
 
-    // Views of the session's models; a shell without the view ignores them.
-    virtual void RefreshView() {}
+    // Views of the session's models; a shell without the view ignores them. The views repaint
+    // on their own when the image announces a change.
     virtual void ScrollViewHome() {}
     virtual void ShowOptionsPage() {}
     virtual void ShowFlashPage() {}
     virtual void ShowFileName(const std::string& name) { (void)name; }
-    // The option editor's model changed what it shows.
-    virtual void OptionsChanged() {}
-    // A device switch replaced the programmer and the device: selectors and pages follow.
-    virtual void DeviceSwitched() {}
 };
 
 // A shell that shows nothing and cancels every dialog: tests and headless runs.
@@ -89,6 +85,10 @@ public:
     TAutoProgram& AutoProgram() { return autoProgram_; }
     TISPProgrammer* Programmer() const { return programmer_.get(); }
     const TDevice* Device() const { return project_.Device(); }
+
+    // Told when a device switch has replaced the programmer and the device (before it connects),
+    // so that selectors, pages and editors follow.
+    TObservers<> DeviceSwitched;
 
     // Start-up: loads the global settings group from the store.
     void LoadEnvironment();

@@ -226,7 +226,8 @@ int RunTarget(TCliContext& c)
 // The serial-number dialog's settings from the command line. Each board gets its number placed
 // after the reload; in a gang the number comes from the pool the boxes share, and a board that
 // failed gives it back for the next one.
-std::shared_ptr<TSerialPool> NumberBoards(TCliContext& c, TAppSession& s)
+// The returned subscription keeps the pool's bookkeeping listening to the boards.
+TSubscription NumberBoards(TCliContext& c, TAppSession& s)
 {
     const TCliOptions& o = c.Options();
     TSerialNum& serial = s.Serial();
@@ -249,13 +250,10 @@ std::shared_ptr<TSerialPool> NumberBoards(TCliContext& c, TAppSession& s)
         if (!refusal.empty()) throw EISPException(refusal);
         s.Serial().Button2Click(s.Project().Flash);
     };
-    auto before = s.AutoProgram().OnBoardDone;
-    s.AutoProgram().OnBoardDone = [before, pool, taken](const TAutoProgram::TBoard& board) {
-        if (before) before(board);
+    return s.AutoProgram().OnBoardDone.Subscribe([pool, taken](const TAutoProgram::TBoard& board) {
         if (pool && *taken >= 0 && !board.Ok) pool->Release(static_cast<uint32_t>(*taken));
         *taken = -1;
-    };
-    return pool;
+    });
 }
 
 int Auto(TCliContext& c)
@@ -275,10 +273,12 @@ int Auto(TCliContext& c)
             for (const auto& name : c.Options().steps) on = on || name == kAutoSteps[static_cast<size_t>(i)];
             c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
         }
+        TSubscription record;
         if (!c.Options().recordFile.empty())
-            TProductionRecord(c.Options().recordFile).Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
-        std::shared_ptr<TSerialPool> pool;
-        if (c.Options().serialAt >= 0) pool = NumberBoards(c, s);
+            record = TProductionRecord(c.Options().recordFile)
+                         .Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
+        TSubscription numbering;
+        if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
         struct TReportNext {
             TCliContext& c;
             TAppSession& s;
@@ -298,7 +298,7 @@ int Auto(TCliContext& c)
         c.View().SetOnPump(nullptr);
         TTextPlugWindow window(c.View());
         s.AutoProgram().PlugAndProgram(window);
-        if (s.Runner().StatusText().rfind("2|", 0) == 0) return kExitFailed;
+        if (s.Runner().StatusKind() == sk_failed) return kExitFailed;
         return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitOk;
     });
 }

@@ -35,10 +35,10 @@ void TTextView::AppendLog(const std::string& line)
 {
     lines_.push_back(line);
     std::string kind = "raw";
-    if (pendingKind_ == "0") kind = "completed";
-    if (pendingKind_ == "1") kind = "started";
-    if (pendingKind_ == "2") kind = "failed";
-    pendingKind_.clear();
+    if (pendingKind_ == sk_completed) kind = "completed";
+    if (pendingKind_ == sk_started) kind = "started";
+    if (pendingKind_ == sk_failed) kind = "failed";
+    pendingKind_ = sk_none;
     WriteLogFile(line);
     if (output_.Json) {
         TJsonObject o;
@@ -105,18 +105,12 @@ void TTextView::WriteLogFile(const std::string& line)
     std::fclose(f);
 }
 
-void TTextView::ShowStatus(const std::string& prefixedText)
+void TTextView::ShowStatus(TStatusKind kind, const std::string& text)
 {
     lastPercent_ = -1;
-    const size_t bar = prefixedText.find('|');
-    if (bar == 1) {
-        lastKind_ = prefixedText.substr(0, 1);
-        pendingKind_ = lastKind_;
-        lastStatus_ = prefixedText.substr(2);
-    } else {
-        lastKind_.clear();
-        lastStatus_ = prefixedText;
-    }
+    lastKind_ = kind;
+    pendingKind_ = kind;
+    lastStatus_ = text;
 }
 
 void TTextView::ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,

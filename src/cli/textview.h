@@ -55,11 +55,10 @@ public:
     // The last report a link showed.
     const std::vector<std::string>& Report() const { return report_; }
 
-    // The status text without its kind prefix, as the status bar would show it.
-    void ShowStatus(const std::string& prefixedText) override;
+    // The status text as the status bar would show it, and its kind (sk_none before the first).
+    void ShowStatus(TStatusKind kind, const std::string& text) override;
     const std::string& LastStatus() const { return lastStatus_; }
-    // "0" completed, "1" started, "2" failed; empty before the first status.
-    const std::string& LastKind() const { return lastKind_; }
+    TStatusKind LastKind() const { return lastKind_; }
 
     const std::vector<std::string>& Lines() const { return lines_; }
     const std::vector<std::string>& Errors() const { return errors_; }
@@ -68,7 +67,7 @@ private:
     void WriteLogFile(const std::string& line);
 
     TOutput output_;
-    std::string pendingKind_;  // the kind of the status line the runner logs next
+    TStatusKind pendingKind_ = sk_none;  // the kind of the status line the runner logs next
     int lastPercent_ = -1;
     std::function<void()> onPump_;
     std::vector<std::string> report_;
@@ -76,7 +75,7 @@ private:
     std::vector<std::string> lines_;
     std::vector<std::string> errors_;
     std::string lastStatus_;
-    std::string lastKind_;
+    TStatusKind lastKind_ = sk_none;
 };
 
 // A line as a terminal may show it: control characters (from the box or a file name) and bytes

@@ -154,5 +154,5 @@ void TBaseFuseForm::SetTimingText(const std::string& text)
 
 void TBaseFuseForm::Changed()
 {
-    if (OnChange) OnChange();
+    OnChange.Notify();
 }

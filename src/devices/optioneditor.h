@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "base/observers.h"
 #include "devices/optionbyte.h"
 
 struct TClockRange {
@@ -83,8 +84,8 @@ public:
     // Shows a timing text read from the device without changing the values in use.
     void SetTimingText(const std::string& text);
 
-    // Called after every change of what the editor shows, so that a widget can repaint.
-    std::function<void()> OnChange;
+    // Told after every change of what the editor shows, so that its widgets can repaint.
+    TObservers<> OnChange;
 
 private:
     void Changed();

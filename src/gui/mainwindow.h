@@ -27,7 +27,10 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class TAdvancedFrm;
+class TBaseFuseFrame;
+class THexWindow;
 class TLoadConfigForm;
+class TMainActions;
 class TPrintStatusD;
 class TSerialNumDialog;
 class TPlugWindow;
@@ -35,8 +38,13 @@ class TStatusPanel;
 
 class TMain final : public QMainWindow, public IShellView {
     Q_OBJECT
+    friend class TMainActions;  // its handlers are the window's commands
+
 public:
     static constexpr const char* kTitle = "Dezudeda Ruzoduruvezor ZEMPRIX";
+    static constexpr const char* kApplicationTitle = "ZEMPRIX";
+    // How wide a file path may be in the title and the status line before it is shortened.
+    static constexpr int kTitlePathPixels = 140;
     enum TPage { FlashPage = 0, OptionsPage = 1, DeviceInfoPage = 2, StatusPage = 3 };
 
     // `settings` may be null (defaults, nothing saved). `arguments` are the command line's
@@ -45,8 +53,8 @@ public:
     ~TMain() override;
 
     TAppSession& Session() { return *session_; }
-    // A menu or pop-up action by its object name ("FlashProgram", "ViewStatus", ...).
-    QAction* Action(const QString& name) const;
+    // The menu and pop-up actions.
+    TMainActions& Actions() const { return *actions_; }
     QTabWidget* Pages() const { return pages_; }
     QListWidget* StatusLog() const { return statusLog_; }
     TStatusPanel* StatusPanel() const { return statusPanel_; }
@@ -55,6 +63,8 @@ public:
     QComboBox* ProgrammerSelector() const { return programmerSelector_; }
     QPushButton* ResetButton() const { return resetButton_; }
     QPushButton* SetupButton() const { return setupButton_; }
+    // The Device Info page's checksum fields, in the order of ChecksumNames().
+    QLineEdit* ChecksumField(int index) const { return checksumFields_[index]; }
     // The start-up request has been handled.
     bool Started() const { return started_; }
 
@@ -62,9 +72,11 @@ public:
     TOutcome Command(const std::function<void()>& body);
     // Re-evaluates every enabling rule now.
     void UpdateActions();
+    // A device command may start: the runner is idle with a programmer and no command runs.
+    bool CanOperate() const;
 
     // IOperationView
-    void ShowStatus(const std::string& prefixedText) override;
+    void ShowStatus(TStatusKind kind, const std::string& text) override;
     void AppendLog(const std::string& line) override;
     void SetHourglass(bool on) override;
     void Beep() override;
@@ -89,22 +101,19 @@ public:
     void ShowTextReport(const std::vector<std::string>& lines) override;
     void ShowAutoProgramOptions(TAutoProgramSteps& steps) override;
     void ShowMessage(const std::string& text) override;
-    void RefreshView() override;
     void ScrollViewHome() override;
     void ShowOptionsPage() override;
     void ShowFlashPage() override;
     void ShowFileName(const std::string& name) override;
-    void OptionsChanged() override;
-    void DeviceSwitched() override;
 
-    // The hex view's place on the Flash page; the view binds itself to the session's image.
-    void SetFlashView(QWidget* view);
-    QWidget* FlashView() const { return flashView_; }
+    // The hex view on the Flash page; it follows the session's image by itself.
+    void SetFlashView(THexWindow* view);
+    THexWindow* FlashView() const { return flashView_; }
     // The option editor's place on the Options page: a factory builds the editor for the
     // session's model on every device switch; without one the page says "No options".
-    using TOptionEditorFactory = std::function<QWidget*(TAppSession&, QWidget* parent)>;
+    using TOptionEditorFactory = std::function<TBaseFuseFrame*(TAppSession&, QWidget* parent)>;
     void SetOptionEditorFactory(TOptionEditorFactory factory) { optionEditorFactory_ = std::move(factory); }
-    QWidget* OptionEditor() const { return optionEditor_; }
+    TBaseFuseFrame* OptionEditor() const { return optionEditor_; }
 
     // The folder of readme.txt and the help file: the program's own unless a test names another.
     void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
@@ -168,25 +177,24 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void DeviceSwitched();
+    void ImageChanged();
     void BuildPages();
     void BuildToolBar();
     void BuildStatusBar();
-    void BuildMenus();
-    QAction* AddAction(QMenu* menu, const QString& name, const QString& caption, const QKeySequence& shortcut,
-                       std::function<void()> handler, std::function<bool()> rule = {});
     void FillSelectors();
     void ApplyFlashViewColours();
     void PageChanged(int index);
     void FillDeviceInfo();
     void SetTitleSuffix(const QString& path);
     void AddRecentFile(const QString& path);
+    void LoadRecentFiles();
     void RebuildRecentMenu();
     void StoreRecentFiles();
     // The log file every status line goes to: ZEMPRIX_LOG_FILE, else the menu entry's file when
     // it is checked, else none.
     QString LogFileTarget() const;
     void WriteLogFile(const QString& line);
-    bool CanOperate() const;
     void RunFirmwareUpdate();
     void RunAdvancedForm();
     // Points the session's Auto Program at the production record the options name, if any.
@@ -202,10 +210,10 @@ private:
 
     QTabWidget* pages_ = nullptr;
     QWidget* flashPage_ = nullptr;
-    QWidget* flashView_ = nullptr;
+    THexWindow* flashView_ = nullptr;
     QWidget* optionsPage_ = nullptr;
     QLabel* noOptions_ = nullptr;
-    QWidget* optionEditor_ = nullptr;
+    TBaseFuseFrame* optionEditor_ = nullptr;
     TOptionEditorFactory optionEditorFactory_;
     QListWidget* statusLog_ = nullptr;
     QLineEdit* checksumFields_[5] = {};
@@ -232,10 +240,7 @@ private:
     TPortIdentifier portIdentifier_;
     std::string workspaceName_;
 
-    QMenu* recentMenu_ = nullptr;
-    QMenu* supportMenu_ = nullptr;
-    QMenu* flashPopup_ = nullptr;
-    std::vector<std::pair<QAction*, std::function<bool()>>> rules_;
+    TMainActions* actions_ = nullptr;
     QStringList recent_;
     QStringList openFilters_;
     QStringList saveFilters_;
@@ -247,4 +252,5 @@ private:
     std::unique_ptr<IUpdaterProcess> updater_ = CreateUpdaterProcess();
     uint32_t firmwareLimitMs_ = TFirmwareUpdate::kLimitMs;
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
+    TSubscription deviceSwitched_, imageChanged_, productionRecord_;
 };

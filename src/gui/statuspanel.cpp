@@ -7,9 +7,10 @@ TStatusPanel::TStatusPanel(QWidget* parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
-void TStatusPanel::SetStatusText(const QString& prefixedText)
+void TStatusPanel::SetStatus(TStatusKind kind, const QString& text)
 {
-    text_ = prefixedText;
+    kind_ = kind;
+    text_ = text;
     update();
 }
 
@@ -21,23 +22,23 @@ void TStatusPanel::SetBlinkPhase(bool on)
 
 QColor TStatusPanel::LampColour() const
 {
-    if (text_.size() < 2 || text_[1] != QLatin1Char('|')) return {};
-    switch (text_[0].toLatin1()) {
-    case '0':
+    switch (kind_) {
+    case sk_completed:
         return QColor(0, 255, 64);
-    case '1':
+    case sk_started:
         return QColor(255, 128, 0);
-    case '2':
+    case sk_failed:
         return blinkOn_ ? QColor(255, 0, 0) : QColor(0, 0, 0);
-    default:
-        return {};
+    case sk_none:
+        break;
     }
+    return {};
 }
 
 QSize TStatusPanel::sizeHint() const
 {
     const int h = fontMetrics().height() + 6;
-    return {h + 4 + fontMetrics().horizontalAdvance(text_.mid(2)) + 8, h};
+    return {h + 4 + fontMetrics().horizontalAdvance(text_) + 8, h};
 }
 
 void TStatusPanel::paintEvent(QPaintEvent*)
@@ -55,5 +56,5 @@ void TStatusPanel::paintEvent(QPaintEvent*)
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     p.setPen(dark ? palette().color(QPalette::WindowText) : QColor(Qt::black));
     const QRect textRect(4 + height(), 0, width() - 4 - height(), height());
-    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text_.mid(2));
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, text_);
 }

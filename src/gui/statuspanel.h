@@ -1,19 +1,22 @@
 #pragma once
 // The status bar's first panel: a round lamp in the colour of the current status kind and the
-// message behind it. The text carries the runner's kind prefix ("0|", "1|", "2|"); a failure's
-// lamp alternates between red and black with the blink phase.
+// message behind it. The lamp's colour follows the line's kind; a failure's lamp alternates
+// between red and black with the blink phase.
 #include <QWidget>
+
+#include "app/runner.h"
 
 class TStatusPanel final : public QWidget {
     Q_OBJECT
 public:
     explicit TStatusPanel(QWidget* parent = nullptr);
 
-    void SetStatusText(const QString& prefixedText);
+    void SetStatus(TStatusKind kind, const QString& text);
     const QString& StatusText() const { return text_; }
+    TStatusKind StatusKind() const { return kind_; }
     void SetBlinkPhase(bool on);
     bool BlinkPhase() const { return blinkOn_; }
-    // The lamp's colour for the current text and phase; invalid when no lamp is drawn.
+    // The lamp's colour for the current kind and phase; invalid when no lamp is drawn.
     QColor LampColour() const;
 
     QSize sizeHint() const override;
@@ -23,5 +26,6 @@ protected:
 
 private:
     QString text_;
+    TStatusKind kind_ = sk_none;
     bool blinkOn_ = true;
 };

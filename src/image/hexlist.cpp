@@ -1,5 +1,7 @@
 #include "image/hexlist.h"
 
+#include <utility>
+
 #include "devices/devices.h"
 #include "base/hextext.h"
 #include "base/isperrors.h"
@@ -11,11 +13,55 @@ namespace {
 }
 }  // namespace
 
+THexList::THexList(const THexList& other)
+    : fileName_(other.fileName_), status_(other.status_), values_(other.values_)
+{
+}
+
+THexList& THexList::operator=(const THexList& other)
+{
+    if (this == &other) return *this;
+    const bool resized = other.values_.size() != values_.size();
+    fileName_ = other.fileName_;
+    status_ = other.status_;
+    values_ = other.values_;
+    Touched(resized);
+    return *this;
+}
+
+void THexList::Touched(bool resized)
+{
+    pendingResize_ = pendingResize_ || resized;
+    if (bulkDepth_ == 0) EndBulk();
+}
+
+void THexList::EndBulk()
+{
+    if (bulkDepth_ > 0 && --bulkDepth_ > 0) return;
+    // A bulk change announces even when nobody wrote through a setter: block transfers write
+    // through Values().
+    const bool resized = std::exchange(pendingResize_, false);
+    if (resized) Resized.Notify();
+    Changed.Notify();
+}
+
+void THexList::SetReadOnly(bool readOnly)
+{
+    if (readOnly == readOnly_) return;
+    readOnly_ = readOnly;
+    ReadOnlyChanged.Notify(readOnly);
+}
+
 void THexList::SetSize(uint32_t n)
 {
-    status_.assign(n, TProgStatus(ps_normal));
-    values_.assign(n, kBlank);
-    Clear();
+    const bool resized = n != values_.size();
+    {
+        TBulkChange bulk(*this);
+        status_.assign(n, TProgStatus(ps_normal));
+        values_.assign(n, kBlank);
+        Clear();
+        pendingResize_ = pendingResize_ || resized;
+    }
 }
 
 uint8_t THexList::GetValue(uint32_t address) const
@@ -27,7 +73,9 @@ uint8_t THexList::GetValue(uint32_t address) const
 void THexList::SetValue(uint32_t address, uint8_t value)
 {
     if (address >= Size()) OutOfRange("Set Value of Address: ", address);
+    if (values_[address] == value) return;
     values_[address] = value;
+    Touched();
 }
 
 TProgStatus THexList::GetStatus(uint32_t address) const
@@ -39,7 +87,9 @@ TProgStatus THexList::GetStatus(uint32_t address) const
 void THexList::SetStatus(uint32_t address, TProgStatus status)
 {
     if (address >= Size()) OutOfRange("Set Status of Address: ", address);
+    if (status_[address] == status) return;
     status_[address] = status;
+    Touched();
 }
 
 void THexList::Clear()
@@ -48,11 +98,13 @@ void THexList::Clear()
         status_[i] = TProgStatus(ps_normal);
         values_[i] = kBlank;
     }
+    Touched();
 }
 
 void THexList::MarkAllFailed()
 {
     for (auto& s : status_) s = TProgStatus(ps_failed);
+    Touched();
 }
 
 int64_t THexList::TopAddress() const

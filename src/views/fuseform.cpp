@@ -62,6 +62,7 @@ TBaseFuseFrame::TBaseFuseFrame(TBaseFuseForm& model, QWidget* parent) : QWidget(
         model_.SelectPGMTIM(row);
         model_.PGMTIMChange();
     });
+    modelChanged_ = model_.OnChange.Subscribe([this] { Refresh(); });
     Refresh();
 }
 

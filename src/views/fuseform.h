@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "base/observers.h"
+
 class QButtonGroup;
 class QComboBox;
 class QGroupBox;
@@ -23,9 +25,8 @@ public:
     void DisableClockSelector();
     void HideAccessCompMode();
 
-    // Shows the model's state; the shell calls it whenever the model says it changed (the
-    // session's option-change notice), so the widget never takes the model's own hook.
-    Q_INVOKABLE void Refresh();
+    // Shows the model's state; called whenever the model says it changed.
+    void Refresh();
 
     QButtonGroup* Group(const char* name) const;
     QComboBox* ClockSelector() const { return clockSelector_; }
@@ -51,4 +52,5 @@ private:
     QLabel* label4_ = nullptr;
     QLabel* label5_ = nullptr;
     bool refreshing_ = false;
+    TSubscription modelChanged_;
 };

@@ -53,11 +53,44 @@ int THexWindow::VisibleRows() const { return std::max(0, layout_.VisibleRows(vie
 
 void THexWindow::SetData(THexList* data)
 {
+    if (data != data_) Follow(data);
     data_ = data;
     if (HasData())
         ResetView();
     else
         viewport()->update();
+}
+
+void THexWindow::Follow(THexList* data)
+{
+    changed_.Reset();
+    resized_.Reset();
+    readOnlyChanged_.Reset();
+    if (!data) return;
+    changed_ = data->Changed.Subscribe([this] { viewport()->update(); });
+    resized_ = data->Resized.Subscribe([this] { ImageResized(); });
+    readOnlyChanged_ = data->ReadOnlyChanged.Subscribe([this](bool readOnly) {
+        if (readOnly) DropEdit();
+    });
+}
+
+// Another size keeps the place where it can: the cursor and the top row stay inside the image.
+void THexWindow::ImageResized()
+{
+    DropEdit();
+    const int64_t size = Size();
+    cursor_ = std::clamp<int64_t>(cursor_, 0, std::max<int64_t>(0, size - 1));
+    topRow_ = std::clamp<int64_t>(topRow_, 0, LastRow());
+    SetScrollPosition(topRow_);
+}
+
+bool THexWindow::ReadOnly() const { return data_ && data_->ReadOnly(); }
+
+void THexWindow::DropEdit()
+{
+    editing_ = false;
+    editBuffer_.clear();
+    viewport()->update();
 }
 
 void THexWindow::ResetView()
@@ -204,8 +237,9 @@ void THexWindow::resizeEvent(QResizeEvent* event)
 void THexWindow::Commit(uint8_t value)
 {
     // The image may have shrunk under the view (a device switch resizes it): never write past it.
-    if (cursor_ < 0 || cursor_ >= Size()) return;
+    if (cursor_ < 0 || cursor_ >= Size() || ReadOnly()) return;
     const uint32_t a = static_cast<uint32_t>(cursor_);
+    THexList::TBulkChange edit(*data_);  // one announcement per edit
     data_->SetValue(a, value);
     data_->SetStatus(a, TProgStatus(ps_normal));
     editBuffer_.clear();
@@ -370,6 +404,7 @@ void THexWindow::keyPressEvent(QKeyEvent* event)
 
 void THexWindow::Character(QChar c)
 {
+    if (ReadOnly()) return;
     if (charColumn_) {
         editing_ = false;
         if (c.unicode() <= 0xFF) {
@@ -418,7 +453,7 @@ void THexWindow::mousePressEvent(QMouseEvent* event)
         charColumn_ = true;
         if (hit.address >= 0) MoveCursor(hit.address);
     }
-    editing_ = true;
+    editing_ = !ReadOnly();
     viewport()->update();
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 // The hex view: a THexList as a classic dump of 16 bytes per row (address, hex and character
 // columns), each byte coloured by its programming status, a five-line tooltip for the byte under
-// the mouse, and in-place editing from the keyboard. It never owns the image.
+// the mouse, and in-place editing from the keyboard. It never owns the image; it follows the
+// image's announcements and edits nothing while the image is read-only.
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QPixmap>
 #include <QString>
 
+#include "base/observers.h"
 #include "views/hexlayout.h"
 
 class QMenu;
@@ -18,11 +20,13 @@ public:
     explicit THexWindow(QWidget* parent = nullptr);
 
     // Binds the image (null, or an image of size 0, shows the placeholder rows); a non-empty
-    // image resets the view.
+    // image resets the view. The view repaints whenever the bound image announces a change.
     void SetData(THexList* data);
     THexList* Data() const { return data_; }
     void ResetView();
-    Q_INVOKABLE void ScrollHome() { ResetView(); }
+    void ScrollHome() { ResetView(); }
+    // The bound image is read-only: keys and clicks move the cursor but never edit.
+    bool ReadOnly() const;
 
     void SetBackColor(const QColor& c);
     void SetLabelColor(const QColor& c);
@@ -66,6 +70,9 @@ private:
     void SetScrollPosition(int64_t row);
     void Character(QChar c);
     void Draw(QPainter& p, int height);
+    void Follow(THexList* data);
+    void ImageResized();
+    void DropEdit();
 
     THexList* data_ = nullptr;
     THexLayout layout_;
@@ -83,4 +90,5 @@ private:
     QString editBuffer_;
     int64_t hintAddress_ = -1;
     bool settingScroll_ = false;
+    TSubscription changed_, resized_, readOnlyChanged_;
 };

@@ -25,6 +25,7 @@
 #include "fakeprogrammer.h"
 #include "app/autoprogram.h"
 #include "app/projects.h"
+#include "gui/mainactions.h"
 #include "gui/mainwindow.h"
 #include "gui/autoprogramdialog.h"
 #include "gui/infodialogs.h"
@@ -151,6 +152,7 @@ struct MainWindow : ::testing::Test {
     }
     TFakeProgrammer& Fake() { return *Current(); }
     std::string Status() { return window->Session().Runner().StatusText(); }
+    TStatusKind Kind() { return window->Session().Runner().StatusKind(); }
     QStringList Log() const
     {
         QStringList lines;
@@ -200,26 +202,28 @@ TEST_F(MainWindow, ShortcutsNeverStartWhatTheRulesForbid)
     QTest::keyClick(window.get(), Qt::Key_F9);
     EXPECT_EQ(Count("VerifyFlash"), 0u);
     EXPECT_EQ(Count("RunTarget"), 0u);
-    EXPECT_FALSE(window->Action("FlashVerify")->isEnabled());
+    EXPECT_FALSE(window->Actions().FlashVerify->isEnabled());
     EXPECT_FALSE(window->SetupButton()->isEnabled());
 
     runner.SetBusy(false);
     window->UpdateActions();
     QTest::keyClick(window.get(), Qt::Key_F6);
     EXPECT_EQ(Count("VerifyFlash"), 1u);
-    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Verify Complete - 00:00");
     // Reload has nothing to reload yet.
-    EXPECT_FALSE(window->Action("FileReloadFlash")->isEnabled());
+    EXPECT_FALSE(window->Actions().FileReloadFlash->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(Status(), "0|Flash: Verify Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Verify Complete - 00:00");
 
     // F12 and F10 switch pages, and the View menu's checks follow.
     QTest::keyClick(window.get(), Qt::Key_F12);
     EXPECT_EQ(window->Pages()->currentIndex(), TMain::OptionsPage);
-    EXPECT_TRUE(window->Action("ViewOptionByte")->isChecked());
+    EXPECT_TRUE(window->Actions().ViewOptionByte->isChecked());
     QTest::keyClick(window.get(), Qt::Key_F10);
     EXPECT_EQ(window->Pages()->currentIndex(), TMain::FlashPage);
-    EXPECT_FALSE(window->Action("ViewOptionByte")->isChecked());
+    EXPECT_FALSE(window->Actions().ViewOptionByte->isChecked());
 }
 
 TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
@@ -227,8 +231,9 @@ TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
     Start();
     Fake().failOn = "EraseDevice";
     Fake().failure = [] { throw EISPException("ISP timed out during operation"); };
-    window->Action("DeviceErase")->trigger();
-    EXPECT_EQ(Status(), "2|ISP timed out during operation");
+    window->Actions().DeviceErase->trigger();
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "ISP timed out during operation");
     EXPECT_TRUE(boxes.asked.isEmpty());
     const QColor first = window->StatusPanel()->LampColour();
     window->Session().Runner().BlinkTick();
@@ -237,8 +242,8 @@ TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
     EXPECT_TRUE((first == QColor(255, 0, 0) && second == QColor(0, 0, 0)) ||
                 (first == QColor(0, 0, 0) && second == QColor(255, 0, 0)));
 
-    window->Action("PopUpWarnings")->trigger();
-    window->Action("DeviceErase")->trigger();
+    window->Actions().PopUpWarnings->trigger();
+    window->Actions().DeviceErase->trigger();
     ASSERT_EQ(boxes.asked.size(), 1);
     EXPECT_EQ(boxes.asked[0], "ISP timed out during operation");
 }
@@ -255,19 +260,22 @@ TEST_F(MainWindow, ResetWhileBusyAsksAndAbortsAtTheNextProgressCall)
         Fake().OnProgress()(10, 100);
     };
     boxes.yes = false;
-    window->Action("FlashProgram")->trigger();
+    window->Actions().FlashProgram->trigger();
     EXPECT_EQ(captionDuring, "Abort");
     EXPECT_EQ(boxes.asked, QStringList{"Are you sure you want to cancel the operation?"});
-    EXPECT_EQ(Status(), "0|Flash: Programming Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Programming Complete - 00:00");
 
     boxes.yes = true;
-    window->Action("FlashProgram")->trigger();
-    EXPECT_EQ(Status(), "2|Operation Cancelled by user");
+    window->Actions().FlashProgram->trigger();
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Operation Cancelled by user");
     EXPECT_EQ(window->ResetButton()->text(), "Reset");
     // Not busy: the button resets the box instead.
     Fake().onCall = nullptr;
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
-    EXPECT_EQ(Status(), "0|Reset: Complete - Detected Device:  - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Reset: Complete - Detected Device:  - 00:00");
 }
 
 TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCloses)
@@ -277,7 +285,7 @@ TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCl
     Fake().onCall = [&](const std::string& call) {
         if (call == "EraseDevice") closedDuring = window->close();
     };
-    window->Action("DeviceErase")->trigger();
+    window->Actions().DeviceErase->trigger();
     EXPECT_FALSE(closedDuring);
     EXPECT_TRUE(boxes.asked.contains("Can't exit while programming operation in progress"));
     Fake().onCall = nullptr;
@@ -297,34 +305,40 @@ TEST_F(MainWindow, LoadReloadAndSaveFlashFiles)
     std::ofstream(Path("in.hex")) << ":0400100001020304E2\n:00000001FF\n";
     boxes.openPath = QString::fromStdString(Path("in.hex"));
     QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
-    EXPECT_EQ(Status().rfind("0|Flash File Load: File loaded (", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Flash File Load: File loaded (", 0), 0u) << Status();
     EXPECT_TRUE(window->windowTitle().startsWith(QString(TMain::kTitle) + " - Flash: "));
     EXPECT_EQ(window->RecentFiles(), QStringList{boxes.openPath});
     EXPECT_EQ(window->Session().Project().Flash.GetValue(0x11), 0x02);
-    EXPECT_TRUE(window->Action("FileReloadFlash")->isEnabled());
+    EXPECT_TRUE(window->Actions().FileReloadFlash->isEnabled());
     QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(Status(), "0|Flash: File Reloaded - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: File Reloaded - 00:00");
 
     // The fourth entry of the save dialog is the writer's format 4.
     boxes.saveFilter = 3;
     boxes.savePath = QString::fromStdString(Path("out.s19"));
-    window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status().rfind("0|Flash: File Saved (", 0), 0u) << Status();
+    window->Actions().FileSaveFlash->trigger();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Flash: File Saved (", 0), 0u) << Status();
     EXPECT_EQ(TFileLoader::DetectFormat(Path("out.s19")) > 0, true);
 
     // A save that cannot happen says so instead of "Saved".
     boxes.savePath = QString::fromStdString(Path("in.hex") + "/below-a-file.hex");
-    window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status().rfind("2|Flash: Save Failed (", 0), 0u) << Status();
+    window->Actions().FileSaveFlash->trigger();
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status().rfind("Flash: Save Failed (", 0), 0u) << Status();
 
     boxes.savePath.clear();
-    window->Action("FileSaveFlash")->trigger();
-    EXPECT_EQ(Status(), "0|Flash: Save Cancelled - 00:00");
+    window->Actions().FileSaveFlash->trigger();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Flash: Save Cancelled - 00:00");
 
     // A missing file fails and leaves the title alone.
     const QString title = window->windowTitle();
     window->LoadFlashFileNamed(QString::fromStdString(Path("missing.hex")));
-    EXPECT_EQ(Status(), "2|Flash File Load: File load failed");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Flash File Load: File load failed");
     EXPECT_EQ(window->windowTitle(), title);
 }
 
@@ -332,8 +346,8 @@ TEST_F(MainWindow, DeviceInfoPageShowsTheImagesFacts)
 {
     Start();
     window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
-    const auto* crc32 = window->findChild<QLineEdit*>("CRC32");
-    const auto* crc16 = window->findChild<QLineEdit*>("CRC16Standard");
+    const QLineEdit* crc32 = window->ChecksumField(2);
+    const QLineEdit* crc16 = window->ChecksumField(0);
     ASSERT_TRUE(crc32 && crc16);
     EXPECT_EQ(crc32->text().size(), 8);
     EXPECT_EQ(crc16->text().size(), 4);
@@ -342,6 +356,9 @@ TEST_F(MainWindow, DeviceInfoPageShowsTheImagesFacts)
     window->Pages()->setCurrentIndex(TMain::StatusPage);
     window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
     EXPECT_NE(crc32->text(), before);  // shown again, computed again
+    const QString shown = crc32->text();
+    window->Session().Project().Flash.SetValue(1, 0x00);  // on screen, the page follows the image
+    EXPECT_NE(crc32->text(), shown);
     const QString page = [&] {
         QStringList texts;
         for (const QLabel* l : window->Pages()->widget(TMain::DeviceInfoPage)->findChildren<QLabel*>()) texts << l->text();
@@ -367,7 +384,8 @@ TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
     ASSERT_GE(other, 0);
     devices->setCurrentIndex(other);
     emit devices->activated(other);
-    EXPECT_EQ(Status(), "0|ISP Initialized: Detected Device:  - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "ISP Initialized: Detected Device:  - 00:00");
     EXPECT_EQ(window->Session().Device()->Name(), "COP8SBE9");
     EXPECT_EQ(window->DeviceSelector()->currentText(), "COP8SBE9");
     EXPECT_TRUE(Log().contains(QString("Attempting to switch to Device:COP8SBE9 Hardware:") + kFake));
@@ -383,14 +401,14 @@ TEST_F(MainWindow, ReadmeAndHelpFoundInTheInstalledLayout)
     window->SetProgramFolder(root + "/bin");
     EXPECT_EQ(window->HelpPath(), root + "/share/zemprix/doc/index.html");  // named when missing
     window->UpdateActions();
-    EXPECT_FALSE(window->Action("HelpReadme")->isEnabled());
+    EXPECT_FALSE(window->Actions().HelpReadme->isEnabled());
 
     std::ofstream((root + "/share/zemprix/readme.txt").toStdString()) << "installed\n";
     std::ofstream((root + "/share/zemprix/doc/index.html").toStdString()) << "<p>installed</p>\n";
     EXPECT_EQ(window->ReadmePath(), root + "/share/zemprix/readme.txt");
     EXPECT_EQ(window->HelpPath(), root + "/share/zemprix/doc/index.html");
     window->UpdateActions();
-    window->Action("HelpReadme")->trigger();
+    window->Actions().HelpReadme->trigger();
     EXPECT_EQ(Log().first(), "installed");
 
     ASSERT_TRUE(QDir().mkpath(root + "/bin/doc"));
@@ -405,20 +423,20 @@ TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
     Start();
     window->SetProgramFolder(dir.path());
     window->UpdateActions();
-    EXPECT_FALSE(window->Action("HelpReadme")->isEnabled());
+    EXPECT_FALSE(window->Actions().HelpReadme->isEnabled());
     std::ofstream(Path("readme.txt")) << "first line\nsecond line\n";
     window->UpdateActions();
-    window->Action("HelpReadme")->trigger();
+    window->Actions().HelpReadme->trigger();
     EXPECT_EQ(Log(), (QStringList{"first line", "second line", "README: File Loaded Successfully - 00:00"}));
     EXPECT_EQ(window->Pages()->currentIndex(), TMain::StatusPage);
 
     // With "Enable LogFile" checked, every status line and every exception goes to the log file,
     // timestamped, after a header; a restart appends.
     Fake().failOn = "EraseDevice";
-    window->Action("DeviceErase")->trigger();
+    window->Actions().DeviceErase->trigger();
     EXPECT_TRUE(window->LogFilePath().isEmpty());
-    window->Action("EnableLogFile")->trigger();
-    window->Action("DeviceErase")->trigger();
+    window->Actions().EnableLogFile->trigger();
+    window->Actions().DeviceErase->trigger();
     QFile log(window->LogFilePath());
     EXPECT_TRUE(window->LogFilePath().endsWith("/state/zemprix/zemprix.log")) << window->LogFilePath().toStdString();
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
@@ -460,9 +478,9 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
 
     window->About(true);
     EXPECT_TRUE(support->isVisible());
-    EXPECT_FALSE(window->Action("EncodeFile")->isEnabled());
+    EXPECT_FALSE(window->Actions().EncodeFile->isEnabled());
 
-    window->Action("CopyDeviceList")->trigger();
+    window->Actions().CopyDeviceList->trigger();
     const QString list = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(list.contains("COP8SBR9\r\n")) << list.toStdString();
 
@@ -472,7 +490,7 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
         ++asked;
         dialog.accept();
     });
-    window->Action("TestAllFreqs")->trigger();
+    window->Actions().TestAllFreqs->trigger();
     EXPECT_EQ(asked, 24);
     const QStringList log = Log();
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const QString& l) { return l.startsWith("Starting "); }), 24);
@@ -500,7 +518,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     // No updater: cancelled, yet a fresh programmer is connected.
     const int before = CreatedCount();
     window->FirmwareUpdate();
-    EXPECT_EQ(Status(), "0|Firmware Update: Cancelled - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Cancelled - 00:00");
     EXPECT_EQ(CreatedCount(), before + 1);
     EXPECT_EQ(Fake().calls.back().rfind("WriteTiming ", 0), 0u);
 
@@ -508,7 +527,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     const std::string argsFile = Path("args");
     WriteUpdater(folder, "for a in \"$@\"; do echo \"$a\"; done > '" + argsFile + "'");
     window->FirmwareUpdate();
-    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Complete - 00:00");
     std::ifstream in(argsFile);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "firmware/cop8\n0009\n");
@@ -521,7 +541,8 @@ TEST_F(MainWindow, FirmwareUpdateRunsTheUpdaterWithItsArgumentsAndAlwaysReconnec
     elapsed.start();
     window->FirmwareUpdate();
     EXPECT_LT(elapsed.elapsed(), 10000);
-    EXPECT_EQ(Status(), "0|Firmware Update: Complete - 00:00");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Firmware Update: Complete - 00:00");
 }
 
 TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
@@ -534,7 +555,8 @@ TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
     Fake().onCall = NextOnCall();
     boxes.ok = false;
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
-    EXPECT_EQ(Status(), "2|Firmware Update Required");
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Firmware Update Required");
     boxes.ok = true;
     boxes.asked.clear();
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
@@ -553,7 +575,8 @@ TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
         store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, i == TAutoProgramSteps::stErase);
     QTest::keyClick(window.get(), Qt::Key_F5);
     QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_EQ(Status().rfind("0|Auto Program: Complete (2 devices programmed this session)", 0), 0u) << Status();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status().rfind("Auto Program: Complete (2 devices programmed this session)", 0), 0u) << Status();
     EXPECT_EQ(Count("EraseDevice"), 2u);
 
     // Waiting for a board that never comes; Cancel in the tool window ends the mode.
@@ -568,7 +591,8 @@ TEST_F(MainWindow, AutoProgramAndThePlugAndProgramWindow)
     EXPECT_TRUE(shownWhileWaiting);
     EXPECT_EQ(message, "Waiting for Target Board");
     EXPECT_FALSE(window->PlugWindow()->isVisible());
-    EXPECT_EQ(Status(), "0|Plug and Prog: Aborted");
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Plug and Prog: Aborted");
 }
 
 TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
@@ -587,14 +611,14 @@ TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
         name = form.Result();
         return true;
     });
-    window->Action("SaveWorkspace")->trigger();
+    window->Actions().SaveWorkspace->trigger();
     EXPECT_EQ(window->WorkspaceName(), "Line A");
     window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int) {
         name = "Line B";
         (void)form;
         return true;
     });
-    window->Action("SaveWorkspace")->trigger();
+    window->Actions().SaveWorkspace->trigger();
 
     // Loading: OK needs a selection; Delete removes at once, even when the dialog is cancelled.
     window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int mode) {
@@ -608,7 +632,7 @@ TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
         EXPECT_EQ(form.List()->count(), 1);
         return false;
     });
-    window->Action("LoadWorkSpace")->trigger();
+    window->Actions().LoadWorkSpace->trigger();
     EXPECT_EQ(projects::Names(window->Session()).size(), 1u);
 
     window->SetConfigurationChooser([&](TLoadConfigForm& form, std::string& name, int mode) {
@@ -618,8 +642,9 @@ TEST_F(MainWindow, ProjectsThroughTheSavedConfigurationsDialog)
         name = form.Result();
         return true;
     });
-    window->Action("LoadWorkSpace")->trigger();
-    EXPECT_EQ(Status(), "0|Workspace loaded successfully - 00:00");
+    window->Actions().LoadWorkSpace->trigger();
+    EXPECT_EQ(Kind(), sk_completed);
+    EXPECT_EQ(Status(), "Workspace loaded successfully - 00:00");
     EXPECT_TRUE(Log().contains("Project Load Complete - 00:00"));
     EXPECT_EQ(window->WorkspaceName(), projects::Names(window->Session()).front());
 }
@@ -648,16 +673,16 @@ TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
 TEST_F(MainWindow, TheHexViewAndTheOptionEditorAreBoundToTheSession)
 {
     Start();
-    auto* hex = window->findChild<THexWindow*>("FlashViewer");
+    THexWindow* hex = window->FlashView();
     ASSERT_NE(hex, nullptr);
     EXPECT_EQ(hex->Data(), &window->Session().Project().Flash);
-    auto* editor = qobject_cast<TBaseFuseFrame*>(window->OptionEditor());
+    TBaseFuseFrame* editor = window->OptionEditor();
     ASSERT_NE(editor, nullptr);
     EXPECT_FALSE(editor->ClockSelector()->isEnabled());
     EXPECT_TRUE(editor->AccessCompModeBox()->isHidden());
     // A Read Options shows the device's byte in the editor's label.
     Fake().deviceOptions = 0x2D;
-    window->Action("OptionsRead")->trigger();
+    window->Actions().OptionsRead->trigger();
     EXPECT_EQ(window->Pages()->currentIndex(), TMain::OptionsPage);
     EXPECT_EQ(editor->Label5()->text(), "2Dh - 00101101b");
     // A device switch rebuilds the editor on the same model.
@@ -700,7 +725,7 @@ TEST_F(MainWindow, AutoProgramOptionsAreCheckedInTheirDialogAndAFirstRunAsksForT
         EXPECT_EQ(static_cast<TAutoProgramDialog&>(dialog).List()->item(1)->checkState(), Qt::Checked);
         dialog.accept();
     });
-    window->Action("AutoProgramOptions")->trigger();
+    window->Actions().AutoProgramOptions->trigger();
 }
 
 TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
@@ -715,7 +740,7 @@ TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
         serial.CurrentSerial()->setText("ABCD");
         QTest::mouseClick(serial.OkButton(), Qt::LeftButton);
     });
-    window->Action("SerialNumbers")->trigger();
+    window->Actions().SerialNumbers->trigger();
     const THexList& image = window->Session().Project().Flash;
     EXPECT_EQ(image.GetValue(0x100), 0xAB);
     EXPECT_EQ(image.GetValue(0x101), 0xCD);
@@ -730,7 +755,7 @@ TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
         options.RecordFile()->setText(record);
         QTest::mouseClick(options.OkButton(), Qt::LeftButton);
     });
-    window->Action("AutoProgramOptions")->trigger();
+    window->Actions().AutoProgramOptions->trigger();
     EXPECT_EQ(window->Session().Settings().Get("PRODUCTIONRECORD", "FILE", "").AsString(), record.toStdString());
     QTest::keyClick(window.get(), Qt::Key_F5);
     QTest::keyClick(window.get(), Qt::Key_F5);
@@ -752,7 +777,7 @@ TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
         options.RecordFile()->clear();
         QTest::mouseClick(options.OkButton(), Qt::LeftButton);
     });
-    window->Action("AutoProgramOptions")->trigger();
+    window->Actions().AutoProgramOptions->trigger();
     QTest::keyClick(window.get(), Qt::Key_F5);
     file.close();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -784,7 +809,7 @@ TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
     EXPECT_TRUE(window->RunSetupDialog({"COM1", "COM2"}, index));
     EXPECT_EQ(index, 1);
 
-    window->Action("EnableAdvanced")->setChecked(true);
+    window->Actions().EnableAdvanced->setChecked(true);
     window->ClearAdvancedPortList();
     window->AddAdvancedPort("LPT1");
     int advancedShown = 0;
@@ -825,7 +850,7 @@ TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
 TEST_F(MainWindow, TheFlashPageStaysReadableOnADarkTheme)
 {
     Start();
-    auto* hex = window->findChild<THexWindow*>("FlashViewer");
+    THexWindow* hex = window->FlashView();
     ASSERT_NE(hex, nullptr);
     // Pixels clearly lighter than the view's own background, below the first row (the cursor's cell
     // is white on black).

@@ -195,3 +195,31 @@ TEST_F(HexView, ThePaintShowsTheRenderedRowsBelowTheMargin)
     EXPECT_EQ(shown.copy(0, THexLayout::kMargin, expected.width(), expected.height()), expected);
     for (int x = 0; x < shown.width(); x += 7) EXPECT_EQ(shown.pixel(x, 1), expected.pixel(0, 0));
 }
+
+TEST_F(HexView, AReadOnlyImageIsShownButNeverEdited)
+{
+    int changes = 0;
+    TSubscription counting = image.Changed.Subscribe([&] { ++changes; });
+    QTest::keyClicks(&view, "A5");  // one edit, one announcement
+    EXPECT_EQ(image.GetValue(0), 0xA5);
+    EXPECT_EQ(changes, 1);
+
+    QTest::keyClicks(&view, "7");  // an edit in progress is dropped when the image turns read-only
+    image.SetReadOnly(true);
+    EXPECT_TRUE(view.ReadOnly());
+    EXPECT_FALSE(view.Editing());
+    EXPECT_EQ(view.EditBuffer(), "");
+    QTest::keyClicks(&view, "3C");
+    Key(Qt::Key_Tab);  // the character column refuses too
+    QTest::keyClicks(&view, "z");
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, Cell(0x20));
+    EXPECT_FALSE(view.Editing());
+    EXPECT_EQ(view.CursorAddress(), 0x20);  // moving about still works
+    EXPECT_EQ(image.GetValue(1), 0x01);
+    EXPECT_EQ(image.GetValue(2), 0x02);
+    EXPECT_EQ(changes, 1);
+
+    image.SetReadOnly(false);
+    QTest::keyClicks(&view, "3C");
+    EXPECT_EQ(image.GetValue(0x20), 0x3C);
+}

@@ -19,6 +19,7 @@
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"
 #include "gui/loadconfigform.h"
+#include "gui/mainactions.h"
 #include "gui/mainwindow.h"
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
@@ -63,10 +64,10 @@ std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
         // A program, then a verify against a board on which two bytes changed: the log, the red
         // lamp and the colours of a failed verification.
         window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
-        window->Action("FlashProgram")->trigger();
+        window->Actions().FlashProgram->trigger();
         box.Flash()[0x0012] ^= 0x40;
         box.Flash()[0x0013] = 0xFF;
-        window->Action("FlashVerify")->trigger();
+        window->Actions().FlashVerify->trigger();
     }
     window->Pages()->setCurrentIndex(page);
     return window;

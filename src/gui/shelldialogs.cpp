@@ -1,0 +1,136 @@
+#include "gui/mainwindow.h"
+
+// The shell's dialogs: the link's setup, advanced port, information and report dialogs, the Auto
+// Program options, the serial numbers, the saved configurations and the message box.
+#include <QAction>
+
+#include "app/productionrecord.h"
+#include "app/projects.h"
+#include "gui/autoprogramdialog.h"
+#include "gui/infodialogs.h"
+#include "gui/loadconfigform.h"
+#include "gui/mainactions.h"
+#include "gui/messageboxes.h"
+#include "gui/portdialogs.h"
+#include "gui/serialnumdialog.h"
+#include "link/linkwide.h"
+#include "lpt/LptUnit.h"
+#include "lpt/tiraltimer.h"
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+int TMain::RunDialog(QDialog& dialog)
+{
+    if (!dialogRunner_) return dialog.exec();
+    dialog.setResult(QDialog::Rejected);
+    dialogRunner_(dialog);
+    return dialog.result();
+}
+
+bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
+{
+    std::function<void()> advanced;
+    if (actions_->EnableAdvanced->isChecked()) advanced = [this] { RunAdvancedForm(); };
+    TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
+    for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
+    if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
+    index = dialog.SelectedIndex();
+    return index >= 0;
+}
+
+void TMain::RunAdvancedForm()
+{
+    if (!advancedForm_)
+        advancedForm_ = new TAdvancedFrm(VicLPT(), LinkWide(), session_->Options(), TiralTimer1(),
+                                         [this](const std::string& line) { AppendLog(line); }, this);
+    advancedForm_->SetPorts(advancedPorts_);
+    advancedForm_->SelectPortEntry(LinkWide().PortIndex);
+    RunDialog(*advancedForm_);
+}
+
+void TMain::ClearAdvancedPortList() { advancedPorts_.clear(); }
+
+void TMain::AddAdvancedPort(const std::string& name) { advancedPorts_ << Q(name); }
+
+void TMain::ShowProgrammerInformation(const std::string& softwareVersion, const std::string& firmware,
+                                      const std::vector<std::string>& lines)
+{
+    TFISPStat dialog(this);
+    dialog.Fill(softwareVersion, firmware, lines);
+    RunDialog(dialog);
+}
+
+void TMain::ShowTextReport(const std::vector<std::string>& lines)
+{
+    if (!printStatus_) printStatus_ = new TPrintStatusD(this);
+    printStatus_->SetLines(lines);
+    RunDialog(*printStatus_);
+}
+
+void TMain::ShowAutoProgramOptions(TAutoProgramSteps& steps)
+{
+    TAutoProgramDialog dialog(steps, this);
+    dialog.SetFileChooser([this](const QString&) {
+        int filter = 0;
+        return boxes_.SaveFile(this, QStringLiteral("Production Record"),
+                               {QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")}, filter,
+                               QStringLiteral("csv"));
+    });
+    RunDialog(dialog);
+}
+
+void TMain::SerialNumbersClick()
+{
+    if (!serialDialog_) serialDialog_ = new TSerialNumDialog(session_->Serial(), session_->Project().Flash, this);
+    RunDialog(*serialDialog_);
+    ShowFlashPage();
+}
+
+void TMain::AttachProductionRecord()
+{
+    TAutoProgramSteps steps;
+    steps.Load(session_->Settings());
+    productionRecord_.Reset();
+    if (steps.RecordFile().empty()) return;
+    // The box as the operator knows it: its port's name.
+    const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
+                             std::to_string(LinkWide().PortIndex + 1);
+    productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
+}
+
+void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }
+
+namespace {
+bool Choose(const TMain::TConfigurationChooser& chooser, TLoadConfigForm& form, std::string& name, int mode)
+{
+    if (chooser) return chooser(form, name, mode);
+    return form.SelectConfiguration(name, static_cast<TLoadConfigForm::TMode>(mode));
+}
+}  // namespace
+
+void TMain::SaveWorkspaceExecute()
+{
+    std::string name = workspaceName_;
+    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Save)) return;
+    Command([this, name] {
+        projects::StoreProject(*session_, name);
+        workspaceName_ = name;
+    });
+}
+
+void TMain::LoadWorkSpaceExecute()
+{
+    std::string name;
+    if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Load)) return;
+    Command([this, name] {
+        TOperationRunner& runner = session_->Runner();
+        runner.StartOp("Loading Workspace");
+        projects::RestoreProject(*session_, name, [this](const std::string& message) {
+            boxes_.Error(this, kApplicationTitle, Q(message));
+        });
+        workspaceName_ = name;
+        runner.EndOp("Workspace loaded successfully");
+    });
+}
