@@ -8,6 +8,7 @@
 #include "image/hexlist.h"
 #include "image/settings.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/serialport.h"
@@ -85,7 +86,7 @@ struct SerialFraming : ::testing::Test {
 
     void SetUp() override
     {
-        SetSerialPortFactory([this] {
+        link.Context().SetSerialFactory([this] {
             auto p = std::make_unique<ScriptedPort>();
             port = p.get();
             return p;
@@ -97,7 +98,6 @@ struct SerialFraming : ::testing::Test {
         link.CreatePort();
         port->open = true;
     }
-    void TearDown() override { SetSerialPortFactory(nullptr); }
 
 };
 
@@ -271,9 +271,9 @@ TEST_F(SerialFraming, SynchroniseConsumesTheErrorCodeOfItsRead)
 TEST_F(SerialFraming, ConnectReportsASilentOrRefusingBoxAsNotResponding)
 {
     link.DestroyPort();
-    LinkWide().PortIndex = 0;
+    link.Context().Wide().PortIndex = 0;
     // The box answers "*" but refuses "S".
-    SetSerialPortFactory([this] {
+    link.Context().SetSerialFactory([this] {
         auto p = std::make_unique<ScriptedPort>();
         p->reply = [](ScriptedPort& q, uint8_t b) {
             if (b == '*') q.Queue("\r");
@@ -295,7 +295,7 @@ TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 {
     link.DestroyPort();
     for (const auto& [id, fw] : {std::pair<std::string, std::string>{"ZEMPRIX02", "0009"}, {"ZEMPRIX01", "0010"}}) {
-        SetSerialPortFactory([this, id = id, fw = fw] {
+        link.Context().SetSerialFactory([this, id = id, fw = fw] {
             auto p = std::make_unique<ScriptedPort>();
             p->reply = [id, fw](ScriptedPort& q, uint8_t b) {
                 if (b == '*') q.Queue("\r");
@@ -313,10 +313,10 @@ TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 
 TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
 {
-    LinkWide().PortIndex = 2;
+    link.Context().Wide().PortIndex = 2;
     host.answer = false;
     EXPECT_NO_THROW(link.Setup());
-    EXPECT_EQ(LinkWide().PortIndex, 2);
+    EXPECT_EQ(link.Context().Wide().PortIndex, 2);
     EXPECT_EQ(host.advanced.size(), 8u);
     EXPECT_EQ(host.advanced.front(), "COM1");
 }
@@ -324,8 +324,8 @@ TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
 TEST_F(SerialFraming, ReportBeforeTheFirstConnection)
 {
     link.DestroyPort();
-    SetSerialPortFactory(nullptr);  // reconnecting fails: no port can be made
-    LinkWide().PortIndex = 0;
+    link.Context().SetSerialFactory(nullptr);  // reconnecting fails: no port can be made
+    link.Context().Wide().PortIndex = 0;
     EXPECT_THROW(link.ShowInformation("1.0"), ESerialOpenError);
 }
 

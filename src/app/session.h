@@ -18,6 +18,8 @@
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "image/settings.h"
+#include "link/hardware.h"
+#include "link/linkcontext.h"
 
 class TISPProgrammer;
 class ILinkHost;
@@ -86,6 +88,12 @@ public:
     TCommandContext& Commands() { return commands_; }
     TAutoProgram& AutoProgram() { return autoProgram_; }
     TISPProgrammer* Programmer() const { return programmer_.get(); }
+    // What this session's links share: link values, port unit, serial factory, trace.
+    TLinkContext& LinkContext() { return link_; }
+    // The hardware kinds this session offers (the built-in table unless given another, which
+    // must outlive the session).
+    const THardwareTable& Hardware() const { return *hardware_; }
+    void SetHardwareTable(const THardwareTable& table) { hardware_ = &table; }
     const TDevice* Device() const { return project_.Device(); }
 
     // Start-up: loads the global settings group from the store.
@@ -138,6 +146,9 @@ private:
     void ReleaseProgrammer();
 
     IShellView& view_;
+    // Before the programmer, which uses it until it is freed.
+    TLinkContext link_;
+    const THardwareTable* hardware_ = &BuiltInHardware();
     TISPSettings settings_;
     TOperationRunner runner_;
     TTarvoProject project_;

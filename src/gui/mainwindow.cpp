@@ -598,7 +598,7 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 {
     std::function<void()> advanced;
     if (QAction* enable = Action("EnableAdvanced"); enable && enable->isChecked()) advanced = [this] { RunAdvancedForm(); };
-    TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
+    TfispVask dialog(session_->LinkContext().Lpt(), session_->LinkContext().Wide(), session_->LinkContext().Timer().ExactCPUSpeed(), advanced, this);
     for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
     if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
     index = dialog.SelectedIndex();
@@ -608,10 +608,10 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 void TMain::RunAdvancedForm()
 {
     if (!advancedForm_)
-        advancedForm_ = new TAdvancedFrm(VicLPT(), LinkWide(), session_->Options(), TiralTimer1(),
+        advancedForm_ = new TAdvancedFrm(session_->LinkContext().Lpt(), session_->LinkContext().Wide(), session_->Options(), session_->LinkContext().Timer(),
                                          [this](const std::string& line) { AppendLog(line); }, this);
     advancedForm_->SetPorts(advancedPorts_);
-    advancedForm_->SelectPortEntry(LinkWide().PortIndex);
+    advancedForm_->SelectPortEntry(session_->LinkContext().Wide().PortIndex);
     RunDialog(*advancedForm_);
 }
 
@@ -663,8 +663,8 @@ void TMain::AttachProductionRecord()
         return;
     }
     // The box as the operator knows it: its port's name.
-    const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
-                             std::to_string(LinkWide().PortIndex + 1);
+    const TLinkWide& wide = session_->LinkContext().Wide();
+    const std::string port = std::string(wide.LinkKind == 2 ? "LPT" : "COM") + std::to_string(wide.PortIndex + 1);
     TProductionRecord(steps.RecordFile()).Attach(*session_, port);
 }
 
@@ -745,7 +745,7 @@ void TMain::FillSelectors()
     std::vector<std::string> names = DeviceList().NamesForHardware(p->DeviceSetOf());
     std::sort(names.begin(), names.end());
     for (const std::string& n : names) deviceSelector_->addItem(Q(n));
-    for (const std::string& n : HardwareNames()) programmerSelector_->addItem(Q(n));
+    for (const std::string& n : session_->Hardware().Names()) programmerSelector_->addItem(Q(n));
     programmerSelector_->setCurrentText(Q(p->HardwareName()));
     if (const TDevice* d = session_->Device()) deviceSelector_->setCurrentText(Q(d->Name()));
 }

@@ -8,7 +8,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "base/clock.h"
 
 namespace {
@@ -186,7 +186,7 @@ bool TSmartParallel::SynchroniseForReport(std::vector<std::string>& lines, bool&
 
 void TSmartParallel::CheckFirmware()
 {
-    const std::string required = LinkWide().LinkKind == 3 ? "000A" : "0009";
+    const std::string required = Context().Wide().LinkKind == 3 ? "000A" : "0009";
     if (Query('v', 4) != required) throw EFirmwareMisMatch("Your ISP needs a firmware update");
 }
 

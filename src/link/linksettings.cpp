@@ -1,16 +1,10 @@
 #include "image/settings.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "link/smartparallel.h"
-
-TLinkWide& LinkWide()
-{
-    static TLinkWide values;
-    return values;
-}
 
 void TSmartParallel::LoadSettings()
 {
-    TLinkWide& w = LinkWide();
+    TLinkWide& w = Context().Wide();
     if (TISPSettings* s = SettingsStore()) {
         const std::string& section = HardwareName();
         w.PortIndex = static_cast<uint16_t>(s->Get(section, "BASEPORT", 0).AsInteger(0));
@@ -27,7 +21,7 @@ void TSmartParallel::SaveSettings()
 {
     TISPSettings* s = SettingsStore();
     if (!s) return;
-    const TLinkWide& w = LinkWide();
+    const TLinkWide& w = Context().Wide();
     const std::string& section = HardwareName();
     s->Put(section, "BASEPORT", kGlobalGroup, static_cast<int>(w.PortIndex));
     s->Put(section, "PGMTIME", kGlobalGroup, static_cast<int>(w.PGMTIME));

@@ -6,7 +6,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linktrace.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
@@ -30,7 +30,7 @@ TSmartParallel::TSmartParallel()
 
 bool TSmartParallel::WaitReady(bool reportProgress)
 {
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     IClock& clock = TimeSource();
     const int64_t frequency = clock.PerformanceFrequency();
     const int64_t limit = kReadyLimitSeconds * frequency;
@@ -59,7 +59,7 @@ uint8_t TSmartParallel::ReadByte(bool reportProgress)
         Synced = false;
         throw;
     }
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     uint8_t value = 0;
     for (int bit = 0; bit < 8; ++bit) {
         // The poll that reaches the limit fails even when it reads high.
@@ -79,15 +79,15 @@ uint8_t TSmartParallel::ReadByte(bool reportProgress)
         value = static_cast<uint8_t>((value << 1) | (lpt.ReadPin(DataInPin) ? 1 : 0));
         lpt.WritePin(ClockPin, false);
     }
-    TraceLinkByte('<', value);
+    Context().Trace().Byte('<', value);
     return value;
 }
 
 void TSmartParallel::WriteByte(uint8_t value)
 {
-    TraceLinkByte('>', value);
+    Context().Trace().Byte('>', value);
     if (WaitReady()) Fail(kTimedOut);
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     IClock& clock = TimeSource();
     const int64_t limit = kReadyLimitSeconds * clock.PerformanceFrequency();
     uint8_t echo = 0;
@@ -112,12 +112,12 @@ void TSmartParallel::WriteByte(uint8_t value)
 
 bool TSmartParallel::Connect()
 {
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     lpt.OpenDriver(1);
     if (lpt.DriverInstance() == 0) Fail("LPT port not found or in use by another program");
     LoadSettings();
     Synced = false;
-    TLinkWide& wide = LinkWide();
+    TLinkWide& wide = Context().Wide();
     if (wide.PortIndex > 2) wide.PortIndex = 0;  // only LPT1 to LPT3 are used
     lpt.SelectPort(wide.PortIndex + 1);
     // LPT1 has no base address when the configuration lists only higher ports: there is no
@@ -146,14 +146,14 @@ bool TSmartParallel::Connect()
     CheckFirmware();
 
     const TTimingValues timing{wide.PGMTIME, wide.TENCYC, wide.BusyTime};
-    RefreshPortInfo(lpt, wide.PortIndex, timing, TiralTimer1(),
+    RefreshPortInfo(lpt, wide.PortIndex, timing, Context().Timer(),
                     [this](const std::string& line) { Host().AppendLog(line); });
     return true;
 }
 
 void TSmartParallel::Disconnect()
 {
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     lpt.WritePin(ResetPin, false);
     lpt.WritePin(SelectPin, false);
     SaveSettings();
@@ -162,16 +162,16 @@ void TSmartParallel::Disconnect()
 
 void TSmartParallel::Setup()
 {
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     std::vector<std::string> ports;
     Host().ClearAdvancedPortList();
     for (int n = 1; n <= lpt.PortCount(); ++n) {
         ports.push_back("LPT" + std::to_string(n));
         Host().AddAdvancedPort(ports.back());
     }
-    int index = LinkWide().PortIndex;
+    int index = Context().Wide().PortIndex;
     if (!Host().RunSetupDialog(ports, index)) throw EAbort("Cancelled");
-    LinkWide().PortIndex = static_cast<uint16_t>(index < 0 ? 0 : index);
+    Context().Wide().PortIndex = static_cast<uint16_t>(index < 0 ? 0 : index);
     SaveSettings();
     Disconnect();
     Connect();
@@ -179,10 +179,10 @@ void TSmartParallel::Setup()
 
 void TSmartParallel::ShowInformation(const std::string& softwareVersion)
 {
-    TVicLPT& lpt = VicLPT();
+    TVicLPT& lpt = Context().Lpt();
     std::string firmware = "Unknown Hardware not available";
     std::vector<std::string> lines;
-    lines.push_back("Printer Port: LPT" + std::to_string(LinkWide().PortIndex + 1) +
+    lines.push_back("Printer Port: LPT" + std::to_string(Context().Wide().PortIndex + 1) +
                     " Port Address:" + hex::Hex(lpt.BaseAddress(), 3));
     lines.push_back(lpt.DriverInstance() == 1 ? "Printer Port Driver: OK" : "Printer Port Driver: Unavailable");
 

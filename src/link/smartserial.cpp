@@ -7,7 +7,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linktrace.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "base/clock.h"
 
@@ -41,7 +41,7 @@ TSmartSerial::~TSmartSerial() { DestroyPort(); }
 void TSmartSerial::CreatePort()
 {
     if (port_) return;
-    port_ = CreateSerialPort();
+    port_ = Context().NewSerialPort();
     SetHasInformation(true);
     SetHasSetup(true);
 }
@@ -62,7 +62,7 @@ bool TSmartSerial::Connect()
     LoadSettings();
     IClock& clock = TimeSource();
     const std::string name =
-        SerialPortOverride().empty() ? "COM" + std::to_string(LinkWide().PortIndex + 1) : SerialPortOverride();
+        Context().SerialPortName().empty() ? "COM" + std::to_string(Context().Wide().PortIndex + 1) : Context().SerialPortName();
     port_->SetBufferSizes(kBufferSize, kBufferSize);
     port_->Open(name, kBaud);
     port_->SetDtr(true);
@@ -88,7 +88,7 @@ bool TSmartSerial::Connect()
     std::string id;
     try {
         id = Query('S', 9);
-        LinkWide().LinkKind = 1;
+        Context().Wide().LinkKind = 1;
         CheckFirmware();
     } catch (const EISPException&) {
         throw EISPException("ISP is not responding, check your communications settings");
@@ -124,7 +124,7 @@ uint8_t TSmartSerial::ReadByte(bool reportProgress)
         }
         if (port_->BytesWaiting() > 0) {
             const uint8_t value = port_->TakeByte();
-            TraceLinkByte('<', value);
+            Context().Trace().Byte('<', value);
             return value;
         }
         if (deadline.Passed()) break;
@@ -136,7 +136,7 @@ uint8_t TSmartSerial::ReadByte(bool reportProgress)
 void TSmartSerial::WriteByte(uint8_t value)
 {
     if (!port_) Fail(kCommFailed);
-    TraceLinkByte('>', value);
+    Context().Trace().Byte('>', value);
     port_->WriteByte(value);
 }
 
@@ -180,7 +180,7 @@ void TSmartSerial::ReadBlock(uint8_t* buffer, char, uint32_t start, uint32_t cou
     }
     std::string text;
     if (waiting == whole || waiting == 2) text = port_->Take(waiting);
-    TraceLinkBytes('<', text);
+    Context().Trace().Bytes('<', text);
     // Two characters stand for an error answer only when they start with "?"; two data
     // characters are a block cut short, not a block read.
     if (text.empty() || (text.size() != whole && text[0] != '?')) {
@@ -228,9 +228,9 @@ void TSmartSerial::Setup()
         ports.push_back("COM" + std::to_string(n));
         Host().AddAdvancedPort(ports.back());
     }
-    int index = LinkWide().PortIndex;
+    int index = Context().Wide().PortIndex;
     if (Host().RunSetupDialog(ports, index) && index >= 0) {
-        LinkWide().PortIndex = static_cast<uint16_t>(index);
+        Context().Wide().PortIndex = static_cast<uint16_t>(index);
         SaveSettings();
         Disconnect();
         Connect();
@@ -243,7 +243,7 @@ void TSmartSerial::ShowInformation(const std::string&)
     lines.push_back("======== Programmer Connection =======");
     lines.push_back("Hardware Selected: " + HardwareName());
     lines.push_back("Connection Method: Serial Port");
-    lines.push_back("Port Number: " + std::to_string(LinkWide().PortIndex + 1));
+    lines.push_back("Port Number: " + std::to_string(Context().Wide().PortIndex + 1));
     lines.push_back(port_ && port_->IsOpen() ? "Driver Status: Connected" : "*Driver Status: Not Connected");
     lines.push_back("Max Read Timeout: " + std::to_string(MaxReadTimeout));
     lines.push_back("Max Write Timeout: " + std::to_string(MaxWriteTimeout));
