@@ -62,7 +62,6 @@ int ShowAndQuit(int argc, char** argv, bool mainWindow, bool text = false)
     QApplication application(argc, argv);
     // The desktop program's own set-up; the plain windows keep Qt's defaults.
     if (mainWindow) ConfigureApplication();
-    RegisterDefaultHardware();
     TMemorySettingsBackend settings;
     TQuiet boxes;
     std::unique_ptr<QWidget> w;
@@ -113,8 +112,6 @@ int main(int argc, char** argv)
                     mainProcess / std::max(0.001, textProcess), textProcess / std::max(0.001, bareProcess));
     }
     QApplication application(argc, argv);
-    InstallQtSerialPort();
-    RegisterDefaultHardware();
 
     // A box on a pseudo-terminal, paced at the serial line's speed.
     const std::string boxsim = std::string(ZEMPRIX_BIN_DIR) + "/zemprix-boxsim";
@@ -148,7 +145,9 @@ int main(int argc, char** argv)
             return plain;
         }));
         main = std::min(main, ExposedMs([&] {
-            return std::make_unique<TMain>(&settings, boxes, QStringList{QStringLiteral("/M:ZEMPRIX (COM)")});
+            auto made = std::make_unique<TMain>(&settings, boxes, QStringList{QStringLiteral("/M:ZEMPRIX (COM)")});
+            InstallQtSerialPort(made->Session().LinkContext());
+            return made;
         }));
     }
     std::printf("gui: in one process, construction until exposed: main window %.1f ms, bare window %.1f ms\n", main,
@@ -156,6 +155,7 @@ int main(int argc, char** argv)
 
     // Responsiveness while programming 32 KB over the paced line.
     TMain window(&settings, boxes, {QStringLiteral("/M:ZEMPRIX (COM)")});
+    InstallQtSerialPort(window.Session().LinkContext());
     window.show();
     (void)QTest::qWaitForWindowExposed(&window);
     for (int i = 0; i < 500 && !window.Started(); ++i) QTest::qWait(10);

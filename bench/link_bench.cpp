@@ -13,6 +13,7 @@
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
+#include "link/linkcontext.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
 #include "link/smartserial.h"
@@ -43,8 +44,10 @@ double CpuMs(const std::function<void()>& f)
 void InProcess()
 {
     TBoxModel box(Device());
-    TSimSerialInstall install(box);
+    TLinkContext context;
+    TSimSerialInstall install(context, box);
     TSmartSerial link;
+    link.SetContext(&context);
     link.SetHardwareName("ZEMPRIX (COM)");
     link.SetDevice(&Device());
     link.Connect();
@@ -122,13 +125,15 @@ void Paced()
     }
 
     CountingPort* counter = nullptr;
-    SetSerialPortFactory([&] {
+    TLinkContext context;
+    context.SetSerialFactory([&] {
         auto p = std::make_unique<CountingPort>(CreateQtSerialPort());
         counter = p.get();
         return p;
     });
-    SetSerialPortOverride(path);
+    context.SetSerialPortName(path);
     TSmartSerial link;
+    link.SetContext(&context);
     link.SetHardwareName("ZEMPRIX (COM)");
     link.SetDevice(&Device());
     link.Connect();

@@ -13,6 +13,7 @@
 #include "devices/devices.h"
 #include "image/hexlist.h"
 #include "store/settings.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
@@ -38,7 +39,8 @@ int main()
     // Virtual time only for the connection's fixed waits; every figure below is wall time.
     VirtualClock clock;
     ScopedClock scoped(clock);
-    TiralTimer1();
+    TLinkContext context;
+    context.Timer();
 
     // 1. The backend alone: one status read plus one control write, straight into the chipset.
     auto raw = CreateSimPortIo(chipset);
@@ -53,8 +55,8 @@ int main()
     const double backendNs = NsSince(t0) / kAccesses;
 
     // 2. The same through the port layer's pins (map, inversion, shadow).
-    InstallVicLPT(std::make_unique<TVicLPT>(CreateSimPortIo(chipset)));
-    TVicLPT& lpt = VicLPT();
+    context.ReplaceLpt(std::make_unique<TVicLPT>(CreateSimPortIo(chipset)));
+    TVicLPT& lpt = context.Lpt();
     lpt.OpenDriver(1);
     t0 = Steady::now();
     for (int i = 0; i < kAccesses / 2; ++i) {
@@ -64,9 +66,9 @@ int main()
     const double pinNs = NsSince(t0) / kAccesses;
 
     // 3. Bytes: the link's byte exchange (Query of the 9-character identification).
-    LinkWide() = TLinkWide();
     TISPSettings settings;
     TSmartParallel link;
+    link.SetContext(&context);
     link.SetHardwareName("ZEMPRIX (LPT)");
     link.SetSettingsStore(&settings);
     link.SetDevice(&device);
@@ -100,14 +102,14 @@ int main()
     const double programBackendMs = static_cast<double>(programAccesses) * backendNs / 1e6;
     const bool ok = chipset->Box().Flash() == image.Values() && chipset->Violations().empty();
     link.Disconnect();
-    DestroyVicLPT();
+    context.ReleaseLpt();
 
     // 5. One register access over the remote protocol through the in-process server (loopback).
     TLptServer server(chipset);
     double remoteUs = 0;
     if (server.Listen(0)) {
         server.Start();
-        auto remote = CreatePortBackend("remote:127.0.0.1:" + std::to_string(server.Port()));
+        auto remote = CreateBuiltInPortIo("remote:127.0.0.1:" + std::to_string(server.Port()));
         if (remote && remote->Open()) {
             constexpr int kTrips = 20'000;
             t0 = Steady::now();

@@ -20,6 +20,7 @@
 #include "image/hexlist.h"
 #include "store/settings.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/qtserialport.h"
 #include "link/smartserial.h"
@@ -91,11 +92,12 @@ TEST(SimSerialPort, BytesFlowBothWaysAndFlushDropsAnswers)
 TEST(SimSerialPort, InstalledFactoryHandsOutPortsOnOneBox)
 {
     TBoxModel box(Sbr9());
+    TLinkContext context;
     {
-        TSimSerialInstall install(box);
+        TSimSerialInstall install(context, box);
         EXPECT_EQ(install.Last(), nullptr);
         {
-            std::unique_ptr<ISerialPort> port = CreateSerialPort();
+            std::unique_ptr<ISerialPort> port = context.NewSerialPort();
             ASSERT_EQ(install.Last(), port.get());
             EXPECT_EQ(&install.Last()->Box(), &box);
             port->Open("COM1", 115200);
@@ -104,11 +106,11 @@ TEST(SimSerialPort, InstalledFactoryHandsOutPortsOnOneBox)
         }
         EXPECT_EQ(install.Last(), nullptr);  // the link freed it
         install.SetOpenFails(true);
-        std::unique_ptr<ISerialPort> port = CreateSerialPort();
+        std::unique_ptr<ISerialPort> port = context.NewSerialPort();
         EXPECT_THROW(port->Open("COM1", 115200), ESerialOpenError);
         EXPECT_EQ(install.Created(), 2);
     }
-    EXPECT_THROW(CreateSerialPort(), ESerialOpenError);  // removed again
+    EXPECT_THROW(context.NewSerialPort(), ESerialOpenError);  // removed again
 }
 
 // ---- zemprix-boxsim on a pseudo-terminal ----
@@ -387,13 +389,15 @@ TEST_F(BoxsimTest, SerialLinkThroughQSerialPortProgramsAndVerifies)
 
     VirtualClock clock;
     ScopedClock scoped(clock);
-    InstallQtSerialPort();
-    SetSerialPortOverride(path);
+    TLinkContext context;
+    InstallQtSerialPort(context);
+    context.SetSerialPortName(path);
     const TDevice& device = *DeviceList().FindDevice("COP8SBE9", 0x04);
     TISPSettings settings;
     TQuietHost host;
     {
         TSmartSerial link;
+        link.SetContext(&context);
         link.SetHardwareName("ZEMPRIX (COM)");
         link.SetSettingsStore(&settings);
         link.SetHost(&host);
@@ -416,8 +420,6 @@ TEST_F(BoxsimTest, SerialLinkThroughQSerialPortProgramsAndVerifies)
         EXPECT_EQ(link.ReadOptions(), 0x44);
         link.Disconnect();
     }
-    SetSerialPortOverride("");
-    SetSerialPortFactory(nullptr);
     EXPECT_EQ(sim.Stop(), 0) << sim.Stderr();
 
     TBoxModel saved(device);

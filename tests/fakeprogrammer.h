@@ -2,6 +2,7 @@
 // A scripted programmer for the command tests: records every call in order, answers with the
 // device's option byte and timing text, can spend virtual time per call and fail on demand.
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "image/hexlist.h"
 #include "base/hextext.h"
 #include "base/isperrors.h"
+#include "link/hardware.h"
 #include "link/linkwide.h"
 #include "link/programmer.h"
 #include "base/clock.h"
@@ -129,7 +131,6 @@ struct CommandFixture : ::testing::Test {
     TCommandContext ctx{runner, project, options};
     std::vector<std::string> hooks;
     TSubscription imageChanged;
-    TLinkWide savedLinkWide = LinkWide();
 
     void SetUp() override
     {
@@ -155,7 +156,6 @@ struct CommandFixture : ::testing::Test {
             hooks.push_back("report " + version + " " + report.Lines.at(0));
         };
     }
-    void TearDown() override { LinkWide() = savedLinkWide; }
 
     static const TDevice* Device(const std::string& name)
     {
@@ -169,4 +169,20 @@ struct CommandFixture : ::testing::Test {
     {
         return runner.Run([&] { command(ctx); });
     }
+};
+
+// The built-in hardware rows plus one test row named `name` whose programmer `make` creates: a
+// table to hand a session (TAppSession::SetHardwareTable) in place of the built-in one.
+struct TFakeHardware {
+    TFakeHardware(const char* name, THardwareCreator make, bool listed = false)
+        : rows{{BuiltInHardware().Get(0), BuiltInHardware().Get(1),
+                THardware{listed, name, BuiltInHardware().ByName(kHardwareCom).DeviceSet, make}}},
+          table(rows.data(), rows.size())
+    {
+    }
+    TFakeHardware(const TFakeHardware&) = delete;
+    TFakeHardware& operator=(const TFakeHardware&) = delete;
+
+    std::array<THardware, 3> rows;
+    THardwareTable table;
 };

@@ -112,14 +112,15 @@ TEST(CliOutput, ColourOnlyOnATerminalWithoutNoColorAndOnlyForResults)
 TEST(LinkTrace, BytesAreGatheredPerDirectionIntoTimestampedLines)
 {
     std::vector<std::string> lines;
-    SetLinkTrace([&](const std::string& l) { lines.push_back(l); });
-    TraceLinkBytes('>', "W0000");
-    TraceLinkByte('<', 0x0D);
-    TraceLinkBytes('>', std::string(70, 'A'));
-    TraceLinkByte('<', '<');
-    SetLinkTrace(nullptr);
-    TraceLinkByte('>', 'X');  // off: nothing more
-    FlushLinkTrace();
+    TLinkTrace trace;
+    trace.SetSink([&](const std::string& l) { lines.push_back(l); });
+    trace.Bytes('>', "W0000");
+    trace.Byte('<', 0x0D);
+    trace.Bytes('>', std::string(70, 'A'));
+    trace.Byte('<', '<');
+    trace.SetSink(nullptr);
+    trace.Byte('>', 'X');  // off: nothing more
+    trace.Flush();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].substr(12), " > W0000");
     EXPECT_EQ(lines[0][2], ':');

@@ -3,13 +3,15 @@
 #include "store/settings.h"
 #include "link/hardware.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "link/smartserial.h"
 
 namespace {
 struct HardwareTable : ::testing::Test {
-    void SetUp() override { RegisterDefaultHardware(); }
+    TLinkContext context;
+    std::unique_ptr<TISPProgrammer> CreateProgrammer(int index) { return BuiltInHardware().Create(index, context); }
 };
 }  // namespace
 
@@ -22,8 +24,7 @@ TEST_F(HardwareTable, LookupsAndCanonicalNames)
     EXPECT_EQ(CanonicalHardwareName("zemprix (com)"), "zemprix (com)");
     EXPECT_EQ(HardwareNames(), (std::vector<std::string>{"ZEMPRIX (LPT)", "ZEMPRIX (COM)"}));
     EXPECT_EQ(GetHardwareByName("Zemprix (Com)").Name, "ZEMPRIX (COM)");
-    RegisterDefaultHardware();  // a second registration adds nothing
-    EXPECT_EQ(HardwareNames().size(), 2u);
+    EXPECT_EQ(BuiltInHardware().Count(), 2);
 }
 
 TEST_F(HardwareTable, BadIndexRaisesWithoutHardwareName)
@@ -45,6 +46,7 @@ TEST_F(HardwareTable, CreatedProgrammersKnowTheirRow)
     for (int index : {0, 1}) {
         auto p = CreateProgrammer(index);
         EXPECT_EQ(p->HardwareName(), GetHardware(index).Name);
+        EXPECT_EQ(&p->Context(), &context);  // the row's programmer works in the session's context
         EXPECT_EQ(p->DeviceSetOf(), 0x04);
         EXPECT_TRUE(p->HasSetup());
         EXPECT_TRUE(p->HasInformation());
@@ -77,7 +79,7 @@ TEST_F(HardwareTable, LinkSettingsDefaultsAndSeparateSections)
     auto& par = dynamic_cast<TSmartParallel&>(*lpt);
     par.Transport().MaxReadTimeout = 1;
     lpt->LoadSettings();
-    const TLinkWide& w = LinkWide();
+    const TLinkWide& w = context.Wide();
     EXPECT_EQ(w.PortIndex, 0);
     EXPECT_EQ(w.PGMTIME, 93);
     EXPECT_EQ(w.BusyTime, 127);

@@ -40,6 +40,6 @@ TEST(Layering, OnlyTheSimulatorsBuildOfTheCliLinksTheSimulator)
     const std::string production = Output("nm -C '" + CliPath() + "' 2>&1");
     ASSERT_NE(production.find("main"), std::string::npos) << production.substr(0, 200);
     EXPECT_EQ(production.find("TBoxModel"), std::string::npos);
-    EXPECT_EQ(production.find("RegisterSimPortBackends"), std::string::npos);
-    EXPECT_NE(Output("nm -C '" + SimCliPath() + "' 2>&1").find("RegisterSimPortBackends"), std::string::npos);
+    EXPECT_EQ(production.find("AddSimPortBackend"), std::string::npos);
+    EXPECT_NE(Output("nm -C '" + SimCliPath() + "' 2>&1").find("AddSimPortBackend"), std::string::npos);
 }

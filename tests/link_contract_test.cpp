@@ -4,6 +4,7 @@
 #include "image/hexlist.h"
 #include "base/hextext.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/smartserial.h"
 #include "sim/simserial.h"
 
@@ -394,8 +395,9 @@ TEST_P(LinkContract, ReadOptionsAsksForTheLastAddress)
 namespace {
 class SerialRig final : public LinkRig {
 public:
-    SerialRig(const TDevice& d, TISPSettings& s, ILinkHost& h) : box_(d), install_(box_)
+    SerialRig(const TDevice& d, TISPSettings& s, ILinkHost& h) : box_(d), install_(context_, box_)
     {
+        link_.SetContext(&context_);
         link_.SetHardwareName("ZEMPRIX (COM)");
         link_.SetSettingsStore(&s);
         link_.SetHost(&h);
@@ -406,6 +408,7 @@ public:
     TBoxModel& Box() override { return box_; }
 
 private:
+    TLinkContext context_;
     TBoxModel box_;
     TSimSerialInstall install_;
     TSmartSerial link_;

@@ -19,6 +19,7 @@
 #include "devices/devices.h"
 #include "store/settings.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
@@ -86,25 +87,24 @@ TEST(LptRemote, TheParallelLinkWorksThroughTheServer)
     ASSERT_TRUE(server.Listen(0)) << server.Error();
     server.Start();
 
-    LinkWide() = TLinkWide();
     TISPSettings settings;
     settings.Put("ZEMPRIX (LPT)", "BASEPORT", kGlobalGroup, 0);
     TSmartParallel link;
     link.SetHardwareName("ZEMPRIX (LPT)");
     link.SetSettingsStore(&settings);
     link.SetDevice(&Sbr9());
-    auto backend = CreatePortBackend("remote:127.0.0.1:" + std::to_string(server.Port()));
+    auto backend = CreateBuiltInPortIo("remote:127.0.0.1:" + std::to_string(server.Port()));
     ASSERT_NE(backend, nullptr);
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(backend)));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(backend)));
 
     ASSERT_TRUE(link.Connect());
-    EXPECT_EQ(VicLPT().BaseAddress(), 0x378);
-    EXPECT_EQ(VicLPT().HardwareMode(), 5);
+    EXPECT_EQ(link.Context().Lpt().BaseAddress(), 0x378);
+    EXPECT_EQ(link.Context().Lpt().HardwareMode(), 5);
     EXPECT_EQ(link.ReadProgrammerId(), "ZEMPRIX01");
     link.ProgramOptions(0x33);
     EXPECT_EQ(link.ReadOptions(), 0x33);
     link.Disconnect();
-    DestroyVicLPT();
+    link.Context().ReleaseLpt();
     server.Stop();
     {
         std::lock_guard<std::mutex> lock(chipset->Mutex());
@@ -115,9 +115,9 @@ TEST(LptRemote, TheParallelLinkWorksThroughTheServer)
     EXPECT_GT(server.LinesServed(), 1000u);
 
     // Nobody listens any more: the port is missing.
-    InstallVicLPT(std::make_unique<TVicLPT>(CreatePortBackend("remote:127.0.0.1:" + std::to_string(server.Port()))));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(CreateBuiltInPortIo("remote:127.0.0.1:" + std::to_string(server.Port()))));
     EXPECT_THROW(link.Connect(), EISPException);
-    DestroyVicLPT();
+    link.Context().ReleaseLpt();
 }
 
 TEST(LptSimBackend, RegisteredByNameAndKeepsTheTargetBetweenRuns)
@@ -125,19 +125,20 @@ TEST(LptSimBackend, RegisteredByNameAndKeepsTheTargetBetweenRuns)
     const std::filesystem::path state =
         std::filesystem::temp_directory_path() / ("zemprix_simlpt_" + std::to_string(::getpid()));
     setenv("ZEMPRIX_SIM_STATE", state.c_str(), 1);
-    RegisterSimPortBackends();
-    EXPECT_TRUE(PortBackendRegistered("sim"));
+    TLinkContext context;
+    const auto slot = AddSimPortBackend(context);
+    EXPECT_TRUE(context.PortBackends().Has("sim"));
     {
-        auto io = CreatePortBackend("sim");
+        auto io = context.PortBackends().Create("sim");
         ASSERT_NE(io, nullptr);
         ASSERT_TRUE(io->Open());
         EXPECT_FALSE(io->UsesSystemDiscovery());
         EXPECT_EQ(io->BiosTable()[0], 0x378);
-        SimLptChipset()->Box().Flash()[0x10] = 0x12;
+        slot->Chipset()->Box().Flash()[0x10] = 0x12;
         io->Close();
     }
     unsetenv("ZEMPRIX_SIM_STATE");
-    TBoxModel next(SimLptChipset()->Box().Device());
+    TBoxModel next(slot->Chipset()->Box().Device());
     ASSERT_TRUE(next.LoadState(state.string()));
     EXPECT_EQ(next.Flash()[0x10], 0x12);
     std::filesystem::remove(state);
@@ -150,13 +151,14 @@ TEST(LptSimBackend, RefusesAForeignStateFileAndAnUnsavableOne)
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("zemprix_simstate_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
-    RegisterSimPortBackends();
+    TLinkContext context;
+    const auto slot = AddSimPortBackend(context);
     unsetenv("ZEMPRIX_SIM_DEVICE");
     auto refused = [&](const std::filesystem::path& path) {
         setenv("ZEMPRIX_SIM_STATE", path.c_str(), 1);
-        ForgetSimLptChipset();
+        slot->Forget();
         try {
-            CreatePortBackend("sim");
+            context.PortBackends().Create("sim");
         } catch (const std::runtime_error& e) {
             return std::string(e.what());
         }
@@ -211,16 +213,15 @@ TEST(LptRemote, BoxsimServesTheParallelPort)
 
     VirtualClock clock;
     ScopedClock scoped(clock);
-    LinkWide() = TLinkWide();
     TISPSettings settings;
     TSmartParallel link;
     link.SetHardwareName("ZEMPRIX (LPT)");
     link.SetSettingsStore(&settings);
     link.SetDevice(&Sbr9());
-    InstallVicLPT(std::make_unique<TVicLPT>(CreatePortBackend("remote:" + address)));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(CreateBuiltInPortIo("remote:" + address)));
     EXPECT_TRUE(link.Connect());
     EXPECT_EQ(link.Protocol().Query('V', 4), "0042");
-    DestroyVicLPT();
+    link.Context().ReleaseLpt();
     kill(pid, SIGTERM);
     int status = -1;
     waitpid(pid, &status, 0);
@@ -247,7 +248,7 @@ TEST(LptRemote, AServerThatNeverEndsItsLineReadsAsAFloatingBus)
         }
         close(fd);
     });
-    auto io = CreatePortBackend("remote:127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    auto io = CreateBuiltInPortIo("remote:127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
     ASSERT_TRUE(io->Open());
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(io->Read(0x379), 0xFF);

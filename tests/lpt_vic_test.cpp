@@ -305,17 +305,39 @@ TEST(LptVic, AFailedOpenLeavesTheLayerClosed)
 
 TEST(LptVic, UnknownBackendNamesOpenNothing)
 {
-    EXPECT_EQ(CreatePortBackend("nosuch"), nullptr);
-    EXPECT_TRUE(PortBackendRegistered("ppdev"));
-    EXPECT_TRUE(PortBackendRegistered("remote"));
-    auto remote = CreatePortBackend("remote:missing-colon");
+    TPortBackends backends;
+    EXPECT_EQ(backends.Create("nosuch"), nullptr);
+    EXPECT_EQ(CreateBuiltInPortIo("nosuch"), nullptr);
+    EXPECT_TRUE(backends.Has("ppdev"));
+    EXPECT_TRUE(backends.Has("remote"));
+    auto remote = backends.Create("remote:missing-colon");
     ASSERT_NE(remote, nullptr);
     EXPECT_FALSE(remote->Open());
 }
 
+// A backend one set of backends adds is its own: another set does not see it, and an added name
+// hides the built-in one of that name.
+TEST(LptVic, AddedBackendsBelongToTheirSetOnly)
+{
+    TPortBackends one, other;
+    std::string argument;
+    one.Add("fake", [&](const std::string& a) {
+        argument = a;
+        return std::unique_ptr<IPortIo>(std::make_unique<FakeRegisterFile>());
+    });
+    EXPECT_TRUE(one.Has("fake"));
+    EXPECT_FALSE(other.Has("fake"));
+    EXPECT_NE(one.Create("fake:x:1"), nullptr);
+    EXPECT_EQ(argument, "x:1");
+    EXPECT_EQ(other.Create("fake"), nullptr);
+    one.Add("ppdev", [](const std::string&) { return std::unique_ptr<IPortIo>(std::make_unique<FakeRegisterFile>()); });
+    EXPECT_NE(dynamic_cast<FakeRegisterFile*>(one.Create("ppdev").get()), nullptr);
+    EXPECT_EQ(dynamic_cast<FakeRegisterFile*>(other.Create("ppdev").get()), nullptr);
+}
+
 TEST(LptVic, PpdevOpensOnlyWhereTheSystemHasParallelPorts)
 {
-    auto io = CreatePortBackend("ppdev");
+    auto io = CreateBuiltInPortIo("ppdev");
     ASSERT_NE(io, nullptr);
     const bool any = !ReadProcParports().empty();
     EXPECT_EQ(io->Open(), any);

@@ -2,6 +2,7 @@
 // with the box on its connector.
 #include "link_contract.h"
 
+#include "link/linkcontext.h"
 #include "link/smartparallel.h"
 #include "lpt/LptUnit.h"
 #include "sim/lptchipset.h"
@@ -46,7 +47,7 @@ class ParallelRig final : public LinkRig {
 public:
     ParallelRig(const TDevice& d, TISPSettings& s, ILinkHost& h) : chipset_(std::make_shared<TLptChipset>(d)), host_(h)
     {
-        InstallVicLPT(std::make_unique<TVicLPT>(CreateSimPortIo(chipset_)));
+        link_.Context().ReplaceLpt(std::make_unique<TVicLPT>(CreateSimPortIo(chipset_)));
         link_.SetHardwareName("ZEMPRIX (LPT)");
         link_.SetSettingsStore(&s);
         link_.SetHost(&host_);
@@ -56,7 +57,7 @@ public:
     {
         // The pin layer must have kept the handshake whatever the test did to the box.
         EXPECT_TRUE(chipset_->Violations().empty()) << chipset_->Violations().front();
-        DestroyVicLPT();
+        link_.Context().ReleaseLpt();
     }
     TISPProgrammer& Link() override { return link_; }
     TBoxProtocol& Protocol() override { return link_.Protocol(); }

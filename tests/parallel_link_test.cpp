@@ -13,6 +13,7 @@
 #include "image/hexlist.h"
 #include "store/settings.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
@@ -47,7 +48,6 @@ protected:
 
     void SetUp() override
     {
-        LinkWide() = TLinkWide();
         settings.Put(kLpt, "BASEPORT", kGlobalGroup, 0);
         InstallChipset(TLptChipsetConfig{});
         link.SetHardwareName(kLpt);
@@ -61,12 +61,12 @@ protected:
             EXPECT_TRUE(chipset->Violations().empty()) << chipset->Violations().front();
             EXPECT_TRUE(chipset->Box().Violations().empty()) << chipset->Box().Violations().front();
         }
-        DestroyVicLPT();
+        link.Context().ReleaseLpt();
     }
     void InstallChipset(TLptChipsetConfig config)
     {
         chipset = std::make_shared<TLptChipset>(*device, config);
-        InstallVicLPT(std::make_unique<TVicLPT>(CreateSimPortIo(chipset)));
+        link.Context().ReplaceLpt(std::make_unique<TVicLPT>(CreateSimPortIo(chipset)));
     }
     TBoxModel& Box() { return chipset->Box(); }
 };
@@ -75,16 +75,16 @@ protected:
 
 TEST_F(ParallelLink, ConnectResetsTheBoxReadsItsAnnouncementAndLogsThePort)
 {
-    TiralTimer1();  // measured once per process, in whatever time is current
+    link.Context().Timer();  // measured once per context, in whatever time is current
     const double t0 = clock.NowSeconds();
     EXPECT_TRUE(link.Connect());
     EXPECT_GE(clock.NowSeconds() - t0, 1.3);  // 300 ms and two 500 ms waits
     EXPECT_LT(clock.NowSeconds() - t0, 2.0);
     EXPECT_EQ(chipset->Resets(), 1);
-    EXPECT_EQ(LinkWide().LinkKind, 2);
+    EXPECT_EQ(link.Context().Wide().LinkKind, 2);
     EXPECT_EQ(Box().Commands(), "v");  // the identification came unasked
-    EXPECT_EQ(VicLPT().DriverInstance(), 1);
-    EXPECT_EQ(VicLPT().LptMode(), 1);
+    EXPECT_EQ(link.Context().Lpt().DriverInstance(), 1);
+    EXPECT_EQ(link.Context().Lpt().LptMode(), 1);
     EXPECT_TRUE(host.Logged("Current selected LPT details"));
     EXPECT_TRUE(host.Logged("BasePortAddress=0378h"));
     EXPECT_TRUE(host.Logged("ECP Mode"));
@@ -164,9 +164,9 @@ TEST_F(ParallelLink, ABoxThatNeverPresentsItsBitFailsInsteadOfHanging)
     auto io = std::make_unique<FakeRegisterFile>();
     io->ports[0x378].kind = FakeKind::spp;
     io->ports[0x378].status = 0xC0;
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io)));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(io)));
     chipset.reset();
-    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    ASSERT_TRUE(link.Context().Lpt().OpenDriver(1));
     EXPECT_EQ(ErrorOf([&] { link.Protocol().ReadByte(); }), TBoxProtocol::kCommFailed);
 }
 
@@ -174,7 +174,7 @@ TEST_F(ParallelLink, AnUnopenablePortIsReportedAsMissing)
 {
     auto io = std::make_unique<FakeRegisterFile>();
     io->openOk = false;
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io)));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(io)));
     chipset.reset();
     try {
         link.Connect();
@@ -196,7 +196,7 @@ TEST_F(ParallelLink, ASavedPortIndexAboveLpt3ConnectsLpt1AndIsStoredAsZero)
 {
     settings.Put(kLpt, "BASEPORT", kGlobalGroup, 3);
     ASSERT_TRUE(link.Connect());
-    EXPECT_EQ(VicLPT().CurrentPort(), 1);
+    EXPECT_EQ(link.Context().Lpt().CurrentPort(), 1);
     link.Disconnect();
     EXPECT_EQ(settings.Get(kLpt, "BASEPORT", -1).AsInteger(), 0);
 }
@@ -205,8 +205,8 @@ TEST_F(ParallelLink, APortIndexWithoutAPortStaysOnTheConfiguredOne)
 {
     settings.Put(kLpt, "BASEPORT", kGlobalGroup, 2);  // LPT3, which this machine does not have
     ASSERT_TRUE(link.Connect());
-    EXPECT_EQ(VicLPT().CurrentPort(), 1);
-    EXPECT_EQ(VicLPT().BaseAddress(), 0x378);
+    EXPECT_EQ(link.Context().Lpt().CurrentPort(), 1);
+    EXPECT_EQ(link.Context().Lpt().BaseAddress(), 0x378);
 }
 
 TEST_F(ParallelLink, InformationReportWithAndWithoutTheBox)
@@ -314,14 +314,14 @@ TEST_F(ParallelLink, AWrittenBitMustBeTakenWithin255PollsAndAnsweredWithin30Seco
     chipset.reset();
     auto never = std::make_unique<MisbehavingBox>(MisbehavingBox::never_takes);
     MisbehavingBox* box = never.get();
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(never)));
-    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(never)));
+    ASSERT_TRUE(link.Context().Lpt().OpenDriver(1));
     box->statusReads = 0;
     EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kTimedOut);
     EXPECT_EQ(box->statusReads, 2 + 255);  // WaitReady's two reads, then the 255 polls
 
-    InstallVicLPT(std::make_unique<TVicLPT>(std::make_unique<MisbehavingBox>(MisbehavingBox::never_ready)));
-    ASSERT_TRUE(VicLPT().OpenDriver(1));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::make_unique<MisbehavingBox>(MisbehavingBox::never_ready)));
+    ASSERT_TRUE(link.Context().Lpt().OpenDriver(1));
     const double t0 = clock.NowSeconds();
     EXPECT_EQ(ErrorOf([&] { link.Protocol().WriteByte('I'); }), TBoxProtocol::kTimedOut);
     EXPECT_GE(clock.NowSeconds() - t0, 30.0);
@@ -337,7 +337,7 @@ TEST_F(ParallelLink, ConnectWithoutABaseForTheChosenPortFailsAtOnceAndTouchesNoL
     io->ports[0x278].kind = FakeKind::spp;
     auto config = std::make_unique<FakeConfigSource>();
     config->ports["LPT2"] = PortAt(0x278);
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
     const double t0 = clock.NowSeconds();
     EXPECT_EQ(ErrorOf([&] { link.Connect(); }), "LPT port not found or in use by another program");
     EXPECT_LT(clock.NowSeconds() - t0, 1.0);
@@ -362,6 +362,7 @@ public:
 TEST_F(ParallelLink, InformationReportWithASilentTargetOrAFailedReconnection)
 {
     ReportingLink report;
+    report.SetContext(&link.Context());  // the same port unit as the fixture's link
     report.SetHardwareName(kLpt);
     report.SetSettingsStore(&settings);
     report.SetHost(&host);

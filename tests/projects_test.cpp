@@ -11,6 +11,7 @@
 #include "app/session.h"
 #include "fakeprogrammer.h"
 #include "store/qsettingsbackend.h"
+#include "link/linkcontext.h"
 #include "link/hardware.h"
 
 namespace {
@@ -23,19 +24,18 @@ struct Projects : ::testing::Test {
     QTemporaryDir dir;
     TQSettingsBackend backend{dir.path().toStdString()};
     TNullShellView shell;
+    TFakeHardware hardware{kFake, [](TLinkContext&) {
+        return std::unique_ptr<TISPProgrammer>(std::make_unique<TFakeProgrammer>());
+    }};
     TAppSession session{shell, &backend};
-    TLinkWide savedLinkWide = LinkWide();
     std::vector<std::string> errors;
 
     void SetUp() override
     {
-        if (HardwareIndex(kFake) < 0)
-            RegisterHardware(kFake, GetHardwareByName(kHardwareCom).DeviceSet,
-                             [] { return std::unique_ptr<TISPProgrammer>(std::make_unique<TFakeProgrammer>()); }, false);
+        session.SetHardwareTable(hardware.table);
         session.SwitchDevice("COP8SBR9", kFake);
         session.Runner().EndOp("");
     }
-    void TearDown() override { LinkWide() = savedLinkWide; }
     QVariant Raw(const QString& key) const
     {
         QSettings raw(QString::fromStdString(backend.Location()), QSettings::IniFormat);

@@ -8,6 +8,7 @@
 #include "image/hexlist.h"
 #include "store/settings.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/serialport.h"
@@ -76,7 +77,7 @@ struct SerialFraming : ::testing::Test {
 
     void SetUp() override
     {
-        SetSerialPortFactory([this] {
+        link.Context().SetSerialFactory([this] {
             auto p = std::make_unique<ScriptedPort>();
             port = p.get();
             return p;
@@ -88,7 +89,6 @@ struct SerialFraming : ::testing::Test {
         link.Transport().CreatePort();
         port->open = true;
     }
-    void TearDown() override { SetSerialPortFactory(nullptr); }
 
 };
 
@@ -262,14 +262,14 @@ TEST_F(SerialFraming, SynchroniseConsumesTheErrorCodeOfItsRead)
 TEST_F(SerialFraming, ConnectReportsASilentOrRefusingBoxAsNotResponding)
 {
     link.Transport().DestroyPort();
-    LinkWide().PortIndex = 0;
+    link.Context().Wide().PortIndex = 0;
     // The box answers "*", then refuses or ignores the identification or the firmware query; a
     // "V" code there is no failed verification either.
     const struct {
         std::string identification, firmware;
     } cases[] = {{"?!", "0009\r"}, {"?V", "0009\r"}, {"", "0009\r"}, {"ZEMPRIX01\r", "?V"}, {"ZEMPRIX01\r", "?#"}};
     for (const auto& c : cases) {
-        SetSerialPortFactory([this, c] {
+        link.Context().SetSerialFactory([this, c] {
             auto p = std::make_unique<ScriptedPort>();
             p->reply = [c](ScriptedPort& q, uint8_t b) {
                 if (b == '*') q.Queue("\r");
@@ -296,7 +296,7 @@ TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 {
     link.Transport().DestroyPort();
     for (const auto& [id, fw] : {std::pair<std::string, std::string>{"ZEMPRIX02", "0009"}, {"ZEMPRIX01", "0010"}}) {
-        SetSerialPortFactory([this, id = id, fw = fw] {
+        link.Context().SetSerialFactory([this, id = id, fw = fw] {
             auto p = std::make_unique<ScriptedPort>();
             p->reply = [id, fw](ScriptedPort& q, uint8_t b) {
                 if (b == '*') q.Queue("\r");
@@ -314,7 +314,7 @@ TEST_F(SerialFraming, ConnectRejectsAnotherIdentificationOrFirmware)
 
 TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
 {
-    LinkWide().PortIndex = 2;
+    link.Context().Wide().PortIndex = 2;
     const TSetupChoice choice = link.SetupChoice();
     EXPECT_EQ(choice.Index, 2);
     EXPECT_EQ(choice.Ports.size(), 8u);
@@ -323,15 +323,15 @@ TEST_F(SerialFraming, SetupCancelledKeepsThePortAndRaisesNothing)
     EXPECT_FALSE(choice.ReplacesAdvancedList);
     EXPECT_NO_THROW(link.ApplySetup(std::nullopt));
     EXPECT_NO_THROW(link.ApplySetup(-1));  // OK with nothing selected
-    EXPECT_EQ(LinkWide().PortIndex, 2);
+    EXPECT_EQ(link.Context().Wide().PortIndex, 2);
     EXPECT_TRUE(port->open);
 }
 
 TEST_F(SerialFraming, ReportBeforeTheFirstConnection)
 {
     link.Transport().DestroyPort();
-    SetSerialPortFactory(nullptr);  // reconnecting fails: no port can be made
-    LinkWide().PortIndex = 0;
+    link.Context().SetSerialFactory(nullptr);  // reconnecting fails: no port can be made
+    link.Context().Wide().PortIndex = 0;
     EXPECT_THROW(link.InformationReport(), ESerialOpenError);
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/session.h"
 #include "fakeprogrammer.h"
+#include "link/linkcontext.h"
 #include "link/hardware.h"
 
 using Lines = std::vector<std::string>;
@@ -62,25 +63,23 @@ struct Session : ::testing::Test {
     ScopedClock scoped{clock};
     TMemorySettingsBackend backend;
     RecordingShell shell;
+    TFakeHardware hardware{kFake, [](TLinkContext&) {
+        auto p = std::make_unique<TCountedFake>();
+        p->failOn = Created().failNextOn;
+        p->failure = [] { throw ESerialOpenError("no port"); };
+        Created().live.push_back(p.get());
+        return std::unique_ptr<TISPProgrammer>(std::move(p));
+    }};
     TAppSession session{shell, &backend};
     TSubscription switched = session.DeviceSwitched.Subscribe([this] { shell.events.push_back("switched"); });
     TSubscription changed = session.Project().Flash.Changed.Subscribe([this] { shell.events.push_back("image changed"); });
-    TLinkWide savedLinkWide = LinkWide();
     QTemporaryDir dir;
 
     void SetUp() override
     {
         Created() = {};
-        if (HardwareIndex(kFake) < 0)
-            RegisterHardware(kFake, GetHardwareByName(kHardwareCom).DeviceSet, [] {
-                auto p = std::make_unique<TCountedFake>();
-                p->failOn = Created().failNextOn;
-                p->failure = [] { throw ESerialOpenError("no port"); };
-                Created().live.push_back(p.get());
-                return std::unique_ptr<TISPProgrammer>(std::move(p));
-            }, false);
+        session.SetHardwareTable(hardware.table);
     }
-    void TearDown() override { LinkWide() = savedLinkWide; }
     TFakeProgrammer& Fake() { return *Created().live.back(); }
     std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
 };
@@ -100,7 +99,7 @@ TEST_F(Session, SwitchDeviceBuildsBindsAndConnectsInOrder)
     EXPECT_EQ(session.Device()->Name(), "COP8SBR9");
     EXPECT_EQ(session.Project().Flash.Size(), 0x8000u);
     EXPECT_EQ(session.Options().PGMTIM(), 23);  // -1 stored means the last range
-    EXPECT_EQ(LinkWide().PGMTIME, 0x7B);           // the range's timing reaches the link
+    EXPECT_EQ(session.LinkContext().Wide().PGMTIME, 0x7B);           // the range's timing reaches the link
     // The device's option byte replaces the stored one and is mirrored into the image.
     EXPECT_EQ(session.Options().GetOptions(), 0x06);
     EXPECT_EQ(session.Project().Flash.GetValue(0x7FFF), 0x06);
@@ -118,7 +117,7 @@ TEST_F(Session, SwitchDeviceBuildsBindsAndConnectsInOrder)
     EXPECT_EQ(Created().destroyed, 1);
     ASSERT_EQ(Created().live.size(), 1u);
     EXPECT_EQ(session.Runner().Programmer(), Created().live.back());
-    EXPECT_EQ(session.Device(), DeviceList().FirstForHardware(GetHardwareByName(kFake).DeviceSet));
+    EXPECT_EQ(session.Device(), DeviceList().FirstForHardware(hardware.table.ByName(kFake).DeviceSet));
     EXPECT_EQ(session.Options().GetOptions(), 0x2D);
     EXPECT_EQ(Fake().calls.back(), "AfterConnect");
 }
@@ -223,9 +222,10 @@ TEST_F(Session, SaveEnvironmentStoresTheChoicesAndTheLinksSettings)
     EXPECT_EQ(reread.Get("TimeSelected", "Time", -7).AsInteger(-7), 5);
 
     TAppSession fresh(shell, &backend);
+    fresh.SetHardwareTable(hardware.table);
     fresh.LoadEnvironment();
     EXPECT_EQ(fresh.StartupHardware(), kFake);
-    EXPECT_EQ(fresh.StartupHardware("no such hardware"), GetHardware(0).Name);
+    EXPECT_EQ(fresh.StartupHardware("no such hardware"), std::string(GetHardware(0).Name));
     EXPECT_EQ(fresh.StartupDevice(kFake), "COP8SBR9");
     EXPECT_EQ(fresh.StoredClockRow(), 5);
 }

@@ -4,7 +4,7 @@
 
 #include "app/session.h"
 #include "link/programmer.h"
-#include "lpt/LptUnit.h"
+#include "link/linkcontext.h"
 
 std::string TFirmwareUpdate::UpdaterName()
 {
@@ -34,7 +34,7 @@ void TFirmwareUpdate::Run(TAppSession& session, IUpdaterProcess& process, const 
     std::exception_ptr failure;
     try {
         // The updater needs the port to itself.
-        DestroyVicLPT();
+        session.LinkContext().ReleaseLpt();
         const std::string separator =
             programFolder.empty() || programFolder.back() == '/' || programFolder.back() == '\\' ? "" : "/";
         started = process.Run(programFolder + separator + UpdaterName(), {FirmwareFolder(), kVersion}, limitMs,
@@ -44,7 +44,7 @@ void TFirmwareUpdate::Run(TAppSession& session, IUpdaterProcess& process, const 
         failure = std::current_exception();
     }
     // Whatever the updater did, the box is reconnected with a fresh programmer.
-    (void)VicLPT();
+    (void)session.LinkContext().Lpt();
     session.SwitchDevice(device, hardware);
     if (TISPProgrammer* p = session.Programmer()) {
         p->Connect();

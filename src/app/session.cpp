@@ -6,7 +6,6 @@
 #include "image/hexfile.h"
 #include "link/hardware.h"
 #include "link/linkhost.h"
-#include "link/linkwide.h"
 #include "link/programmer.h"
 
 // The link's host is the shell's view: the link pumps and logs through it.
@@ -28,7 +27,6 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
       autoProgram_(commands_, serial_, settings_),
       host_(std::make_unique<THost>(*this))
 {
-    RegisterDefaultHardware();
     commands_.SoftwareVersion = ZEMPRIX_FILE_VERSION;
     commands_.ScrollViewHome = [this] { view_.ScrollViewHome(); };
     commands_.ShowOptionsPage = [this] { view_.ShowOptionsPage(); };
@@ -40,8 +38,8 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
     };
     autoProgram_.ShowOptionsDialog = [this](TAutoProgramSteps& steps) { view_.ShowAutoProgramOptions(steps); };
     serial_.OnMessage = [this](const std::string& text) { view_.ShowMessage(text); };
-    options_.OnTimingChange = [](const TTiming& t) {
-        TLinkWide& w = LinkWide();
+    options_.OnTimingChange = [this](const TTiming& t) {
+        TLinkWide& w = link_.Wide();
         w.PGMTIME = t.PGMTIME;
         w.TENCYC = t.TENCYC;
         w.BusyTime = t.BusyTime;
@@ -79,13 +77,13 @@ void TAppSession::LoadEnvironment() { settings_.Load(TISPSettings::kGlobalKey, k
 std::string TAppSession::StartupHardware(const std::string& given) const
 {
     const std::string name =
-        given.empty() ? settings_.Get("ENVIRONMENT", "LASTHARDWARE", GetHardware(0).Name).AsString() : given;
-    return CanonicalHardwareName(name);
+        given.empty() ? settings_.Get("ENVIRONMENT", "LASTHARDWARE", std::string(hardware_->Get(0).Name)).AsString() : given;
+    return hardware_->Canonical(name);
 }
 
 std::string TAppSession::StartupDevice(const std::string& hardware) const
 {
-    const TDevice* first = DeviceList().FirstForHardware(HardwareDeviceSet(HardwareIndex(CanonicalHardwareName(hardware))));
+    const TDevice* first = DeviceList().FirstForHardware(hardware_->Get(hardware_->Index(hardware_->Canonical(hardware))).DeviceSet);
     return settings_.Get("ENVIRONMENT", "LASTDEVICE", first ? first->Name() : std::string()).AsString();
 }
 
@@ -109,8 +107,8 @@ void TAppSession::SwitchDevice(const std::string& device, const std::string& har
 
     if (programmer_) programmer_->Disconnect();
     ReleaseProgrammer();
-    const int index = HardwareIndex(CanonicalHardwareName(hardware));
-    programmer_ = CreateProgrammer(index);
+    const int index = hardware_->Index(hardware_->Canonical(hardware));
+    programmer_ = hardware_->Create(index, link_);
     programmer_->SetSettingsStore(&settings_);
     programmer_->SetHost(host_.get());
 
@@ -155,7 +153,7 @@ void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
                        (kept.empty() ? std::string() : "; the file is kept as " + kept));
     }
     const std::string hardware =
-        switches.Hardware ? CanonicalHardwareName(switches.HardwareName) : StartupHardware();
+        switches.Hardware ? hardware_->Canonical(switches.HardwareName) : StartupHardware();
     SwitchDevice(StartupDevice(hardware), hardware);
     runner_.StartProgressOp("ISP Initializing");
     programmer_->LoadSettings();

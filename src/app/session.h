@@ -18,6 +18,8 @@
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "store/settings.h"
+#include "link/hardware.h"
+#include "link/linkcontext.h"
 
 class TISPProgrammer;
 class ILinkHost;
@@ -84,6 +86,12 @@ public:
     TCommandContext& Commands() { return commands_; }
     TAutoProgram& AutoProgram() { return autoProgram_; }
     TISPProgrammer* Programmer() const { return programmer_.get(); }
+    // What this session's links share: link values, port unit, serial factory, trace.
+    TLinkContext& LinkContext() { return link_; }
+    // The hardware kinds this session offers (the built-in table unless given another, which
+    // must outlive the session).
+    const THardwareTable& Hardware() const { return *hardware_; }
+    void SetHardwareTable(const THardwareTable& table) { hardware_ = &table; }
     const TDevice* Device() const { return project_.Device(); }
 
     // Told when a device switch has replaced the programmer and the device (before it connects),
@@ -143,6 +151,9 @@ private:
     void ShowReport(const std::string& softwareVersion, const TProgrammerReport& report);
 
     IShellView& view_;
+    // Before the programmer, which uses it until it is freed.
+    TLinkContext link_;
+    const THardwareTable* hardware_ = &BuiltInHardware();
     TISPSettings settings_;
     TOperationRunner runner_;
     TTarvoProject project_;

@@ -16,9 +16,12 @@
 class TDevice;
 class THexList;
 
-// Adds the parallel-port backends beyond the core's: none in zemprix-cli, the simulated chipset in
-// the simulator's build of it (zemprix-cli-sim), so the production program carries no simulator.
-void RegisterExtraPortBackends();
+class TLinkContext;
+
+// Adds the parallel-port backends beyond the core's to a session: none in zemprix-cli, the
+// simulated chipset in the simulator's build of it (zemprix-cli-sim), so the production program
+// carries no simulator.
+void AddExtraPortBackends(TLinkContext& context);
 
 // An operation the user interrupted with a signal ends with 128 + the signal's number.
 enum TExitCode : int { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitVerifyFailed = 3, kExitSignalBase = 128 };
@@ -126,24 +129,26 @@ private:
     std::string portPath_;
 };
 
+// One row of the command table. The table is constant: every command the program has is there.
 struct TCliCommand {
-    std::string name;
-    std::string arguments;  // for the help text, e.g. "IN OUT"
-    std::string summary;
-    size_t argumentCount = 0;
-    std::function<int(TCliContext&)> run;
+    const char* name;
+    const char* arguments;  // for the help text, e.g. "IN OUT"
+    const char* summary;
+    size_t argumentCount;
+    int (*run)(TCliContext& context);
     // A command that only reads the remembered defaults still runs when the settings cannot be
     // read; one that talks to the box needs them (its port and link settings live there).
-    bool needsSettings = true;
+    bool needsSettings;
     // How many of the last arguments may be left out.
-    size_t optionalArguments = 0;
+    size_t optionalArguments;
 };
 
-void RegisterCommand(TCliCommand command);
-const TCliCommand* FindCommand(const std::string& name);
-const std::vector<TCliCommand>& Commands();
-
-void RegisterFileCommands();
-void RegisterDeviceCommands();
+// The command table's parts, in help order (filecommands.cpp, devicecommands.cpp, doctor.cpp).
+extern const TCliCommand kFileCommands[3];
+extern const TCliCommand kDeviceCommands[12];
 // ports, doctor
-void RegisterPortCommands();
+extern const TCliCommand kPortCommands[2];
+
+const TCliCommand* FindCommand(const std::string& name);
+// Every command in help order.
+std::vector<const TCliCommand*> Commands();

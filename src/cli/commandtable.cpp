@@ -1,31 +1,35 @@
 // The command table.
-#include <algorithm>
+#include <cstring>
 
 #include "cli.h"
 
 namespace {
-std::vector<TCliCommand>& Table()
-{
-    static std::vector<TCliCommand> table;
-    return table;
-}
-}  // namespace
 
-void RegisterCommand(TCliCommand command)
-{
-    for (auto& existing : Table())
-        if (existing.name == command.name) {
-            existing = std::move(command);
-            return;
-        }
-    Table().push_back(std::move(command));
-}
+struct TCommandGroup {
+    const TCliCommand* rows;
+    size_t count;
+};
+
+const TCommandGroup kGroups[] = {
+    {kFileCommands, sizeof kFileCommands / sizeof kFileCommands[0]},
+    {kDeviceCommands, sizeof kDeviceCommands / sizeof kDeviceCommands[0]},
+    {kPortCommands, sizeof kPortCommands / sizeof kPortCommands[0]},
+};
+
+}  // namespace
 
 const TCliCommand* FindCommand(const std::string& name)
 {
-    for (const auto& c : Table())
-        if (c.name == name) return &c;
+    for (const TCommandGroup& group : kGroups)
+        for (size_t i = 0; i < group.count; ++i)
+            if (name == group.rows[i].name) return &group.rows[i];
     return nullptr;
 }
 
-const std::vector<TCliCommand>& Commands() { return Table(); }
+std::vector<const TCliCommand*> Commands()
+{
+    std::vector<const TCliCommand*> all;
+    for (const TCommandGroup& group : kGroups)
+        for (size_t i = 0; i < group.count; ++i) all.push_back(&group.rows[i]);
+    return all;
+}

@@ -25,7 +25,7 @@
 #include "base/clock.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linktrace.h"
+#include "link/linkcontext.h"
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
@@ -42,18 +42,20 @@ int WithSession(TCliContext& c, F body)
     InstallInterruptHandlers();
     TAppSession& s = c.Session();
     // -v: every byte to and from the box, timestamped, among the status lines.
+    TLinkContext& link = s.LinkContext();
     struct TTraceScope {
-        explicit TTraceScope(TCliContext* c)
+        TLinkTrace& trace;
+        TTraceScope(TLinkTrace& t, TCliContext* c) : trace(t)
         {
-            if (c) SetLinkTrace([c](const std::string& line) { c->View().AppendLog("trace " + line); });
+            if (c) trace.SetSink([c](const std::string& line) { c->View().AppendLog("trace " + line); });
         }
-        ~TTraceScope() { SetLinkTrace(nullptr); }
-    } trace(c.Options().verbose ? &c : nullptr);
+        ~TTraceScope() { trace.SetSink(nullptr); }
+    } trace(link.Trace(), c.Options().verbose ? &c : nullptr);
     // The parallel link logs the timer figures after connecting: measure them meanwhile.
-    if (c.HardwareName() == kHardwareLpt) StartTiralTimer();
-    InstallQtSerialPort();
-    RegisterExtraPortBackends();
-    SetSerialPortOverride(c.PortPath());
+    if (c.HardwareName() == kHardwareLpt) link.SetTimerMeasurement(MeasureTiralTimerAsync());
+    InstallQtSerialPort(link);
+    AddExtraPortBackends(link);
+    link.SetSerialPortName(c.PortPath());
 
     int code = kExitOk;
     const TOutcome outcome = s.Run([&] {
@@ -370,31 +372,18 @@ int Project(TCliContext& c)
 
 }  // namespace
 
-void RegisterDeviceCommands()
-{
-    struct Row {
-        const char* name;
-        const char* arguments;
-        const char* summary;
-        size_t count;
-        int (*run)(TCliContext&);
-    };
-    static const Row kRows[] = {
-        {"info", "", "show the programmer's information report", 0, Info},
-        {"erase", "", "erase the device's Flash", 0, Erase},
-        {"program", "FILE", "load FILE and program it with the option byte", 1, Program},
-        {"verify", "FILE", "load FILE and verify the device against it (exit 3 on a mismatch)", 1, Verify},
-        {"read", "FILE", "read the device's Flash and save it to FILE in --format", 1, Read},
-        {"read-options", "", "read the option byte", 0, ReadOptions},
-        {"write-options", "HH", "write the option byte HH", 1, WriteOptions},
-        {"read-timing", "", "read the programming timing", 0, ReadTiming},
-        {"write-timing", "", "write the timing of the --clock row", 0, WriteTiming},
-        {"run", "", "set the FLEX bit and release the target to run", 0, RunTarget},
-        {"auto", "FILE", "auto-program FILE with the --steps given", 1, Auto},
-    };
-    for (const Row& r : kRows) RegisterCommand({r.name, r.arguments, r.summary, r.count, r.run});
-    TCliCommand project{"project", "list | save NAME [FILE] | load NAME | delete NAME",
-                        "saved configurations: list, save, load (and remember), delete", 3, Project};
-    project.optionalArguments = 2;
-    RegisterCommand(project);
-}
+const TCliCommand kDeviceCommands[12] = {
+    {"info", "", "show the programmer's information report", 0, Info, true, 0},
+    {"erase", "", "erase the device's Flash", 0, Erase, true, 0},
+    {"program", "FILE", "load FILE and program it with the option byte", 1, Program, true, 0},
+    {"verify", "FILE", "load FILE and verify the device against it (exit 3 on a mismatch)", 1, Verify, true, 0},
+    {"read", "FILE", "read the device's Flash and save it to FILE in --format", 1, Read, true, 0},
+    {"read-options", "", "read the option byte", 0, ReadOptions, true, 0},
+    {"write-options", "HH", "write the option byte HH", 1, WriteOptions, true, 0},
+    {"read-timing", "", "read the programming timing", 0, ReadTiming, true, 0},
+    {"write-timing", "", "write the timing of the --clock row", 0, WriteTiming, true, 0},
+    {"run", "", "set the FLEX bit and release the target to run", 0, RunTarget, true, 0},
+    {"auto", "FILE", "auto-program FILE with the --steps given", 1, Auto, true, 0},
+    {"project", "list | save NAME [FILE] | load NAME | delete NAME",
+     "saved configurations: list, save, load (and remember), delete", 3, Project, true, 2},
+};

@@ -440,9 +440,7 @@ int Doctor(TCliContext& c)
 
 }  // namespace
 
-void RegisterPortCommands()
-{
-    RegisterCommand({"ports", "", "list the serial and parallel ports with their identities", 0, Ports, false});
-    RegisterCommand({"doctor", "", "check ports, permissions, drivers and settings (--probe: ask the box too)", 0,
-                     Doctor, false});
-}
+const TCliCommand kPortCommands[2] = {
+    {"ports", "", "list the serial and parallel ports with their identities", 0, Ports, false, 0},
+    {"doctor", "", "check ports, permissions, drivers and settings (--probe: ask the box too)", 0, Doctor, false, 0},
+};

@@ -62,4 +62,3 @@ std::string ChecksText(const std::vector<TCheck>& checks);
 std::string ChecksJson(const std::vector<TCheck>& checks);
 bool AnyFailed(const std::vector<TCheck>& checks);
 
-void RegisterPortCommands();

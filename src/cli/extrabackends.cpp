@@ -1,4 +1,4 @@
 // zemprix-cli drives real ports (and the remote backend) only.
 #include "cli.h"
 
-void RegisterExtraPortBackends() {}
+void AddExtraPortBackends(TLinkContext&) {}

@@ -49,10 +49,9 @@ int Convert(TCliContext& c)
 
 }  // namespace
 
-void RegisterFileCommands()
-{
-    // None of these talks to the box: they run on defaults when the settings cannot be read.
-    RegisterCommand({"devices", "", "list the devices the hardware can program", 0, Devices, false});
-    RegisterCommand({"checksums", "FILE", "load FILE into the device image and print its five checksums", 1, Checksums, false});
-    RegisterCommand({"convert", "IN OUT", "load IN into the device image and write it to OUT in --format", 2, Convert, false});
-}
+// None of these talks to the box: they run on defaults when the settings cannot be read.
+const TCliCommand kFileCommands[3] = {
+    {"devices", "", "list the devices the hardware can program", 0, Devices, false, 0},
+    {"checksums", "FILE", "load FILE into the device image and print its five checksums", 1, Checksums, false, 0},
+    {"convert", "IN OUT", "load IN into the device image and write it to OUT in --format", 2, Convert, false, 0},
+};

@@ -41,9 +41,6 @@ int main(int argc, char** argv)
 {
     // The serial port's notifiers need an application object; no event loop runs.
     QCoreApplication application(argc, argv);
-    RegisterFileCommands();
-    RegisterDeviceCommands();
-    RegisterPortCommands();
 
     TCliOptions options;
     try {
@@ -69,7 +66,7 @@ int main(int argc, char** argv)
     else if (command == nullptr) usage = "Unknown command \"" + options.command + "\"";
     else if (options.args.size() > command->argumentCount ||
              options.args.size() + command->optionalArguments < command->argumentCount)
-        usage = options.command + " takes " + (command->arguments.empty() ? "no arguments" : command->arguments);
+        usage = options.command + " takes " + (*command->arguments == '\0' ? std::string("no arguments") : std::string(command->arguments));
     if (!usage.empty()) {
         std::cerr << "zemprix-cli: " << usage << "\nTry 'zemprix-cli --help'.\n";
         return Finish(nullptr, options, kExitUsage, usage);

@@ -248,11 +248,12 @@ std::string HelpText()
         "  --help, --version\n"
         "\n"
         "Commands:\n";
-    for (const TCliCommand& c : Commands()) {
-        std::string head = "  " + c.name + (c.arguments.empty() ? "" : " " + c.arguments);
+    for (const TCliCommand* c : Commands()) {
+        const std::string arguments = c->arguments;
+        std::string head = "  " + std::string(c->name) + (arguments.empty() ? "" : " " + arguments);
         if (head.size() < 28) head.resize(28, ' ');
         else head += "  ";
-        text += head + c.summary + "\n";
+        text += head + c->summary + "\n";
     }
     text +=
         "\n"

@@ -7,16 +7,15 @@
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "store/qsettingsbackend.h"
-#include "link/hardware.h"
+#include "link/linkcontext.h"
 #include "link/qtserialport.h"
 
 int main(int argc, char** argv)
 {
+    // The parallel link logs the timer figures after connecting: measure them meanwhile.
+    TTiralTimerMeasurement timer = MeasureTiralTimerAsync();
     QApplication application(argc, argv);
     ConfigureApplication();
-    InstallQtSerialPort();
-    // The tables every window reads are filled before the first window exists.
-    RegisterDefaultHardware();
 
     TQSettingsBackend settings;
     TQtMessageBoxes boxes;
@@ -25,6 +24,9 @@ int main(int argc, char** argv)
     // The menu entry runs "zemprix /L:%f"; started without a file, a bare "/L:" is left over.
     arguments.removeIf([](const QString& a) { return a.compare(QLatin1String("/L:"), Qt::CaseInsensitive) == 0; });
     TMain window(&settings, boxes, arguments);
+    TLinkContext& link = window.Session().LinkContext();
+    InstallQtSerialPort(link);
+    link.SetTimerMeasurement(std::move(timer));
     window.show();
     return QApplication::exec();
 }

@@ -417,7 +417,7 @@ void TMain::FillSelectors()
     std::vector<std::string> names = DeviceList().NamesForHardware(p->DeviceSetOf());
     std::sort(names.begin(), names.end());
     for (const std::string& n : names) deviceSelector_->addItem(Q(n));
-    for (const std::string& n : HardwareNames()) programmerSelector_->addItem(Q(n));
+    for (const std::string& n : session_->Hardware().Names()) programmerSelector_->addItem(Q(n));
     programmerSelector_->setCurrentText(Q(p->HardwareName()));
     if (const TDevice* d = session_->Device()) deviceSelector_->setCurrentText(Q(d->Name()));
 }

@@ -13,7 +13,7 @@
 #include "gui/messageboxes.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "lpt/LptUnit.h"
 #include "lpt/tiraltimer.h"
 
@@ -33,7 +33,8 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 {
     std::function<void()> advanced;
     if (actions_->EnableAdvanced->isChecked()) advanced = [this] { RunAdvancedForm(); };
-    TfispVask dialog(VicLPT(), LinkWide(), TiralTimer1().ExactCPUSpeed(), advanced, this);
+    TLinkContext& link = session_->LinkContext();
+    TfispVask dialog(link.Lpt(), link.Wide(), link.Timer().ExactCPUSpeed(), advanced, this);
     for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
     if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
     index = dialog.SelectedIndex();
@@ -43,10 +44,10 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 void TMain::RunAdvancedForm()
 {
     if (!advancedForm_)
-        advancedForm_ = new TAdvancedFrm(VicLPT(), LinkWide(), session_->Options(), TiralTimer1(),
+        advancedForm_ = new TAdvancedFrm(session_->LinkContext().Lpt(), session_->LinkContext().Wide(), session_->Options(), session_->LinkContext().Timer(),
                                          [this](const std::string& line) { AppendLog(line); }, this);
     advancedForm_->SetPorts(advancedPorts_);
-    advancedForm_->SelectPortEntry(LinkWide().PortIndex);
+    advancedForm_->SelectPortEntry(session_->LinkContext().Wide().PortIndex);
     RunDialog(*advancedForm_);
 }
 
@@ -95,8 +96,8 @@ void TMain::AttachProductionRecord()
     productionRecord_.Reset();
     if (steps.RecordFile().empty()) return;
     // The box as the operator knows it: its port's name.
-    const std::string port = std::string(LinkWide().LinkKind == 2 ? "LPT" : "COM") +
-                             std::to_string(LinkWide().PortIndex + 1);
+    const TLinkWide& wide = session_->LinkContext().Wide();
+    const std::string port = std::string(wide.LinkKind == 2 ? "LPT" : "COM") + std::to_string(wide.PortIndex + 1);
     productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
 }
 

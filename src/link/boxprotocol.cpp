@@ -7,7 +7,7 @@
 #include "image/hexlist.h"
 #include "link/boxtransport.h"
 #include "link/linkhost.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "link/programmer.h"
 
 namespace {
@@ -242,7 +242,7 @@ void TBoxProtocol::Synchronise()
 
 void TBoxProtocol::CheckFirmware()
 {
-    const std::string required = LinkWide().LinkKind == 3 ? "000A" : "0009";
+    const std::string required = owner_.Context().Wide().LinkKind == 3 ? "000A" : "0009";
     if (Query('v', 4) != required) throw EFirmwareMisMatch("Your ISP needs a firmware update");
 }
 
@@ -287,7 +287,7 @@ std::string TBoxProtocol::AskIdentification()
 void TBoxProtocol::ConfirmFirmware(int32_t linkKind)
 {
     Identifying([this, linkKind] {
-        LinkWide().LinkKind = linkKind;
+        owner_.Context().Wide().LinkKind = linkKind;
         CheckFirmware();
     });
 }

@@ -1,67 +1,53 @@
 #include "link/hardware.h"
 
-
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/programmer.h"
 
-namespace {
-std::vector<THardware>& Table()
+const THardware& THardwareTable::Get(int index) const
 {
-    static std::vector<THardware> table;
-    return table;
-}
-}  // namespace
-
-void RegisterHardware(const std::string& name, TByteSet deviceSet, THardwareCreator creator, bool listed)
-{
-    Table().push_back(THardware{listed, hex::ToUpper(name), deviceSet, std::move(creator)});
+    if (index < 0 || index >= Count()) throw EISPException("Internal error: Invalid Hardware Select", false, "");
+    return rows_[static_cast<size_t>(index)];
 }
 
-void ClearHardwareTable() { Table().clear(); }
-
-THardware GetHardware(int index)
-{
-    if (index < 0 || index >= static_cast<int>(Table().size()))
-        throw EISPException("Internal error: Invalid Hardware Select", false, "");
-    return Table()[static_cast<size_t>(index)];
-}
-
-int HardwareIndex(const std::string& name)
+int THardwareTable::Index(const std::string& name) const
 {
     const std::string up = hex::ToUpper(name);
     int found = -1;
-    for (size_t i = 0; i < Table().size(); ++i)
-        if (hex::ToUpper(Table()[i].Name) == up) found = static_cast<int>(i);
+    for (int i = 0; i < Count(); ++i)
+        if (hex::ToUpper(rows_[i].Name) == up) found = i;
     return found;
 }
 
-std::string CanonicalHardwareName(const std::string& name)
+std::string THardwareTable::Canonical(const std::string& name) const
 {
-    try {
-        if (HardwareIndex(hex::ToUpper(name)) >= 0) return name;
-        return GetHardware(0).Name;
-    } catch (const EISPException&) {
-        return GetHardware(0).Name;
-    }
+    if (Index(name) >= 0) return name;
+    return Get(0).Name;
 }
 
-THardware GetHardwareByName(const std::string& name) { return GetHardware(HardwareIndex(hex::ToUpper(name))); }
+const THardware& THardwareTable::ByName(const std::string& name) const { return Get(Index(name)); }
 
-TByteSet HardwareDeviceSet(int index) { return GetHardware(index).DeviceSet; }
-
-std::unique_ptr<TISPProgrammer> CreateProgrammer(int index)
+std::unique_ptr<TISPProgrammer> THardwareTable::Create(int index, TLinkContext& context) const
 {
-    THardware row = GetHardware(index);
-    auto programmer = row.Creator();
+    const THardware& row = Get(index);
+    auto programmer = row.Creator(context);
+    programmer->SetContext(&context);
     programmer->SetHardwareName(row.Name);
+    programmer->SetDeviceSet(row.DeviceSet);
     return programmer;
 }
 
-std::vector<std::string> HardwareNames()
+std::vector<std::string> THardwareTable::Names() const
 {
     std::vector<std::string> names;
-    for (const auto& row : Table())
+    for (const THardware& row : *this)
         if (row.Listed) names.push_back(row.Name);
     return names;
 }
+
+const THardware& GetHardware(int index) { return BuiltInHardware().Get(index); }
+int HardwareIndex(const std::string& name) { return BuiltInHardware().Index(name); }
+std::string CanonicalHardwareName(const std::string& name) { return BuiltInHardware().Canonical(name); }
+const THardware& GetHardwareByName(const std::string& name) { return BuiltInHardware().ByName(name); }
+TByteSet HardwareDeviceSet(int index) { return GetHardware(index).DeviceSet; }
+std::vector<std::string> HardwareNames() { return BuiltInHardware().Names(); }

@@ -1,20 +1,14 @@
 // Both box links keep the same settings under the section named after their hardware kind.
 #include "store/settings.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "link/smartparallel.h"
 #include "link/smartserial.h"
-
-TLinkWide& LinkWide()
-{
-    static TLinkWide values;
-    return values;
-}
 
 namespace {
 
 void LoadBoxLinkSettings(const TISPProgrammer& link, uint8_t& optionsSetting)
 {
-    TLinkWide& w = LinkWide();
+    TLinkWide& w = link.Context().Wide();
     if (TISPSettings* s = link.SettingsStore()) {
         const std::string& section = link.HardwareName();
         w.PortIndex = static_cast<uint16_t>(s->Get(section, "BASEPORT", 0).AsInteger(0));
@@ -29,7 +23,7 @@ void SaveBoxLinkSettings(const TISPProgrammer& link, uint8_t optionsSetting)
 {
     TISPSettings* s = link.SettingsStore();
     if (!s) return;
-    const TLinkWide& w = LinkWide();
+    const TLinkWide& w = link.Context().Wide();
     const std::string& section = link.HardwareName();
     s->Put(section, "BASEPORT", kGlobalGroup, static_cast<int>(w.PortIndex));
     s->Put(section, "PGMTIME", kGlobalGroup, static_cast<int>(w.PGMTIME));

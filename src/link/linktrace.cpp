@@ -1,23 +1,14 @@
 #include "link/linktrace.h"
 
-#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
-#include <mutex>
 
 #include "base/hextext.h"
 
 namespace {
 
 constexpr size_t kLineBytes = 64;
-
-std::atomic<bool> gOn{false};
-std::mutex gMutex;
-TLinkTraceSink gSink;
-char gDirection = 0;
-std::string gText;
-size_t gCount = 0;
-std::string gStamp;
 
 std::string Stamp()
 {
@@ -32,55 +23,53 @@ std::string Stamp()
     return text;
 }
 
-void FlushLocked()
-{
-    if (gCount == 0) return;
-    const std::string line = gStamp + ' ' + gDirection + ' ' + gText;
-    gText.clear();
-    gCount = 0;
-    if (gSink) gSink(line);
-}
-
-void AddLocked(char direction, uint8_t value)
-{
-    if (direction != gDirection || gCount >= kLineBytes) {
-        FlushLocked();
-        gDirection = direction;
-    }
-    if (gCount == 0) gStamp = Stamp();
-    if (value >= 0x20 && value < 0x7F && value != '<') gText += static_cast<char>(value);
-    else gText += "<" + hex::Hex2(value) + ">";
-    ++gCount;
-}
-
 }  // namespace
 
-void SetLinkTrace(TLinkTraceSink sink)
+void TLinkTrace::FlushLocked()
 {
-    std::lock_guard<std::mutex> lock(gMutex);
-    FlushLocked();
-    gSink = std::move(sink);
-    gOn = static_cast<bool>(gSink);
+    if (count_ == 0) return;
+    const std::string line = stamp_ + ' ' + direction_ + ' ' + text_;
+    text_.clear();
+    count_ = 0;
+    if (sink_) sink_(line);
 }
 
-bool LinkTraceOn() { return gOn.load(std::memory_order_relaxed); }
-
-void TraceLinkByte(char direction, uint8_t value)
+void TLinkTrace::AddLocked(char direction, uint8_t value)
 {
-    if (!LinkTraceOn()) return;
-    std::lock_guard<std::mutex> lock(gMutex);
+    if (direction != direction_ || count_ >= kLineBytes) {
+        FlushLocked();
+        direction_ = direction;
+    }
+    if (count_ == 0) stamp_ = Stamp();
+    if (value >= 0x20 && value < 0x7F && value != '<') text_ += static_cast<char>(value);
+    else text_ += "<" + hex::Hex2(value) + ">";
+    ++count_;
+}
+
+void TLinkTrace::SetSink(TLinkTraceSink sink)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    FlushLocked();
+    sink_ = std::move(sink);
+    on_ = static_cast<bool>(sink_);
+}
+
+void TLinkTrace::Byte(char direction, uint8_t value)
+{
+    if (!On()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
     AddLocked(direction, value);
 }
 
-void TraceLinkBytes(char direction, const std::string& bytes)
+void TLinkTrace::Bytes(char direction, const std::string& bytes)
 {
-    if (!LinkTraceOn()) return;
-    std::lock_guard<std::mutex> lock(gMutex);
+    if (!On()) return;
+    std::lock_guard<std::mutex> lock(mutex_);
     for (char c : bytes) AddLocked(direction, static_cast<uint8_t>(c));
 }
 
-void FlushLinkTrace()
+void TLinkTrace::Flush()
 {
-    std::lock_guard<std::mutex> lock(gMutex);
+    std::lock_guard<std::mutex> lock(mutex_);
     FlushLocked();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Values shared by both link classes, the option editor and the port dialogs: one set per
-// process. A value loaded for one hardware kind stays in effect until the other kind loads its own.
+// session, in its link context. A value loaded for one hardware kind stays in effect until the
+// other kind loads its own.
 #include <cstdint>
 
 struct TLinkWide {
@@ -11,5 +12,3 @@ struct TLinkWide {
     uint8_t BusyTime = 127;
     int32_t LinkKind = 0;    // 2 parallel, 1 serial: selects the required firmware version
 };
-
-TLinkWide& LinkWide();

@@ -2,7 +2,7 @@
 
 #include "base/clock.h"
 #include "base/isperrors.h"
-#include "link/linktrace.h"
+#include "link/linkcontext.h"
 #include "link/programmer.h"
 #include "lpt/LptUnit.h"
 
@@ -16,7 +16,7 @@ constexpr uint8_t kEcho = 0x2A;
 
 TParallelTransport::TParallelTransport(TISPProgrammer& owner) : owner_(owner) {}
 
-TVicLPT& TParallelTransport::Port() const { return VicLPT(); }
+TVicLPT& TParallelTransport::Port() const { return owner_.Context().Lpt(); }
 
 IClock& TParallelTransport::TimeSource() const { return clock_ ? *clock_ : Clock(); }
 
@@ -67,13 +67,13 @@ uint8_t TParallelTransport::ReadByte(bool reportProgress)
         value = static_cast<uint8_t>((value << 1) | (lpt.ReadPin(DataInPin) ? 1 : 0));
         lpt.WritePin(ClockPin, false);
     }
-    TraceLinkByte('<', value);
+    owner_.Context().Trace().Byte('<', value);
     return value;
 }
 
 void TParallelTransport::WriteByte(uint8_t value)
 {
-    TraceLinkByte('>', value);
+    owner_.Context().Trace().Byte('>', value);
     if (WaitReady(false)) Fail(kTimedOut);
     TVicLPT& lpt = Port();
     IClock& clock = TimeSource();

@@ -3,6 +3,7 @@
 #include "image/hexlist.h"
 #include "link/hardware.h"
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 
 ILinkHost& NullLinkHost()
@@ -45,4 +46,14 @@ void TISPProgrammer::DoProgress(int32_t position, int32_t total)
     if (onProgress_) onProgress_(position, total);
 }
 
-TByteSet TISPProgrammer::DeviceSetOf() const { return HardwareDeviceSet(HardwareIndex(hardwareName_)); }
+TByteSet TISPProgrammer::DeviceSetOf() const
+{
+    return deviceSetGiven_ ? deviceSet_ : HardwareDeviceSet(HardwareIndex(hardwareName_));
+}
+
+TLinkContext& TISPProgrammer::Context() const
+{
+    if (context_) return *context_;
+    if (!ownContext_) ownContext_ = std::make_unique<TLinkContext>();
+    return *ownContext_;
+}

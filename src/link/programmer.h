@@ -13,6 +13,7 @@
 class THexList;
 class TISPSettings;
 class ILinkHost;
+class TLinkContext;
 
 // Progress and keep-alive callback: (position, total), or (-1, -1) to only keep alive.
 // Whatever it raises (the user's abort) leaves the running operation.
@@ -91,6 +92,16 @@ public:
     // Pump and status log; never null (a do-nothing host by default).
     ILinkHost& Host() const { return *host_; }
     void SetHost(ILinkHost* host);
+    // The session's link context (link values, port unit, serial factory, trace); a programmer
+    // built outside a session makes one of its own on first use.
+    TLinkContext& Context() const;
+    void SetContext(TLinkContext* context) { context_ = context; }
+    // The devices its hardware row offers; rows outside the built-in table set it here.
+    void SetDeviceSet(TByteSet set)
+    {
+        deviceSet_ = set;
+        deviceSetGiven_ = true;
+    }
     // Expires when this programmer is destroyed, so that whoever keeps a plain pointer to it
     // (the operation runner) can tell a live programmer from a freed one.
     std::weak_ptr<const void> Lifetime() const { return lifetime_; }
@@ -106,5 +117,9 @@ private:
     bool hasInformation_ = false;
     TISPSettings* settings_ = nullptr;
     ILinkHost* host_;
+    TLinkContext* context_ = nullptr;
+    mutable std::unique_ptr<TLinkContext> ownContext_;
+    TByteSet deviceSet_ = 0;
+    bool deviceSetGiven_ = false;
     std::shared_ptr<const void> lifetime_ = std::make_shared<char>(0);
 };

@@ -5,5 +5,7 @@
 #include "link/serialport.h"
 
 std::unique_ptr<ISerialPort> CreateQtSerialPort();
-// Makes it the port every serial link creates (call once at program start).
-void InstallQtSerialPort();
+class TLinkContext;
+
+// Makes it the port every serial link of this context creates.
+void InstallQtSerialPort(TLinkContext& context);

@@ -5,27 +5,6 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 
-namespace {
-TSerialPortFactory& Factory()
-{
-    static TSerialPortFactory factory;
-    return factory;
-}
-std::string& Override()
-{
-    static std::string name;
-    return name;
-}
-}  // namespace
-
-void SetSerialPortFactory(TSerialPortFactory factory) { Factory() = std::move(factory); }
-
-std::unique_ptr<ISerialPort> CreateSerialPort()
-{
-    if (!Factory()) throw ESerialOpenError("No serial port support in this program");
-    return Factory()();
-}
-
 std::string ResolveComPortName(const std::string& name, const std::function<std::vector<std::string>()>& listPorts)
 {
     if (name.size() < 4 || !hex::SameText(name.substr(0, 3), "COM")) return name;
@@ -42,6 +21,3 @@ std::string ResolveComPortName(const std::string& name, const std::function<std:
     return name;
 #endif
 }
-
-void SetSerialPortOverride(const std::string& nameOrPath) { Override() = nameOrPath; }
-const std::string& SerialPortOverride() { return Override(); }

@@ -36,18 +36,12 @@ public:
     virtual void Flush() {}
 };
 
+// What the serial link creates its port with; each session's link context holds one (the
+// platform layer gives it QSerialPort's).
 using TSerialPortFactory = std::function<std::unique_ptr<ISerialPort>()>;
-// The factory the serial link creates its port with. The platform layer installs QSerialPort's.
-void SetSerialPortFactory(TSerialPortFactory factory);
-std::unique_ptr<ISerialPort> CreateSerialPort();
 
 // "COMn" (any case) resolves through the environment variable ZEMPRIX_COMn when set, else to the
 // n-th serial port the system lists (USB adapters first, sorted by name); a path is kept as is.
 // The system's list is asked only when needed, through the given lister.
 std::string ResolveComPortName(const std::string& name,
                                const std::function<std::vector<std::string>()>& listPorts);
-
-// Name of the port the serial link opens: an explicit override (the CLI's --port) when set,
-// else "COM" + (PortIndex + 1).
-void SetSerialPortOverride(const std::string& nameOrPath);
-const std::string& SerialPortOverride();

@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "base/isperrors.h"
+#include "link/linkcontext.h"
 #include "link/portidentity.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
@@ -145,4 +146,4 @@ private:
 
 std::unique_ptr<ISerialPort> CreateQtSerialPort() { return std::make_unique<TQtSerialPort>(); }
 
-void InstallQtSerialPort() { SetSerialPortFactory(CreateQtSerialPort); }
+void InstallQtSerialPort(TLinkContext& context) { context.SetSerialFactory(CreateQtSerialPort); }

@@ -5,7 +5,7 @@
 #include "base/clock.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linktrace.h"
+#include "link/linkcontext.h"
 #include "link/programmer.h"
 
 namespace {
@@ -47,7 +47,7 @@ void TSerialTransport::FlushBoth()
 
 void TSerialTransport::CreatePort()
 {
-    if (!port_) port_ = CreateSerialPort();
+    if (!port_) port_ = owner_.Context().NewSerialPort();
 }
 
 void TSerialTransport::DestroyPort()
@@ -63,7 +63,7 @@ void TSerialTransport::Open(uint16_t portIndex)
     CreatePort();
     if (port_->IsOpen()) port_->Close();
     IClock& clock = TimeSource();
-    const std::string name = SerialPortOverride().empty() ? "COM" + std::to_string(portIndex + 1) : SerialPortOverride();
+    const std::string name = owner_.Context().SerialPortName().empty() ? "COM" + std::to_string(portIndex + 1) : owner_.Context().SerialPortName();
     port_->SetBufferSizes(kBufferSize, kBufferSize);
     port_->Open(name, kBaud);
     port_->SetDtr(true);
@@ -97,7 +97,7 @@ uint8_t TSerialTransport::ReadByte(bool reportProgress)
         if (reportProgress) owner_.DoProgress(-1, -1);
         if (port_->BytesWaiting() > 0) {
             const uint8_t value = port_->TakeByte();
-            TraceLinkByte('<', value);
+            owner_.Context().Trace().Byte('<', value);
             return value;
         }
         if (deadline.Passed()) break;
@@ -109,7 +109,7 @@ uint8_t TSerialTransport::ReadByte(bool reportProgress)
 void TSerialTransport::WriteByte(uint8_t value)
 {
     if (!port_) Fail(kCommFailed);
-    TraceLinkByte('>', value);
+    owner_.Context().Trace().Byte('>', value);
     port_->WriteByte(value);
 }
 
@@ -151,7 +151,7 @@ bool TSerialTransport::ReadWholeBlock(const std::string& command, size_t length,
     }
     answer.clear();
     if (waiting == length || waiting == 2) answer = port_->Take(waiting);
-    TraceLinkBytes('<', answer);
+    owner_.Context().Trace().Bytes('<', answer);
     // Two characters stand for an error answer only when they start with "?"; two data
     // characters are a block cut short, not a block read.
     if (answer.empty() || (answer.size() != length && answer[0] != '?')) {

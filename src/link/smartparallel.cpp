@@ -7,7 +7,7 @@
 #include "base/hextext.h"
 #include "base/isperrors.h"
 #include "link/linkhost.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 #include "lpt/LptUnit.h"
 #include "lpt/advanced.h"
 #include "lpt/tiraltimer.h"
@@ -23,7 +23,7 @@ bool TSmartParallel::Connect()
     transport_.OpenDriver();
     LoadSettings();
     protocol_.ClearSync();
-    TLinkWide& wide = LinkWide();
+    TLinkWide& wide = Context().Wide();
     if (wide.PortIndex > 2) wide.PortIndex = 0;  // only LPT1 to LPT3 are used
     transport_.StartBox(wide.PortIndex, wide.LptMode);
 
@@ -32,7 +32,7 @@ bool TSmartParallel::Connect()
     protocol_.ConfirmFirmware(2);
 
     const TTimingValues timing{wide.PGMTIME, wide.TENCYC, wide.BusyTime};
-    RefreshPortInfo(transport_.Port(), wide.PortIndex, timing, TiralTimer1(),
+    RefreshPortInfo(transport_.Port(), wide.PortIndex, timing, Context().Timer(),
                     [this](const std::string& line) { Host().AppendLog(line); });
     return true;
 }
@@ -48,7 +48,7 @@ TSetupChoice TSmartParallel::SetupChoice()
 {
     TSetupChoice choice;
     for (int n = 1; n <= transport_.Port().PortCount(); ++n) choice.Ports.push_back("LPT" + std::to_string(n));
-    choice.Index = LinkWide().PortIndex;
+    choice.Index = Context().Wide().PortIndex;
     choice.ReplacesAdvancedList = true;
     return choice;
 }
@@ -57,7 +57,7 @@ TSetupChoice TSmartParallel::SetupChoice()
 void TSmartParallel::ApplySetup(std::optional<int> chosen)
 {
     if (!chosen) throw EAbort("Cancelled");
-    LinkWide().PortIndex = static_cast<uint16_t>(*chosen < 0 ? 0 : *chosen);
+    Context().Wide().PortIndex = static_cast<uint16_t>(*chosen < 0 ? 0 : *chosen);
     SaveSettings();
     Disconnect();
     Connect();
@@ -70,7 +70,7 @@ TProgrammerReport TSmartParallel::InformationReport()
     report.Form = TReportForm::InformationDialog;
     report.Firmware = "Unknown Hardware not available";
     std::vector<std::string>& lines = report.Lines;
-    lines.push_back("Printer Port: LPT" + std::to_string(LinkWide().PortIndex + 1) +
+    lines.push_back("Printer Port: LPT" + std::to_string(Context().Wide().PortIndex + 1) +
                     " Port Address:" + hex::Hex(lpt.BaseAddress(), 3));
     lines.push_back(lpt.DriverInstance() == 1 ? "Printer Port Driver: OK" : "Printer Port Driver: Unavailable");
 

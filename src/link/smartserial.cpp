@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/isperrors.h"
-#include "link/linkwide.h"
+#include "link/linkcontext.h"
 
 TSmartSerial::TSmartSerial()
 {
@@ -16,7 +16,7 @@ bool TSmartSerial::Connect()
 {
     LoadSettings();
     // Connecting again restarts the box: the port is reopened, not opened twice.
-    transport_.Open(LinkWide().PortIndex);
+    transport_.Open(Context().Wide().PortIndex);
 
     protocol_.Greet();
     const std::string id = protocol_.AskIdentification();
@@ -38,7 +38,7 @@ TSetupChoice TSmartSerial::SetupChoice()
 {
     TSetupChoice choice;
     for (int n = 1; n <= 8; ++n) choice.Ports.push_back("COM" + std::to_string(n));
-    choice.Index = LinkWide().PortIndex;
+    choice.Index = Context().Wide().PortIndex;
     return choice;
 }
 
@@ -46,7 +46,7 @@ TSetupChoice TSmartSerial::SetupChoice()
 void TSmartSerial::ApplySetup(std::optional<int> chosen)
 {
     if (!chosen || *chosen < 0) return;
-    LinkWide().PortIndex = static_cast<uint16_t>(*chosen);
+    Context().Wide().PortIndex = static_cast<uint16_t>(*chosen);
     SaveSettings();
     Disconnect();
     Connect();
@@ -60,7 +60,7 @@ TProgrammerReport TSmartSerial::InformationReport()
     lines.push_back("======== Programmer Connection =======");
     lines.push_back("Hardware Selected: " + HardwareName());
     lines.push_back("Connection Method: Serial Port");
-    lines.push_back("Port Number: " + std::to_string(LinkWide().PortIndex + 1));
+    lines.push_back("Port Number: " + std::to_string(Context().Wide().PortIndex + 1));
     lines.push_back(transport_.IsOpen() ? "Driver Status: Connected" : "*Driver Status: Not Connected");
     lines.push_back("Max Read Timeout: " + std::to_string(MaxReadTimeout));
     lines.push_back("Max Write Timeout: " + std::to_string(MaxWriteTimeout));

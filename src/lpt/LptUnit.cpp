@@ -1,7 +1,5 @@
 #include "lpt/LptUnit.h"
 
-#include <cstdlib>
-#include <mutex>
 
 const std::array<TPinMapEntry, 17> kLptPinMap = {{
     {1, lr_control, 0x01, true},
@@ -23,12 +21,6 @@ const std::array<TPinMapEntry, 17> kLptPinMap = {{
     {17, lr_control, 0x08, true},
 }};
 
-namespace {
-
-void RegisterExitHook();
-
-}  // namespace
-
 TVicLPT::TVicLPT(std::unique_ptr<IPortIo> backend, std::unique_ptr<ILptConfigSource> source)
     : backend_(std::move(backend)), backendGiven_(backend_ != nullptr), finder_(std::move(source))
 {
@@ -43,7 +35,7 @@ bool TVicLPT::OpenDriver(uint8_t instance)
     if (open_) return true;
     ClearSavedStates();
     portCount_ = 0;
-    if (!backendGiven_) backend_ = CreatePortBackend(SelectedPortBackendName());
+    if (!backendGiven_) backend_ = maker_ ? maker_() : CreateBuiltInPortIo(SelectedPortBackendName());
     if (!backend_ || !backend_->Open()) {
         if (!backendGiven_) backend_.reset();
         // Keeps LPT1 on offer in the setup dialog, so the user can pick it and try again.
@@ -52,7 +44,6 @@ bool TVicLPT::OpenDriver(uint8_t instance)
     }
     open_ = true;
     instance_ = instance;
-    RegisterExitHook();
 
     ports_.fill(TPortEntry());
     int counted = 0;
@@ -328,48 +319,4 @@ uint8_t TVicLPT::ReadPort(uint16_t address) { return open_ ? backend_->Read(addr
 void TVicLPT::WritePort(uint16_t address, uint8_t value)
 {
     if (open_) backend_->Write(address, value);
-}
-
-// ---- the process-wide instance ----
-
-namespace {
-
-std::mutex gInstanceMutex;
-std::unique_ptr<TVicLPT> gInstance;
-
-void RegisterExitHook()
-{
-    // Registered after the first successful open, so it runs before the destructors of whatever
-    // the backend created on the way (the simulator's device table): the port is closed, and a
-    // simulated target saved, while everything it uses still exists.
-    static std::once_flag once;
-    std::call_once(once, [] { std::atexit(DestroyVicLPT); });
-}
-
-}  // namespace
-
-TVicLPT& VicLPT()
-{
-    std::lock_guard<std::mutex> lock(gInstanceMutex);
-    if (!gInstance) gInstance = std::make_unique<TVicLPT>();
-    return *gInstance;
-}
-
-void DestroyVicLPT()
-{
-    std::unique_ptr<TVicLPT> old;
-    {
-        std::lock_guard<std::mutex> lock(gInstanceMutex);
-        old = std::move(gInstance);
-    }
-}
-
-void InstallVicLPT(std::unique_ptr<TVicLPT> instance)
-{
-    std::unique_ptr<TVicLPT> old;
-    {
-        std::lock_guard<std::mutex> lock(gInstanceMutex);
-        old = std::move(gInstance);
-        gInstance = std::move(instance);
-    }
 }

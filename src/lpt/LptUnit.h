@@ -4,6 +4,7 @@
 // reached through a register I/O backend (lpt/portio.h) chosen by ZEMPRIX_PORTIO.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "lpt/findlpt.h"
@@ -36,8 +37,8 @@ public:
     static constexpr uint16_t kFallbackBase = 0x378;
     static constexpr int kMaxPorts = 7;
 
-    // Without a backend, OpenDriver creates the one ZEMPRIX_PORTIO names; without a source,
-    // discovery uses the platform's configuration.
+    // Without a backend, OpenDriver creates one with the backend maker (by default the built-in
+    // backend ZEMPRIX_PORTIO names); without a source, discovery uses the platform's configuration.
     explicit TVicLPT(std::unique_ptr<IPortIo> backend = nullptr, std::unique_ptr<ILptConfigSource> source = nullptr);
     ~TVicLPT();
     TVicLPT(const TVicLPT&) = delete;
@@ -92,6 +93,9 @@ public:
     // Number of detections run since construction (re-selection restores instead).
     int DetectionCount() const { return detections_; }
     IPortIo* Backend() const { return backend_.get(); }
+    // How OpenDriver creates its backend when none was given (the session's port backends).
+    using TPortIoMaker = std::function<std::unique_ptr<IPortIo>()>;
+    void SetBackendMaker(TPortIoMaker maker) { maker_ = std::move(maker); }
 
 private:
     struct TPortEntry {
@@ -127,6 +131,7 @@ private:
 
     std::unique_ptr<IPortIo> backend_;
     bool backendGiven_ = false;
+    TPortIoMaker maker_;
     TFindLpt finder_;
     bool open_ = false;
     uint8_t instance_ = 0;
@@ -145,11 +150,3 @@ private:
     bool present_ = false;
     int detections_ = 0;
 };
-
-// The process-wide instance: created on first use, closed and destroyed at exit.
-TVicLPT& VicLPT();
-// Closes and destroys it now (around an external program that needs the port); the next
-// VicLPT() creates a fresh one.
-void DestroyVicLPT();
-// Replaces the process-wide instance (tests hand in one with a scripted backend).
-void InstallVicLPT(std::unique_ptr<TVicLPT> instance);

@@ -1,52 +1,68 @@
 #include <cstdlib>
-#include <map>
-#include <mutex>
 
 #include "lpt/portio.h"
 
 namespace {
 
-std::mutex gMutex;
+std::unique_ptr<IPortIo> MakePpdev(const std::string&) { return CreatePpdevPortIo(); }
+std::unique_ptr<IPortIo> MakeDirect(const std::string&) { return CreateDirectPortIo(); }
+std::unique_ptr<IPortIo> MakeRemote(const std::string& argument) { return CreateRemotePortIo(argument); }
 
-std::map<std::string, TPortIoFactory>& Registry()
+void SplitSelection(const std::string& selection, std::string& name, std::string& argument)
 {
-    static std::map<std::string, TPortIoFactory> registry = [] {
-        std::map<std::string, TPortIoFactory> r;
-        r["ppdev"] = [](const std::string&) { return CreatePpdevPortIo(); };
-        r["direct"] = [](const std::string&) { return CreateDirectPortIo(); };
-        r["remote"] = [](const std::string& arg) { return CreateRemotePortIo(arg); };
-        return r;
-    }();
-    return registry;
+    const size_t colon = selection.find(':');
+    name = selection.substr(0, colon);
+    argument = colon == std::string::npos ? std::string() : selection.substr(colon + 1);
+}
+
+const TPortBackendRow* FindBuiltIn(const std::string& name)
+{
+    for (const TPortBackendRow& row : kBuiltInPortBackends)
+        if (name == row.Name) return &row;
+    return nullptr;
 }
 
 }  // namespace
 
-void RegisterPortBackend(const std::string& name, TPortIoFactory factory)
+const std::array<TPortBackendRow, 3> kBuiltInPortBackends = {{
+    {"ppdev", &MakePpdev},
+    {"direct", &MakeDirect},
+    {"remote", &MakeRemote},
+}};
+
+std::unique_ptr<IPortIo> CreateBuiltInPortIo(const std::string& selection)
 {
-    std::lock_guard<std::mutex> lock(gMutex);
-    Registry()[name] = std::move(factory);
+    std::string name, argument;
+    SplitSelection(selection, name, argument);
+    const TPortBackendRow* row = FindBuiltIn(name);
+    return row ? row->Create(argument) : nullptr;
 }
 
-bool PortBackendRegistered(const std::string& name)
+void TPortBackends::Add(const std::string& name, TPortIoFactory factory)
 {
-    std::lock_guard<std::mutex> lock(gMutex);
-    return Registry().count(name) != 0;
+    for (auto& entry : added_)
+        if (entry.first == name) {
+            entry.second = std::move(factory);
+            return;
+        }
+    added_.emplace_back(name, std::move(factory));
 }
 
-std::unique_ptr<IPortIo> CreatePortBackend(const std::string& selection)
+bool TPortBackends::Has(const std::string& name) const
 {
-    const size_t colon = selection.find(':');
-    const std::string name = selection.substr(0, colon);
-    const std::string argument = colon == std::string::npos ? std::string() : selection.substr(colon + 1);
-    TPortIoFactory factory;
-    {
-        std::lock_guard<std::mutex> lock(gMutex);
-        auto it = Registry().find(name);
-        if (it == Registry().end()) return nullptr;
-        factory = it->second;
-    }
-    return factory ? factory(argument) : nullptr;
+    for (const auto& entry : added_)
+        if (entry.first == name) return true;
+    return FindBuiltIn(name) != nullptr;
+}
+
+std::unique_ptr<IPortIo> TPortBackends::Create(const std::string& selection) const
+{
+    std::string name, argument;
+    SplitSelection(selection, name, argument);
+    for (const auto& entry : added_)
+        if (entry.first == name) return entry.second ? entry.second(argument) : nullptr;
+    const TPortBackendRow* row = FindBuiltIn(name);
+    return row ? row->Create(argument) : nullptr;
 }
 
 std::string SelectedPortBackendName()

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class IPortIo {
 public:
@@ -30,12 +32,30 @@ public:
 // Creates a backend from the text after the name ("remote:HOST:PORT" passes "HOST:PORT").
 using TPortIoFactory = std::function<std::unique_ptr<IPortIo>(const std::string& argument)>;
 
-// Registers (or replaces) a backend under `name`. The core registers "ppdev", "direct" and
-// "remote"; the simulator library adds "sim" through RegisterSimPortBackends().
-void RegisterPortBackend(const std::string& name, TPortIoFactory factory);
-bool PortBackendRegistered(const std::string& name);
-// A backend for a selection such as "ppdev" or "remote:127.0.0.1:4242"; nullptr for an unknown name.
-std::unique_ptr<IPortIo> CreatePortBackend(const std::string& selection);
+// One built-in backend: a name and its creator.
+struct TPortBackendRow {
+    const char* Name;
+    std::unique_ptr<IPortIo> (*Create)(const std::string& argument);
+};
+// "ppdev", "direct" and "remote"; constant, the same for every session.
+extern const std::array<TPortBackendRow, 3> kBuiltInPortBackends;
+
+// The backends one session can pick from: the built-in table plus what the session adds (the
+// simulator library adds "sim" through AddSimPortBackend). An added name hides a built-in one.
+class TPortBackends {
+public:
+    void Add(const std::string& name, TPortIoFactory factory);
+    bool Has(const std::string& name) const;
+    // A backend for a selection such as "ppdev" or "remote:127.0.0.1:4242"; nullptr for an
+    // unknown name.
+    std::unique_ptr<IPortIo> Create(const std::string& selection) const;
+
+private:
+    std::vector<std::pair<std::string, TPortIoFactory>> added_;
+};
+
+// A backend from the built-in table alone; nullptr for an unknown name.
+std::unique_ptr<IPortIo> CreateBuiltInPortIo(const std::string& selection);
 // The backend ZEMPRIX_PORTIO chooses, or the platform default ("ppdev" on Linux).
 std::string SelectedPortBackendName();
 

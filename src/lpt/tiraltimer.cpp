@@ -1,9 +1,5 @@
 #include "lpt/tiraltimer.h"
 
-#include <future>
-#include <memory>
-#include <mutex>
-
 #include "base/clock.h"
 
 TTiralTimer::TTiralTimer(const TCpuSources& sources) : cpuid_(sources)
@@ -24,38 +20,14 @@ TTiralTimer::TTiralTimer(const TCpuSources& sources) : cpuid_(sources)
     cpuSpeed_ = cpuid_.SpeedMHz();
 }
 
-namespace {
-
-std::mutex gTimerMutex;
-std::shared_future<std::shared_ptr<const TTiralTimer>> gTimer;
-
-}  // namespace
-
-void StartTiralTimer()
+TTiralTimerMeasurement MeasureTiralTimerAsync()
 {
-    std::lock_guard<std::mutex> lock(gTimerMutex);
-    if (gTimer.valid()) return;
     // The steady clock, not whatever clock is installed now; the worker owns it, so it lives as
     // long as the measurement however late in the program's exit that ends.
-    gTimer = std::async(std::launch::async, [] {
-                 const auto steady = std::make_shared<SteadyClock>();
-                 TCpuSources sources = PlatformCpuSources();
-                 sources.Clock = steady.get();
-                 return std::shared_ptr<const TTiralTimer>(std::make_shared<TTiralTimer>(sources));
-             }).share();
-}
-
-const TTiralTimer& TiralTimer1()
-{
-    std::shared_future<std::shared_ptr<const TTiralTimer>> timer;
-    {
-        std::lock_guard<std::mutex> lock(gTimerMutex);
-        if (!gTimer.valid()) {
-            std::promise<std::shared_ptr<const TTiralTimer>> here;
-            here.set_value(std::make_shared<TTiralTimer>());
-            gTimer = here.get_future().share();
-        }
-        timer = gTimer;
-    }
-    return *timer.get();
+    return std::async(std::launch::async, [] {
+               const auto steady = std::make_shared<SteadyClock>();
+               TCpuSources sources = PlatformCpuSources();
+               sources.Clock = steady.get();
+               return std::shared_ptr<const TTiralTimer>(std::make_shared<TTiralTimer>(sources));
+           }).share();
 }

@@ -1,8 +1,11 @@
 #pragma once
 // What high-resolution time sources the PC has, how fine they are, and the processor speed.
-// Measuring takes three busy tenths of a second, so the process-wide figures are measured on a worker
-// thread started with the program and joined where they are first needed.
+// Measuring takes three busy tenths of a second, so a program may start the measurement on a worker
+// thread early and hand the running measurement to its session, which joins it where the figures
+// are first needed.
 #include <cstdint>
+#include <future>
+#include <memory>
 
 #include "lpt/cpuid.h"
 
@@ -30,8 +33,7 @@ private:
     double cpuSpeed_ = 0;
 };
 
-// Starts measuring the process-wide figures on a worker thread (call once at program start;
-// later calls do nothing).
-void StartTiralTimer();
-// The process-wide figures; waits for the worker, or measures here when none was started.
-const TTiralTimer& TiralTimer1();
+// A measurement under way on a worker thread (or finished).
+using TTiralTimerMeasurement = std::shared_future<std::shared_ptr<const TTiralTimer>>;
+// Starts measuring on a worker thread over the steady clock and the platform's sources.
+TTiralTimerMeasurement MeasureTiralTimerAsync();

@@ -3,4 +3,4 @@
 #include "cli/cli.h"
 #include "sim/lptchipset.h"
 
-void RegisterExtraPortBackends() { RegisterSimPortBackends(); }
+void AddExtraPortBackends(TLinkContext& context) { AddSimPortBackend(context); }

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "devices/devices.h"
+#include "link/linkcontext.h"
 #include "base/hextext.h"
 
 TLptChipset::TLptChipset(const TDevice& device, TLptChipsetConfig config) : box_(device), config_(config) {}
@@ -199,8 +200,6 @@ private:
     std::vector<std::pair<uint16_t, uint16_t>> granted_;
 };
 
-std::mutex gSimMutex;
-
 const TDevice& SimDevice()
 {
     const char* name = std::getenv("ZEMPRIX_SIM_DEVICE");
@@ -236,32 +235,29 @@ std::unique_ptr<IPortIo> CreateSimPortIo(std::shared_ptr<TLptChipset> chipset)
     return std::make_unique<TSimPortIo>(std::move(chipset));
 }
 
-namespace {
-std::shared_ptr<TLptChipset> gSimChipset;
-}  // namespace
-
-void ForgetSimLptChipset()
+std::shared_ptr<TLptChipset> TSimLptSlot::Chipset()
 {
-    std::lock_guard<std::mutex> lock(gSimMutex);
-    gSimChipset.reset();
-}
-
-std::shared_ptr<TLptChipset> SimLptChipset()
-{
-    std::lock_guard<std::mutex> lock(gSimMutex);
-    std::shared_ptr<TLptChipset>& chipset = gSimChipset;
-    if (!chipset) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!chipset_) {
         auto made = std::make_shared<TLptChipset>(SimDevice());
         const std::string path = SimStatePath();
         if (!path.empty()) CheckStateFile(made->Box(), path);
-        chipset = made;
+        chipset_ = made;
     }
-    return chipset;
+    return chipset_;
 }
 
-void RegisterSimPortBackends()
+void TSimLptSlot::Forget()
 {
-    RegisterPortBackend("sim", [](const std::string&) {
-        return std::make_unique<TSimPortIo>(SimLptChipset(), SimStatePath());
+    std::lock_guard<std::mutex> lock(mutex_);
+    chipset_.reset();
+}
+
+std::shared_ptr<TSimLptSlot> AddSimPortBackend(TLinkContext& context)
+{
+    auto slot = std::make_shared<TSimLptSlot>();
+    context.PortBackends().Add("sim", [slot](const std::string&) {
+        return std::make_unique<TSimPortIo>(slot->Chipset(), SimStatePath());
     });
+    return slot;
 }

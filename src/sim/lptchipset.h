@@ -26,6 +26,7 @@ struct TLptPinFaults {
     bool Hung = false;    // AckPin stays low: the box never becomes ready
 };
 
+class TLinkContext;
 class TLptChipset {
 public:
     TLptChipset(const TDevice& device, TLptChipsetConfig config = {});
@@ -94,11 +95,19 @@ private:
 // The simulator's register backend over a chipset. Several backends may share one chipset.
 std::unique_ptr<IPortIo> CreateSimPortIo(std::shared_ptr<TLptChipset> chipset);
 
-// The process-wide simulated port that the "sim" backend uses: device from ZEMPRIX_SIM_DEVICE
-// (default COP8SBR9), Flash and timing kept in ZEMPRIX_SIM_STATE when set.
-std::shared_ptr<TLptChipset> SimLptChipset();
-// The next SimLptChipset() builds a new one from the environment (for tests).
-void ForgetSimLptChipset();
+// The simulated port behind one session's "sim" backend: device from ZEMPRIX_SIM_DEVICE (default
+// COP8SBR9), Flash and timing kept in ZEMPRIX_SIM_STATE when set. Built when first needed; every
+// backend the session opens shares it.
+class TSimLptSlot {
+public:
+    std::shared_ptr<TLptChipset> Chipset();
+    // The next Chipset() builds a new one from the environment (for tests).
+    void Forget();
 
-// Adds the "sim" backend to the port layer's registry; executables call it in main.
-void RegisterSimPortBackends();
+private:
+    std::mutex mutex_;
+    std::shared_ptr<TLptChipset> chipset_;
+};
+
+// Adds the "sim" backend to a session's port backends; returns the slot its chipset lives in.
+std::shared_ptr<TSimLptSlot> AddSimPortBackend(TLinkContext& context);

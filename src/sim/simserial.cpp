@@ -76,12 +76,13 @@ void TSimSerialPort::WriteByte(uint8_t value)
     box_.HostWrite(value);
 }
 
-TSimSerialInstall::TSimSerialInstall(TBoxModel& box) : shared_(std::make_shared<TSimSerialShared>())
+TSimSerialInstall::TSimSerialInstall(TLinkContext& context, TBoxModel& box)
+    : context_(context), shared_(std::make_shared<TSimSerialShared>())
 {
     auto shared = shared_;
-    SetSerialPortFactory([&box, shared]() -> std::unique_ptr<ISerialPort> {
+    context_.SetSerialFactory([&box, shared]() -> std::unique_ptr<ISerialPort> {
         return std::make_unique<TSimSerialPort>(box, shared);
     });
 }
 
-TSimSerialInstall::~TSimSerialInstall() { SetSerialPortFactory(nullptr); }
+TSimSerialInstall::~TSimSerialInstall() { context_.SetSerialFactory(nullptr); }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "link/linkcontext.h"
 #include "link/serialport.h"
 #include "sim/boxmodel.h"
 
@@ -62,11 +63,11 @@ private:
     int resets_ = 0;
 };
 
-// Installs (SetSerialPortFactory) a factory that hands the serial link TSimSerialPorts on `box`
+// Gives a link context a serial port factory that hands the serial link TSimSerialPorts on `box`
 // for this object's lifetime, and removes it afterwards.
 class TSimSerialInstall {
 public:
-    explicit TSimSerialInstall(TBoxModel& box);
+    TSimSerialInstall(TLinkContext& context, TBoxModel& box);
     ~TSimSerialInstall();
     TSimSerialInstall(const TSimSerialInstall&) = delete;
     TSimSerialInstall& operator=(const TSimSerialInstall&) = delete;
@@ -77,5 +78,6 @@ public:
     void SetOpenFails(bool fails) { shared_->failOpen = fails; }
 
 private:
+    TLinkContext& context_;
     std::shared_ptr<TSimSerialShared> shared_;
 };

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "store/settings.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
@@ -49,20 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VirtualClock clock(10'000'000);
     ScopedClock scoped(clock);
     FuzzStream stream(data, size);
-    LinkWide() = TLinkWide();
-    InstallVicLPT(std::make_unique<TVicLPT>(std::make_unique<FuzzedRegisters>(stream)));
+    TLinkContext context;
+    context.ReplaceLpt(std::make_unique<TVicLPT>(std::make_unique<FuzzedRegisters>(stream)));
     {
         const char* kLpt = "ZEMPRIX (LPT)";
         TISPSettings settings;
         settings.Put(kLpt, "BASEPORT", kGlobalGroup, 0);
         ILinkHost host;
         TSmartParallel link;
+        link.SetContext(&context);
         link.SetHardwareName(kLpt);
         link.SetHost(&host);
         link.SetSettingsStore(&settings);
         link.SetDevice(&SmallDevice());
         RunOperations(link);
     }
-    DestroyVicLPT();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "store/settings.h"
+#include "link/linkcontext.h"
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/serialport.h"
@@ -62,18 +63,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VirtualClock clock(1'000'000);
     ScopedClock scoped(clock);
     FuzzStream stream(data, size);
-    LinkWide() = TLinkWide();
-    SetSerialPortFactory([&stream] { return std::make_unique<FuzzedPort>(stream); });
+    TLinkContext context;
+    context.SetSerialFactory([&stream] { return std::make_unique<FuzzedPort>(stream); });
     {
         TISPSettings settings;
         ILinkHost host;
         TSmartSerial link;
+        link.SetContext(&context);
         link.SetHardwareName("ZEMPRIX (COM)");
         link.SetHost(&host);
         link.SetSettingsStore(&settings);
         link.SetDevice(&SmallDevice());
         RunOperations(link);
     }
-    SetSerialPortFactory(nullptr);
     return 0;
 }

@@ -174,7 +174,6 @@ class PortDialogs : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved = LinkWide();
         auto io = std::make_unique<FakeRegisterFile>();
         auto config = std::make_unique<FakeConfigSource>();
         io->ports[0x378].kind = FakeKind::ecp;
@@ -183,14 +182,13 @@ protected:
         config->ports["LPT2"] = PortAt(0x278, 5, 3);
         lpt = std::make_unique<TVicLPT>(std::move(io), std::move(config));
         ASSERT_TRUE(lpt->OpenDriver(1));
-        LinkWide().PortIndex = 0;
         options.SelectPGMTIM(23);
         options.PGMTIMChange();
     }
-    void TearDown() override { LinkWide() = saved; }
     std::vector<std::string> Log() const { return log; }
 
-    TLinkWide saved;
+    TLinkWide wide;
+    TTiralTimer timer;
     std::unique_ptr<TVicLPT> lpt;
     TBaseFuseForm options;
     std::vector<std::string> log;
@@ -200,10 +198,10 @@ TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 {
     int advancedRuns = 0;
     {
-        TfispVask without(*lpt, LinkWide(), 2400.4, {});
+        TfispVask without(*lpt, wide, 2400.4, {});
         EXPECT_FALSE(without.Button3()->isEnabled());
     }
-    TfispVask dialog(*lpt, LinkWide(), 2400.4, [&] { ++advancedRuns; });
+    TfispVask dialog(*lpt, wide, 2400.4, [&] { ++advancedRuns; });
     EXPECT_TRUE(dialog.Button3()->isEnabled());
     EXPECT_EQ(dialog.windowTitle(), "ISP Configuration");
     dialog.AddPortName("LPT1", "/dev/parport0");
@@ -220,14 +218,14 @@ TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
         emit dialog.PortSelector()->activated(1);
         EXPECT_EQ(dialog.BaseAddress()->text(), "0278h");
         EXPECT_EQ(dialog.DMAchannel()->text(), "03h");
-        EXPECT_EQ(LinkWide().PortIndex, 1);
+        EXPECT_EQ(wide.PortIndex, 1);
         QTest::mouseClick(dialog.Button3(), Qt::LeftButton);
         QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
         return d.result();
     });
     EXPECT_FALSE(accepted);
     EXPECT_EQ(advancedRuns, 1);
-    EXPECT_EQ(LinkWide().PortIndex, 0);
+    EXPECT_EQ(wide.PortIndex, 0);
     EXPECT_EQ(lpt->BaseAddress(), 0x378);
 
     accepted = dialog.Run(0, [&](QDialog& d) {
@@ -242,7 +240,7 @@ TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 
 TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
 {
-    TAdvancedFrm form(*lpt, LinkWide(), options, TiralTimer1(), [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
     form.SetPorts({"LPT1", "LPT2"});
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -258,7 +256,7 @@ TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
     // The EPP-only port offers EPP alone.
     form.PortSelector()->setCurrentIndex(1);
     emit form.PortSelector()->activated(1);
-    EXPECT_EQ(LinkWide().PortIndex, 1);
+    EXPECT_EQ(wide.PortIndex, 1);
     EXPECT_EQ(form.BaseAddress()->text(), "0278h");
     EXPECT_FALSE(form.ModeButton(mb_spp)->isEnabled());
     EXPECT_TRUE(form.ModeButton(mb_epp)->isEnabled());
@@ -270,14 +268,14 @@ TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
     QTest::mouseClick(form.OkButton(), Qt::LeftButton);
     EXPECT_EQ(form.result(), QDialog::Accepted);
     EXPECT_EQ(options.Label4(), "5400287F");
-    EXPECT_EQ(LinkWide().PGMTIME, 0x54);
-    EXPECT_EQ(LinkWide().TENCYC, 0x28);
+    EXPECT_EQ(wide.PGMTIME, 0x54);
+    EXPECT_EQ(wide.TENCYC, 0x28);
     EXPECT_EQ(options.PGMTIM(), row);
 }
 
 TEST_F(PortDialogs, AdvancedDefaultsPutsTheSelectedRangesTimingBackAndThePortIntoSpp)
 {
-    TAdvancedFrm form(*lpt, LinkWide(), options, TiralTimer1(), [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
     form.SetPorts({"LPT1", "LPT2"});
     const std::string defaults = options.Label4();
     form.show();
@@ -287,7 +285,7 @@ TEST_F(PortDialogs, AdvancedDefaultsPutsTheSelectedRangesTimingBackAndThePortInt
     Type(form.PGMTIMEedit(), "11");
     QTest::mouseClick(form.DefaultsButton(), Qt::LeftButton);
     EXPECT_EQ(lpt->LptMode(), 1);
-    EXPECT_EQ(LinkWide().LptMode, 1);
+    EXPECT_EQ(wide.LptMode, 1);
     EXPECT_EQ(form.PGMTIMEedit()->Value(), std::stoi(defaults.substr(0, 2), nullptr, 16));
     EXPECT_EQ(form.TENCYCedit()->Value(), std::stoi(defaults.substr(2, 4), nullptr, 16));
     // Cancel drops what was typed into the timing entries.

@@ -47,6 +47,7 @@
 #include "image/hexfile.h"
 #include "store/qsettingsbackend.h"
 #include "store/settings.h"
+#include "link/linkcontext.h"
 #include "link/hardware.h"
 
 namespace {
@@ -107,21 +108,18 @@ struct MainWindow : ::testing::Test {
     TMemorySettingsBackend backend;
     ScriptedBoxes boxes;
     QTemporaryDir dir;
+    TFakeHardware hardware{kFake, [](TLinkContext&) {
+        auto p = std::make_unique<TFakeProgrammer>();
+        p->SetHasInformation(true);
+        p->onCall = NextOnCall();
+        Current() = p.get();
+        ++CreatedCount();
+        return std::unique_ptr<TISPProgrammer>(std::move(p));
+    }, true};
     std::unique_ptr<TMain> window;
-    TLinkWide savedLinkWide = LinkWide();
 
     void SetUp() override
     {
-        RegisterDefaultHardware();
-        if (HardwareIndex(kFake) < 0)
-            RegisterHardware(kFake, GetHardwareByName(kHardwareCom).DeviceSet, [] {
-                auto p = std::make_unique<TFakeProgrammer>();
-                p->SetHasInformation(true);
-                p->onCall = NextOnCall();
-                Current() = p.get();
-                ++CreatedCount();
-                return std::unique_ptr<TISPProgrammer>(std::move(p));
-            }, true);
         TISPSettings store(&backend);
         store.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kFake);
         store.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBR9");
@@ -132,13 +130,13 @@ struct MainWindow : ::testing::Test {
         window.reset();
         Current() = nullptr;
         NextOnCall() = nullptr;
-        LinkWide() = savedLinkWide;
     }
 
     // Shows the window and lets the posted start-up run.
     void Start(const QStringList& arguments = {})
     {
         window = std::make_unique<TMain>(&backend, boxes, arguments);
+        window->Session().SetHardwareTable(hardware.table);
         // A modal dialog nobody answers would hang the test: one that a test does not expect fails it.
         window->SetDialogRunner([](QDialog& dialog) {
             ADD_FAILURE() << "unexpected dialog " << dialog.windowTitle().toStdString();
@@ -172,6 +170,7 @@ TEST_F(MainWindow, StartsUpOnceTheWindowIsOnScreen)
         if (call == "Connect") visibleAtConnect = window->isVisible();
     };
     window = std::make_unique<TMain>(&backend, boxes, QStringList{"/Q"});
+    window->Session().SetHardwareTable(hardware.table);
     EXPECT_EQ(Current(), nullptr);  // nothing connects before the window is shown
     window->show();
     QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 5000);
@@ -657,6 +656,7 @@ TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
     TQSettingsBackend real(dir.filePath("corrupt").toStdString());
     // The hardware comes from the command line: defaults would pick a real port.
     window = std::make_unique<TMain>(&real, boxes, QStringList{QString("/M:") + kFake});
+    window->Session().SetHardwareTable(hardware.table);
     window->show();
     QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 5000);
     const QStringList log = Log();
@@ -791,7 +791,7 @@ TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
     auto config = std::make_unique<FakeConfigSource>();
     io->ports[0x378].kind = FakeKind::spp;
     config->ports["LPT1"] = PortAt(0x378, 7);
-    InstallVicLPT(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
+    window->Session().LinkContext().ReplaceLpt(std::make_unique<TVicLPT>(std::move(io), std::move(config)));
     window->SetPortIdentifier([](const QString& entry) { return entry == "COM2" ? QString("/dev/ttyUSB0") : QString(); });
 
     // Setup: the entries, their identities and the advanced button only when the menu says so.
@@ -844,7 +844,7 @@ TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)
     });
     window->ShowTextReport({"======== Programmer Connection ======="});
     EXPECT_EQ(window->PrintStatusD()->Memo1()->toPlainText(), "======== Programmer Connection =======");
-    DestroyVicLPT();
+    window->Session().LinkContext().ReleaseLpt();
 }
 
 TEST_F(MainWindow, TheFlashPageStaysReadableOnADarkTheme)

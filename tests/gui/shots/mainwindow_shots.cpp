@@ -14,6 +14,7 @@
 #include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "lpt/LptUnit.h"
 #include "lpt/tiraltimer.h"
@@ -45,17 +46,16 @@ struct TQuietBoxes final : IMessageBoxes {
 
 std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
 {
-    RegisterDefaultHardware();
     static TBoxModel box(*DeviceList().FindDevice("COP8SBR9", GetHardwareByName(kHardwareCom).DeviceSet));
     static TMemorySettingsBackend backend;
     static TQuietBoxes boxes;
-    SetSerialPortFactory([] { return std::make_unique<TSimSerialPort>(box); });
     TISPSettings store(&backend);
     store.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kHardwareCom);
     store.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBR9");
     store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
 
     auto window = std::make_unique<TMain>(&backend, boxes, QStringList{});
+    window->Session().LinkContext().SetSerialFactory([] { return std::make_unique<TSimSerialPort>(box); });
     window->resize(900, 600);
     window->show();
     (void)QTest::qWaitForWindowExposed(window.get());
@@ -147,12 +147,13 @@ TVicLPT& ShotPorts()
 
 ZEMPRIX_SHOT("dialog-ispconfiguration.png")
 {
-    auto dialog = std::make_unique<TfispVask>(ShotPorts(), LinkWide(), 2400.0, [] {});
+    static TLinkWide wide;
+    auto dialog = std::make_unique<TfispVask>(ShotPorts(), wide, 2400.0, [] {});
     for (int n = 1; n <= 8; ++n)
         dialog->AddPortName(QStringLiteral("COM%1").arg(n),
                             n == 1 ? QStringLiteral("COM1 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ)")
                                    : QString());
-    LinkWide().PortIndex = 0;
+    wide.PortIndex = 0;
     dialog->Run(0, [](QDialog&) { return int(QDialog::Rejected); });
     return dialog;
 }
@@ -162,8 +163,9 @@ ZEMPRIX_SHOT("dialog-advancedsettings.png")
     static TBaseFuseForm options;
     options.SelectPGMTIM(23);
     options.PGMTIMChange();
-    LinkWide().PortIndex = 0;
-    auto form = std::make_unique<TAdvancedFrm>(ShotPorts(), LinkWide(), options, TiralTimer1(),
+    static TLinkWide wide;
+    static const TTiralTimer timer;
+    auto form = std::make_unique<TAdvancedFrm>(ShotPorts(), wide, options, timer,
                                                [](const std::string&) {});
     form->SetPorts({QStringLiteral("LPT1"), QStringLiteral("LPT2")});
     return form;
