@@ -16,7 +16,7 @@
 #include "link/linkcontext.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "base/clock.h"
 #include "lpt/tiraltimer.h"
 #include "sim/lptchipset.h"

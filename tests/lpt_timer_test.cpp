@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/advanced.h"
 #include "base/clock.h"
 #include "lpt/cpuid.h"

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt_fakeports.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "link/linkcontext.h"
 #include "link/smartparallel.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "sim/lptchipset.h"
 
 namespace {

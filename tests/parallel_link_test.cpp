@@ -17,7 +17,7 @@
 #include "link/linkhost.h"
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "base/clock.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/autoprogram.h"
-#include "app/production.h"
+#include "app/productiontests.h"
 #include "fakeprogrammer.h"
 #include "image/serialnum.h"
 #include "store/settings.h"

@@ -35,7 +35,7 @@
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
-#include "views/fuseform.h"
+#include "views/optioneditorwidget.h"
 #include "views/hexview.h"
 #include "image/checksum.h"
 #include "image/hexfile.h"

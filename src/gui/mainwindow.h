@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "app/firmwareupdate.h"
-#include "app/production.h"
+#include "app/productiontests.h"
 #include "app/session.h"
 #include "app/startup.h"
 

@@ -13,7 +13,7 @@
 #include "base/hextext.h"
 #include "devices/optioneditor.h"
 #include "link/linkwide.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 #include "views/hexedit.h"
 

@@ -14,7 +14,7 @@
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
 #include "link/linkcontext.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 
 namespace {

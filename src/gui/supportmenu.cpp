@@ -15,7 +15,7 @@
 #include <QMenuBar>
 #include <QUrl>
 
-#include "app/production.h"
+#include "app/productiontests.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "link/programmer.h"

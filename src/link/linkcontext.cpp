@@ -1,7 +1,7 @@
 #include "link/linkcontext.h"
 
 #include "base/isperrors.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 
 TLinkContext::TLinkContext() = default;
 

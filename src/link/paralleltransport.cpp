@@ -4,7 +4,7 @@
 #include "base/isperrors.h"
 #include "link/linkcontext.h"
 #include "link/programmer.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkcontext.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/advanced.h"
 #include "lpt/tiraltimer.h"
 

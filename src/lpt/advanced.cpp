@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "base/hextext.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 
 const std::array<const char*, mb_count> kLptModeLogNames = {"SPP Mode", "PS2 Mode", "EPP Mode",

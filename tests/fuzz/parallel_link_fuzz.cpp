@@ -12,7 +12,7 @@
 #include "link/linkwide.h"
 #include "link/smartparallel.h"
 #include "link_fuzz_support.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "base/clock.h"
 #include "lpt/portio.h"
 

@@ -20,7 +20,7 @@
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "link/linkwide.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"
 #include "views/hexedit.h"

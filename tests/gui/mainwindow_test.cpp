@@ -32,7 +32,7 @@
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
 #include "app/productionrecord.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt_fakeports.h"
 #include "views/hexedit.h"
 #include <QButtonGroup>
@@ -42,7 +42,7 @@
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
 #include "gui/statuspanel.h"
-#include "views/fuseform.h"
+#include "views/optioneditorwidget.h"
 #include "views/hexview.h"
 #include "image/hexfile.h"
 #include "store/qsettingsbackend.h"

@@ -16,7 +16,7 @@
 #include "image/serialnum.h"
 #include "link/linkcontext.h"
 #include "link/linkwide.h"
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"
 #include "gui/loadconfigform.h"

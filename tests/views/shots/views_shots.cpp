@@ -9,7 +9,7 @@
 #include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "shots.h"
-#include "views/fuseform.h"
+#include "views/optioneditorwidget.h"
 #include "views/hexedit.h"
 #include "views/hexview.h"
 

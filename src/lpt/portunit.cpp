@@ -1,4 +1,4 @@
-#include "lpt/LptUnit.h"
+#include "lpt/portunit.h"
 
 
 const std::array<TPinMapEntry, 17> kLptPinMap = {{

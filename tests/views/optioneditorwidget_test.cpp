@@ -11,7 +11,7 @@
 
 #include "devices/optioneditor.h"
 #include "image/hexlist.h"
-#include "views/fuseform.h"
+#include "views/optioneditorwidget.h"
 
 namespace {
 struct FuseFrame : ::testing::Test {

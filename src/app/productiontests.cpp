@@ -1,4 +1,4 @@
-#include "app/production.h"
+#include "app/productiontests.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "views/fuseform.h"
+#include "views/optioneditorwidget.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
