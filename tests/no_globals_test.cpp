@@ -3,6 +3,8 @@
 // and the old process-wide accessors must not come back under their names.
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -13,17 +15,6 @@
 #include <vector>
 
 namespace {
-
-std::string Output(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
-}
 
 // Writable static objects the libraries may keep, each with why it is not session state.
 struct TAllowed {
@@ -57,7 +48,7 @@ bool Allowed(std::string symbol)
 std::vector<std::string> WritableObjects(const std::string& archive)
 {
     std::vector<std::string> found;
-    std::istringstream table(Output("objdump -t '" + archive + "' | c++filt"));
+    std::istringstream table(CommandOutput("objdump -t '" + archive + "' | c++filt"));
     // address, seven flag characters, section, size, name
     const std::regex row(R"(^[0-9a-f]+ (.{7}) (\S+)\s+[0-9a-f]+ (.*)$)");
     for (std::string line; std::getline(table, line);) {

@@ -1,5 +1,6 @@
 #pragma once
 // Small helpers shared by the test files.
+#include <cstdio>
 #include <exception>
 #include <fstream>
 #include <functional>
@@ -24,4 +25,16 @@ inline std::string ReadFileBytes(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// What a shell command writes to its standard output; empty when it cannot be started.
+inline std::string CommandOutput(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buf[4096];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
 }

@@ -4,11 +4,10 @@
 #include <optional>
 #include <string>
 
-#include "link/boxprotocol.h"
+#include "link/boxlink.h"
 #include "link/paralleltransport.h"
-#include "link/programmer.h"
 
-class TSmartParallel : public TISPProgrammer {
+class TSmartParallel : public TBoxLink<TParallelTransport> {
 public:
     TSmartParallel();
 
@@ -24,28 +23,4 @@ public:
     // Programmer settings under the section named after the hardware kind (linksettings.cpp).
     void LoadSettings() override;
     void SaveSettings() override;
-
-    // ---- the protocol's operations ----
-    void Synchronise() override { protocol_.Synchronise(); }
-    void CheckFirmware() override { protocol_.CheckFirmware(); }
-    std::string ReadProgrammerId() override { return protocol_.ReadProgrammerId(); }
-    std::string ProgrammerId() override { return TBoxProtocol::kExpectedId; }
-    void EraseDevice() override { protocol_.EraseDevice(); }
-    void ProgramFlash(THexList& image) override { protocol_.ProgramFlash(image); }
-    void VerifyFlash(THexList& image) override { protocol_.VerifyFlash(image); }
-    void ReadFlash(THexList& image) override { protocol_.ReadFlash(image); }
-    uint8_t ReadOptions() override { return protocol_.ReadOptions(); }
-    uint8_t TargetPresent() override { return protocol_.TargetPresent(); }
-    void ProgramOptions(uint8_t value) override { protocol_.ProgramOptions(value); }
-    void RunTarget() override { protocol_.RunTarget(); }
-    void WriteTiming(const std::string& text) override { protocol_.WriteTiming(text); }
-    std::string ReadTiming() override { return protocol_.ReadTiming(); }
-    void PrepareBlankImage(THexList& image) override { protocol_.PrepareBlankImage(image); }
-
-    TBoxProtocol& Protocol() { return protocol_; }
-    TParallelTransport& Transport() { return transport_; }
-
-private:
-    TParallelTransport transport_{*this};
-    TBoxProtocol protocol_{*this, transport_};
 };

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <algorithm>
 
+#include "base/hextext.h"
+
 THexEdit::THexEdit(QWidget* parent) : QLineEdit(parent)
 {
     setText(QStringLiteral("0"));
@@ -45,9 +47,7 @@ bool THexEdit::Valid(const QString& text) const
 {
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        int d = -1;
-        if (u >= u'0' && u <= u'9') d = u - u'0';
-        else if (u >= u'A' && u <= u'F') d = u - u'A' + 10;
+        const int d = u < 0x80 ? hex::TryDigit(static_cast<char>(u), false) : -1;
         if (d < 0 || d >= Radix()) return false;
     }
     if (validate_) {
