@@ -1,5 +1,5 @@
 // The dialogs on the offscreen platform, driven with mouse and key events: the information reports,
-// the serial-number dialog and the two port dialogs over a scripted register file.
+// the serial-number dialog and the two port dialogs over a link context on a scripted register file.
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QComboBox>
@@ -13,13 +13,16 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/linkportsetup.h"
 #include "devices/optioneditor.h"
 #include "gui/infodialogs.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
+#include "lpt/advanced.h"
 #include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"
@@ -33,6 +36,18 @@ void Type(QWidget* field, const QString& text)
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Delete);
     QTest::keyClicks(field, text);
+}
+
+// Timer figures at once, of a processor the system reports at `mhz`.
+TTiralTimerMeasurement ReadyTimer(double mhz)
+{
+    TCpuSources cpu;
+    cpu.Leaf1 = [](uint32_t&) { return false; };
+    cpu.TimeStamp = [] { return uint64_t{0}; };
+    cpu.ReportedMHz = [mhz] { return mhz; };
+    std::promise<std::shared_ptr<const TTiralTimer>> ready;
+    ready.set_value(std::make_shared<const TTiralTimer>(cpu));
+    return ready.get_future().share();
 }
 
 }  // namespace
@@ -180,28 +195,31 @@ protected:
         io->ports[0x278].kind = FakeKind::epp;
         config->ports["LPT1"] = PortAt(0x378, 7);
         config->ports["LPT2"] = PortAt(0x278, 5, 3);
-        lpt = std::make_unique<TVicLPT>(std::move(io), std::move(config));
-        ASSERT_TRUE(lpt->OpenDriver(1));
+        auto unit = std::make_unique<TVicLPT>(std::move(io), std::move(config));
+        ASSERT_TRUE(unit->OpenDriver(1));
+        lpt = unit.get();
+        link.ReplaceLpt(std::move(unit));
+        link.SetTimerMeasurement(ReadyTimer(2400.4));
         options.SelectPGMTIM(23);
         options.PGMTIMChange();
     }
-    std::vector<std::string> Log() const { return log; }
 
-    TLinkWide wide;
-    TTiralTimer timer;
-    std::unique_ptr<TVicLPT> lpt;
+    TLinkContext link;
+    TLinkWide& wide = link.Wide();
+    TVicLPT* lpt = nullptr;
     TBaseFuseForm options;
     std::vector<std::string> log;
+    TLinkPortSetup setup{link, options, [this](const std::string& l) { log.push_back(l); }};
 };
 
 TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 {
     int advancedRuns = 0;
     {
-        TfispVask without(*lpt, wide, 2400.4, {});
+        TfispVask without(setup, {});
         EXPECT_FALSE(without.Button3()->isEnabled());
     }
-    TfispVask dialog(*lpt, wide, 2400.4, [&] { ++advancedRuns; });
+    TfispVask dialog(setup, [&] { ++advancedRuns; });
     EXPECT_TRUE(dialog.Button3()->isEnabled());
     EXPECT_EQ(dialog.windowTitle(), "ISP Configuration");
     dialog.AddPortName("LPT1", "/dev/parport0");
@@ -240,7 +258,7 @@ TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 
 TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
 {
-    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(setup);
     form.SetPorts({"LPT1", "LPT2"});
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -275,7 +293,7 @@ TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
 
 TEST_F(PortDialogs, AdvancedDefaultsPutsTheSelectedRangesTimingBackAndThePortIntoSpp)
 {
-    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(setup);
     form.SetPorts({"LPT1", "LPT2"});
     const std::string defaults = options.Label4();
     form.show();
