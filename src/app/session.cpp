@@ -25,6 +25,7 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
       runner_(view),
       commands_(runner_, project_, options_),
       autoProgram_(commands_, serial_, settings_),
+      portSetup_(link_, options_, [this](const std::string& line) { view_.AppendLog(line); }),
       host_(std::make_unique<THost>(*this))
 {
     commands_.SoftwareVersion = ZEMPRIX_FILE_VERSION;

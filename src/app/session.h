@@ -12,6 +12,7 @@
 
 #include "app/autoprogram.h"
 #include "app/commands.h"
+#include "app/linkportsetup.h"
 #include "app/runner.h"
 #include "app/startup.h"
 #include "devices/optioneditor.h"
@@ -93,6 +94,8 @@ public:
     const THardwareTable& Hardware() const { return *hardware_; }
     void SetHardwareTable(const THardwareTable& table) { hardware_ = &table; }
     const TDevice* Device() const { return project_.Device(); }
+    // What the port dialogs show and the choices they ask for, applied to this session's link.
+    IPortSetup& PortSetup() { return portSetup_; }
 
     // Told when a device switch has replaced the programmer and the device (before it connects),
     // so that selectors, pages and editors follow.
@@ -161,6 +164,7 @@ private:
     TSerialNum serial_;
     TCommandContext commands_;
     TAutoProgram autoProgram_;
+    TLinkPortSetup portSetup_;
     std::unique_ptr<THost> host_;
     std::unique_ptr<TISPProgrammer> programmer_;
     int running_ = 0;

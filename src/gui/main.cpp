@@ -3,17 +3,16 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "app/desktoplink.h"
 #include "gui/application.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "store/qsettingsbackend.h"
-#include "link/linkcontext.h"
-#include "link/qtserialport.h"
 
 int main(int argc, char** argv)
 {
     // The parallel link logs the timer figures after connecting: measure them meanwhile.
-    TTiralTimerMeasurement timer = MeasureTiralTimerAsync();
+    TDesktopLink link;
     QApplication application(argc, argv);
     ConfigureApplication();
 
@@ -24,9 +23,7 @@ int main(int argc, char** argv)
     // The menu entry runs "zemprix /L:%f"; started without a file, a bare "/L:" is left over.
     arguments.removeIf([](const QString& a) { return a.compare(QLatin1String("/L:"), Qt::CaseInsensitive) == 0; });
     TMain window(&settings, boxes, arguments);
-    TLinkContext& link = window.Session().LinkContext();
-    InstallQtSerialPort(link);
-    link.SetTimerMeasurement(std::move(timer));
+    link.Install(window.Session());
     window.show();
     return QApplication::exec();
 }

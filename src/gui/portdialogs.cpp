@@ -11,10 +11,6 @@
 #include <cmath>
 
 #include "base/hextext.h"
-#include "devices/optioneditor.h"
-#include "link/linkwide.h"
-#include "lpt/portunit.h"
-#include "lpt/tiraltimer.h"
 #include "views/hexedit.h"
 
 namespace {
@@ -31,25 +27,18 @@ QLabel* ValueRow(QGridLayout* grid, int row, const QString& caption, const QStri
     return value;
 }
 
-// The value of `count` hex characters of `text` from `first`, or -1 when they are not hex.
-long HexField(const std::string& text, size_t first, size_t count)
+QString HexLabel(unsigned value, int digits) { return Q(hex::Hex(value, digits)) + QLatin1Char('h'); }
+
+QString StatusText(const TPortDetails& port)
 {
-    if (text.size() < first + count) return -1;
-    long value = 0;
-    for (size_t i = first; i < first + count; ++i) {
-        if (!hex::IsHexDigit(text[i])) return -1;
-        value = value * 16 + hex::DigitValueAnyCase(text[i]);
-    }
-    return value;
+    return port.Present ? QStringLiteral("Present") : QStringLiteral("Not present");
 }
 
 }  // namespace
 
 // ---- TAdvancedFrm -------------------------------------------------------------------------------
 
-TAdvancedFrm::TAdvancedFrm(TVicLPT& lpt, TLinkWide& wide, TBaseFuseForm& options, const TTiralTimer& timer,
-                           std::function<void(const std::string&)> log, QWidget* parent)
-    : QDialog(parent), lpt_(lpt), wide_(wide), options_(options), timer_(timer), log_(std::move(log))
+TAdvancedFrm::TAdvancedFrm(IPortSetup& setup, QWidget* parent) : QDialog(parent), setup_(setup)
 {
     setObjectName(QStringLiteral("AdvancedFrm"));
     setWindowTitle(QStringLiteral("Advanced Settings"));
@@ -80,18 +69,18 @@ TAdvancedFrm::TAdvancedFrm(TVicLPT& lpt, TLinkWide& wide, TBaseFuseForm& options
     auto* lower = new QHBoxLayout;
     auto* modesBox = new QGroupBox(QStringLiteral("Available LPT Modes"), comms);
     auto* ml = new QVBoxLayout(modesBox);
-    const std::array<const char*, mb_count> captions{"SPP Mode", "PS/2 Mode", "EPP Mode", "Fast Centronix",
+    const std::array<const char*, kLptModeCount> captions{"SPP Mode", "PS/2 Mode", "EPP Mode", "Fast Centronix",
                                                      "ECP Mode"};
-    const std::array<const char*, mb_count> names{"SPP_Mode", "PS2_Mode", "EPP_Mode", "FastCentronix_Mode",
+    const std::array<const char*, kLptModeCount> names{"SPP_Mode", "PS2_Mode", "EPP_Mode", "FastCentronix_Mode",
                                                   "ECP_Mode"};
-    for (int i = 0; i < mb_count; ++i) {
+    for (int i = 0; i < kLptModeCount; ++i) {
         auto* b = new QRadioButton(QString::fromLatin1(captions[size_t(i)]), modesBox);
         b->setObjectName(QString::fromLatin1(names[size_t(i)]));
         ml->addWidget(b);
         modes_[size_t(i)] = b;
         // Modes 1..5 in button order; the port switches at once.
         connect(b, &QRadioButton::clicked, this, [this, i](bool checked) {
-            if (checked) lpt_.SetLptMode(static_cast<uint8_t>(i + 1));
+            if (checked) setup_.SetLptMode(i + 1);
         });
     }
     lower->addWidget(modesBox);
@@ -134,37 +123,35 @@ void TAdvancedFrm::SelectPortEntry(int index) { portSelector_->setCurrentIndex(i
 
 void TAdvancedFrm::RefreshPortInfo()
 {
-    const TTimingValues timing{wide_.PGMTIME, wide_.TENCYC, wide_.BusyTime};
-    const TPortInfo info = ::RefreshPortInfo(lpt_, wide_.PortIndex, timing, timer_, log_);
-    status_->setText(Q(info.Status));
-    for (int i = 0; i < mb_count; ++i) {
+    const TPortDetails port = setup_.RefreshPort();
+    status_->setText(StatusText(port));
+    for (int i = 0; i < kLptModeCount; ++i) {
         QRadioButton* b = modes_[size_t(i)];
-        b->setEnabled(info.Enabled[size_t(i)]);
+        b->setEnabled(port.ModeOffered[size_t(i)]);
         // Radio buttons of one parent keep one checked: clear them all for "none".
         b->setAutoExclusive(false);
-        b->setChecked(i == info.Checked);
+        b->setChecked(i + 1 == port.LptMode);
         b->setAutoExclusive(true);
     }
-    base_->setText(Q(info.BaseAddress));
-    irq_->setText(Q(info.IrqNumber));
-    dma_->setText(Q(info.DmaChannel));
+    base_->setText(HexLabel(port.BaseAddress, 4));
+    irq_->setText(HexLabel(port.IrqNumber, 2));
+    dma_->setText(HexLabel(port.DmaChannel, 2));
 }
 
-void TAdvancedFrm::ReadTimingText()
+void TAdvancedFrm::ShowTiming(const TPortTiming& timing)
 {
-    const std::string& text = options_.Label4();
-    const long pgmtime = HexField(text, 0, 2);
-    const long tencyc = HexField(text, 2, 4);
-    if (pgmtime >= 0) wide_.PGMTIME = static_cast<uint8_t>(pgmtime);
-    if (tencyc >= 0) wide_.TENCYC = static_cast<uint16_t>(tencyc);
+    pgmtime_->SetValue(timing.PGMTIME);
+    tencyc_->SetValue(timing.TENCYC);
 }
 
 void TAdvancedFrm::FormShow()
 {
-    if (wide_.PGMTIME != 0) ReadTimingText();
-    pgmtime_->SetValue(wide_.PGMTIME);
-    tencyc_->SetValue(wide_.TENCYC);
-    portSelector_->setCurrentIndex(wide_.PortIndex < portSelector_->count() ? wide_.PortIndex : -1);
+    ShowTiming(setup_.Timing());
+    // After the timing text is read: a cancel undoes what the user did here, not the opening.
+    opening_ = setup_.Mark();
+    opened_ = true;
+    const int index = setup_.PortIndex();
+    portSelector_->setCurrentIndex(index < portSelector_->count() ? index : -1);
     RefreshPortInfo();
 }
 
@@ -177,36 +164,31 @@ void TAdvancedFrm::showEvent(QShowEvent* event)
 void TAdvancedFrm::PortSelectorChange(int index)
 {
     if (index < 0) return;
-    lpt_.SelectPort(index + 1);
-    wide_.PortIndex = static_cast<uint16_t>(index);
+    setup_.SwitchPort(index);
     RefreshPortInfo();
 }
 
-void TAdvancedFrm::Defaults()
-{
-    options_.PGMTIMChange();
-    ReadTimingText();
-    pgmtime_->SetValue(wide_.PGMTIME);
-    tencyc_->SetValue(wide_.TENCYC);
-    wide_.LptMode = 1;
-    lpt_.SetLptMode(1);
-}
+void TAdvancedFrm::Defaults() { ShowTiming(setup_.Defaults()); }
 
 void TAdvancedFrm::accept()
 {
-    if (portSelector_->currentIndex() >= 0) wide_.PortIndex = static_cast<uint16_t>(portSelector_->currentIndex());
-    wide_.PGMTIME = static_cast<uint8_t>(pgmtime_->Value());
-    wide_.TENCYC = static_cast<uint16_t>(tencyc_->Value());
-    options_.SetTimingText(hex::Hex(wide_.PGMTIME, 2) + hex::Hex(wide_.TENCYC, 4) + hex::Hex(wide_.BusyTime, 2));
-    wide_.LptMode = lpt_.LptMode();
+    setup_.Accept(portSelector_->currentIndex(),
+                  {static_cast<uint8_t>(pgmtime_->Value()), static_cast<uint16_t>(tencyc_->Value())});
+    opened_ = false;
     QDialog::accept();
+}
+
+void TAdvancedFrm::reject()
+{
+    if (opened_) setup_.Restore(opening_);
+    opened_ = false;
+    QDialog::reject();
 }
 
 // ---- TfispVask ----------------------------------------------------------------------------------
 
-TfispVask::TfispVask(TVicLPT& lpt, TLinkWide& wide, double cpuSpeedMHz, std::function<void()> advanced,
-                     QWidget* parent)
-    : QDialog(parent), lpt_(lpt), wide_(wide), cpuSpeed_(cpuSpeedMHz)
+TfispVask::TfispVask(IPortSetup& setup, std::function<void()> advanced, QWidget* parent)
+    : QDialog(parent), setup_(setup), cpuSpeed_(setup.CpuSpeedMHz())
 {
     setObjectName(QStringLiteral("fispVask"));
     setWindowTitle(QStringLiteral("ISP Configuration"));
@@ -250,8 +232,9 @@ TfispVask::TfispVask(TVicLPT& lpt, TLinkWide& wide, double cpuSpeedMHz, std::fun
     connect(advanced_, &QPushButton::clicked, this, [this, advanced] {
         if (!advanced) return;
         advanced();
-        portSelector_->setCurrentIndex(wide_.PortIndex < portSelector_->count() ? wide_.PortIndex : -1);
-        ShowPortDetails(false);
+        const int index = setup_.PortIndex();
+        portSelector_->setCurrentIndex(index < portSelector_->count() ? index : -1);
+        ShowPortDetails(setup_.CurrentPort(), false);
     });
     setMinimumWidth(360);
 }
@@ -264,12 +247,12 @@ void TfispVask::AddPortName(const QString& name, const QString& identity)
 
 int TfispVask::SelectedIndex() const { return portSelector_->currentIndex(); }
 
-void TfispVask::ShowPortDetails(bool withSpeed)
+void TfispVask::ShowPortDetails(const TPortDetails& port, bool withSpeed)
 {
-    status_->setText(lpt_.PortUsable() ? QStringLiteral("Present") : QStringLiteral("Not present"));
-    base_->setText(Q(hex::Hex(lpt_.BaseAddress(), 4)) + QLatin1Char('h'));
-    irq_->setText(Q(hex::Hex(lpt_.IrqNumber(), 2)) + QLatin1Char('h'));
-    dma_->setText(Q(hex::Hex(lpt_.DmaChannel(), 2)) + QLatin1Char('h'));
+    status_->setText(StatusText(port));
+    base_->setText(HexLabel(port.BaseAddress, 4));
+    irq_->setText(HexLabel(port.IrqNumber, 2));
+    dma_->setText(HexLabel(port.DmaChannel, 2));
     if (withSpeed) cpu_->setText(QString::number(std::llround(cpuSpeed_)));
     const int i = portSelector_->currentIndex();
     identity_->setText(i >= 0 && i < identities_.size() ? identities_[i] : QString());
@@ -278,22 +261,17 @@ void TfispVask::ShowPortDetails(bool withSpeed)
 void TfispVask::SelectionChange(int index)
 {
     if (index < 0) return;
-    wide_.PortIndex = static_cast<uint16_t>(index);
-    lpt_.SelectPort(index + 1);
-    ShowPortDetails(true);
-    wide_.PortIndex = static_cast<uint16_t>(lpt_.CurrentPort() - 1);
+    ShowPortDetails(setup_.SelectPort(index), true);
 }
 
 bool TfispVask::Run(int index, const std::function<int(QDialog&)>& exec)
 {
-    const uint16_t opening = wide_.PortIndex;
+    const TPortSetupMark opening = setup_.Mark();
     portSelector_->setCurrentIndex(index);
-    lpt_.SelectPort(wide_.PortIndex + 1);
-    ShowPortDetails(true);
-    wide_.PortIndex = static_cast<uint16_t>(lpt_.CurrentPort() - 1);
+    // The link's own port is selected again, whatever entry the caller shows.
+    ShowPortDetails(setup_.SelectPort(setup_.PortIndex()), true);
     if (exec(*this) == QDialog::Accepted) return true;
     // A cancelled dialog changes nothing: the link keeps the port it had.
-    wide_.PortIndex = opening;
-    lpt_.SelectPort(opening + 1);
+    setup_.RestorePort(opening);
     return false;
 }

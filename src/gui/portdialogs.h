@@ -1,32 +1,28 @@
 #pragma once
 // The port dialogs of the links: "ISP Configuration" (the port of the programmer box, with what
 // the parallel-port layer knows of the selected port) and "Advanced Settings" (the parallel port,
-// its LPT mode and the two write-timing values by hand). Both work on the process-wide link values
-// and port layer; the advanced dialog's model (RefreshPortInfo) also runs without it.
+// its LPT mode and the two write-timing values by hand). Both show what the session's port setup
+// answers and hand the user's choices to it; the session applies them to its link.
 #include <QDialog>
 #include <QStringList>
 #include <array>
 #include <functional>
 #include <string>
 
-#include "lpt/advanced.h"
+#include "app/portsetup.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
-class TBaseFuseForm;
 class THexEdit;
-class TTiralTimer;
-class TVicLPT;
-struct TLinkWide;
 
 class TAdvancedFrm final : public QDialog {
     Q_OBJECT
 public:
-    // `log` receives the port and timing block of every refresh.
-    TAdvancedFrm(TVicLPT& lpt, TLinkWide& wide, TBaseFuseForm& options, const TTiralTimer& timer,
-                 std::function<void(const std::string&)> log, QWidget* parent = nullptr);
+    // The session's port setup writes the port and timing block of every refresh to the log.
+    // A cancel puts the port, its mode and the timing values back as they were at the opening.
+    explicit TAdvancedFrm(IPortSetup& setup, QWidget* parent = nullptr);
 
     // The port list, shared with the setup dialog's entries.
     void SetPorts(const QStringList& ports);
@@ -49,23 +45,22 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void accept() override;
+    void reject() override;
 
 private:
     void FormShow();
     void PortSelectorChange(int index);
     void Defaults();
-    // PGMTIME and TENCYC from the option editor's timing text into the link values and entries.
-    void ReadTimingText();
+    void ShowTiming(const TPortTiming& timing);
 
-    TVicLPT& lpt_;
-    TLinkWide& wide_;
-    TBaseFuseForm& options_;
-    const TTiralTimer& timer_;
-    std::function<void(const std::string&)> log_;
+    IPortSetup& setup_;
+    // Where the link stood when the dialog was shown; none when it was never shown.
+    TPortSetupMark opening_;
+    bool opened_ = false;
     THexEdit* pgmtime_;
     THexEdit* tencyc_;
     QComboBox* portSelector_;
-    std::array<QRadioButton*, mb_count> modes_{};
+    std::array<QRadioButton*, kLptModeCount> modes_{};
     QLabel* status_;
     QLabel* base_;
     QLabel* irq_;
@@ -79,9 +74,7 @@ class TfispVask final : public QDialog {
     Q_OBJECT
 public:
     // `advanced` opens the advanced port dialog, or is empty when its button stays disabled.
-    // `cpuSpeedMHz` is the measured processor speed.
-    TfispVask(TVicLPT& lpt, TLinkWide& wide, double cpuSpeedMHz, std::function<void()> advanced,
-              QWidget* parent = nullptr);
+    TfispVask(IPortSetup& setup, std::function<void()> advanced, QWidget* parent = nullptr);
 
     // Appends an entry; `identity` (may be empty) tells which device the name stands for.
     void AddPortName(const QString& name, const QString& identity = {});
@@ -102,11 +95,10 @@ public:
     QPushButton* Button3() const { return advanced_; }
 
 private:
-    void ShowPortDetails(bool withSpeed);
+    void ShowPortDetails(const TPortDetails& port, bool withSpeed);
     void SelectionChange(int index);
 
-    TVicLPT& lpt_;
-    TLinkWide& wide_;
+    IPortSetup& setup_;
     double cpuSpeed_;
     QStringList identities_;
     QComboBox* portSelector_;

@@ -13,9 +13,6 @@
 #include "gui/messageboxes.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
-#include "link/linkcontext.h"
-#include "lpt/portunit.h"
-#include "lpt/tiraltimer.h"
 
 namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -33,8 +30,7 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 {
     std::function<void()> advanced;
     if (actions_->EnableAdvanced->isChecked()) advanced = [this] { RunAdvancedForm(); };
-    TLinkContext& link = session_->LinkContext();
-    TfispVask dialog(link.Lpt(), link.Wide(), link.Timer().ExactCPUSpeed(), advanced, this);
+    TfispVask dialog(session_->PortSetup(), advanced, this);
     for (const std::string& p : ports) dialog.AddPortName(Q(p), portIdentifier_ ? portIdentifier_(Q(p)) : QString());
     if (!dialog.Run(index, [this](QDialog& d) { return RunDialog(d); })) return false;
     index = dialog.SelectedIndex();
@@ -43,11 +39,9 @@ bool TMain::RunSetupDialog(const std::vector<std::string>& ports, int& index)
 
 void TMain::RunAdvancedForm()
 {
-    if (!advancedForm_)
-        advancedForm_ = new TAdvancedFrm(session_->LinkContext().Lpt(), session_->LinkContext().Wide(), session_->Options(), session_->LinkContext().Timer(),
-                                         [this](const std::string& line) { AppendLog(line); }, this);
+    if (!advancedForm_) advancedForm_ = new TAdvancedFrm(session_->PortSetup(), this);
     advancedForm_->SetPorts(advancedPorts_);
-    advancedForm_->SelectPortEntry(session_->LinkContext().Wide().PortIndex);
+    advancedForm_->SelectPortEntry(session_->PortSetup().PortIndex());
     RunDialog(*advancedForm_);
 }
 

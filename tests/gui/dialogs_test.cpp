@@ -1,5 +1,5 @@
 // The dialogs on the offscreen platform, driven with mouse and key events: the information reports,
-// the serial-number dialog and the two port dialogs over a scripted register file.
+// the serial-number dialog and the two port dialogs over a link context on a scripted register file.
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QComboBox>
@@ -13,13 +13,17 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "app/linkportsetup.h"
+#include "app/session.h"
 #include "devices/optioneditor.h"
 #include "gui/infodialogs.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
+#include "link/linkcontext.h"
 #include "link/linkwide.h"
+#include "lpt/advanced.h"
 #include "lpt/portunit.h"
 #include "lpt/tiraltimer.h"
 #include "lpt_fakeports.h"
@@ -33,6 +37,18 @@ void Type(QWidget* field, const QString& text)
     QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(field, Qt::Key_Delete);
     QTest::keyClicks(field, text);
+}
+
+// Timer figures at once, of a processor the system reports at `mhz`.
+TTiralTimerMeasurement ReadyTimer(double mhz)
+{
+    TCpuSources cpu;
+    cpu.Leaf1 = [](uint32_t&) { return false; };
+    cpu.TimeStamp = [] { return uint64_t{0}; };
+    cpu.ReportedMHz = [mhz] { return mhz; };
+    std::promise<std::shared_ptr<const TTiralTimer>> ready;
+    ready.set_value(std::make_shared<const TTiralTimer>(cpu));
+    return ready.get_future().share();
 }
 
 }  // namespace
@@ -180,28 +196,31 @@ protected:
         io->ports[0x278].kind = FakeKind::epp;
         config->ports["LPT1"] = PortAt(0x378, 7);
         config->ports["LPT2"] = PortAt(0x278, 5, 3);
-        lpt = std::make_unique<TVicLPT>(std::move(io), std::move(config));
-        ASSERT_TRUE(lpt->OpenDriver(1));
+        auto unit = std::make_unique<TVicLPT>(std::move(io), std::move(config));
+        ASSERT_TRUE(unit->OpenDriver(1));
+        lpt = unit.get();
+        link.ReplaceLpt(std::move(unit));
+        link.SetTimerMeasurement(ReadyTimer(2400.4));
         options.SelectPGMTIM(23);
         options.PGMTIMChange();
     }
-    std::vector<std::string> Log() const { return log; }
 
-    TLinkWide wide;
-    TTiralTimer timer;
-    std::unique_ptr<TVicLPT> lpt;
+    TLinkContext link;
+    TLinkWide& wide = link.Wide();
+    TVicLPT* lpt = nullptr;
     TBaseFuseForm options;
     std::vector<std::string> log;
+    TLinkPortSetup setup{link, options, [this](const std::string& l) { log.push_back(l); }};
 };
 
 TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 {
     int advancedRuns = 0;
     {
-        TfispVask without(*lpt, wide, 2400.4, {});
+        TfispVask without(setup, {});
         EXPECT_FALSE(without.Button3()->isEnabled());
     }
-    TfispVask dialog(*lpt, wide, 2400.4, [&] { ++advancedRuns; });
+    TfispVask dialog(setup, [&] { ++advancedRuns; });
     EXPECT_TRUE(dialog.Button3()->isEnabled());
     EXPECT_EQ(dialog.windowTitle(), "ISP Configuration");
     dialog.AddPortName("LPT1", "/dev/parport0");
@@ -240,7 +259,7 @@ TEST_F(PortDialogs, SetupShowsThePortDetailsAndACancelLeavesThePortAsItWas)
 
 TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
 {
-    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(setup);
     form.SetPorts({"LPT1", "LPT2"});
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -275,7 +294,7 @@ TEST_F(PortDialogs, AdvancedOffersThePortsModesLogsTheBlockAndTakesTypedTimings)
 
 TEST_F(PortDialogs, AdvancedDefaultsPutsTheSelectedRangesTimingBackAndThePortIntoSpp)
 {
-    TAdvancedFrm form(*lpt, wide, options, timer, [&](const std::string& l) { log.push_back(l); });
+    TAdvancedFrm form(setup);
     form.SetPorts({"LPT1", "LPT2"});
     const std::string defaults = options.Label4();
     form.show();
@@ -292,4 +311,107 @@ TEST_F(PortDialogs, AdvancedDefaultsPutsTheSelectedRangesTimingBackAndThePortInt
     Type(form.PGMTIMEedit(), "22");
     QTest::mouseClick(form.CancelButton(), Qt::LeftButton);
     EXPECT_EQ(options.Label4(), defaults);
+}
+
+TEST_F(PortDialogs, AdvancedCancelPutsThePortItsModeAndTheTimingValuesBack)
+{
+    TAdvancedFrm form(setup);
+    form.SetPorts({"LPT1", "LPT2"});
+    const std::string text = options.Label4();
+    wide.LptMode = 3;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const TLinkWide opening = wide;
+    ASSERT_EQ(lpt->CurrentPort(), 1);
+    const uint8_t mode = lpt->LptMode();
+
+    QTest::mouseClick(form.ModeButton(mb_ecp), Qt::LeftButton);
+    ASSERT_EQ(lpt->LptMode(), 5);
+    QTest::mouseClick(form.DefaultsButton(), Qt::LeftButton);  // SPP, and the range's timing text
+    form.PortSelector()->setCurrentIndex(1);
+    emit form.PortSelector()->activated(1);
+    ASSERT_EQ(lpt->BaseAddress(), 0x278);
+    Type(form.PGMTIMEedit(), "33");
+    QTest::mouseClick(form.CancelButton(), Qt::LeftButton);
+
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(wide.PortIndex, opening.PortIndex);
+    EXPECT_EQ(wide.LptMode, 3);
+    EXPECT_EQ(wide.PGMTIME, opening.PGMTIME);
+    EXPECT_EQ(wide.TENCYC, opening.TENCYC);
+    EXPECT_EQ(wide.BusyTime, opening.BusyTime);
+    EXPECT_EQ(options.Label4(), text);
+    EXPECT_EQ(lpt->CurrentPort(), 1);
+    EXPECT_EQ(lpt->BaseAddress(), 0x378);
+    EXPECT_EQ(lpt->LptMode(), mode);
+
+    // The next opening starts from there, and OK keeps the mode chosen on the port.
+    form.show();
+    QTest::mouseClick(form.ModeButton(mb_epp), Qt::LeftButton);
+    QTest::mouseClick(form.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(wide.LptMode, 3);
+    EXPECT_EQ(lpt->LptMode(), 3);
+}
+
+// A shell that keeps the session's log lines.
+struct TLoggingView final : TNullShellView {
+    void AppendLog(const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+TEST(SessionPortSetup, TheDialogsChoicesLandInTheSessionsOwnLinkOnly)
+{
+    TLoggingView view;
+    TAppSession session(view, nullptr);
+    TAppSession other(view, nullptr);
+    for (TAppSession* s : {&session, &other}) {
+        auto io = std::make_unique<FakeRegisterFile>();
+        auto config = std::make_unique<FakeConfigSource>();
+        io->ports[0x378].kind = FakeKind::ecp;
+        io->ports[0x278].kind = FakeKind::ecp;
+        config->ports["LPT1"] = PortAt(0x378, 7);
+        config->ports["LPT2"] = PortAt(0x278, 5, 3);
+        auto unit = std::make_unique<TVicLPT>(std::move(io), std::move(config));
+        ASSERT_TRUE(unit->OpenDriver(1));
+        s->LinkContext().ReplaceLpt(std::move(unit));
+        s->LinkContext().SetTimerMeasurement(ReadyTimer(1000));
+    }
+    session.Options().SelectPGMTIM(23);
+    session.Options().PGMTIMChange();
+
+    TfispVask dialog(session.PortSetup(), {});
+    dialog.AddPortName("LPT1");
+    dialog.AddPortName("LPT2");
+    EXPECT_TRUE(dialog.Run(0, [&](QDialog& d) {
+        dialog.PortSelector()->setCurrentIndex(1);
+        emit dialog.PortSelector()->activated(1);
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+        return d.result();
+    }));
+    EXPECT_EQ(session.LinkContext().Wide().PortIndex, 1);
+    EXPECT_EQ(session.LinkContext().Lpt().BaseAddress(), 0x278);
+
+    TAdvancedFrm form(session.PortSetup());
+    form.SetPorts({"LPT1", "LPT2"});
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    // The refresh's block reaches the session's shell.
+    EXPECT_NE(std::find(view.lines.begin(), view.lines.end(), "BasePortAddress=0278h"), view.lines.end());
+    QTest::mouseClick(form.ModeButton(mb_ps2), Qt::LeftButton);
+    Type(form.PGMTIMEedit(), "54");
+    Type(form.TENCYCedit(), "0028");
+    QTest::mouseClick(form.OkButton(), Qt::LeftButton);
+    const TLinkWide& wide = session.LinkContext().Wide();
+    EXPECT_EQ(wide.PGMTIME, 0x54);
+    EXPECT_EQ(wide.TENCYC, 0x28);
+    EXPECT_EQ(wide.LptMode, 2);
+    EXPECT_EQ(session.LinkContext().Lpt().LptMode(), 2);
+    EXPECT_EQ(session.Options().Label4().substr(0, 6), "540028");
+
+    // The other session's link saw none of it.
+    const TLinkWide untouched;
+    EXPECT_EQ(other.LinkContext().Wide().PortIndex, untouched.PortIndex);
+    EXPECT_EQ(other.LinkContext().Wide().PGMTIME, untouched.PGMTIME);
+    EXPECT_EQ(other.LinkContext().Lpt().CurrentPort(), 1);
+    EXPECT_NE(other.LinkContext().Lpt().LptMode(), 2);
 }

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 
+#include "app/linkportsetup.h"
 #include "gui/autoprogramdialog.h"
 #include "gui/infodialogs.h"
 #include "gui/portdialogs.h"
@@ -127,46 +128,65 @@ ZEMPRIX_SHOT("dialog-autoprogramoptions.png")
 namespace {
 
 // Two parallel ports on a scripted register file: an ECP port at 378h and an EPP port at 278h.
-TVicLPT& ShotPorts()
+// A link over a scripted register file: LPT1 an ECP port at 378h, LPT2 an EPP port at 278h.
+TLinkContext& ShotLink()
 {
-    static std::unique_ptr<TVicLPT> lpt = [] {
+    static TLinkContext link;
+    static const bool made = [] {
         auto io = std::make_unique<FakeRegisterFile>();
         auto config = std::make_unique<FakeConfigSource>();
         io->ports[0x378].kind = FakeKind::ecp;
         io->ports[0x278].kind = FakeKind::epp;
         config->ports["LPT1"] = PortAt(0x378, 7);
         config->ports["LPT2"] = PortAt(0x278, 5, 3);
-        auto made = std::make_unique<TVicLPT>(std::move(io), std::move(config));
-        made->OpenDriver(1);
-        return made;
+        auto unit = std::make_unique<TVicLPT>(std::move(io), std::move(config));
+        unit->OpenDriver(1);
+        link.ReplaceLpt(std::move(unit));
+        // A fixed processor speed: the picture stays the same on every machine.
+        TCpuSources cpu;
+        cpu.Leaf1 = [](uint32_t&) { return false; };
+        cpu.TimeStamp = [] { return uint64_t{0}; };
+        cpu.ReportedMHz = [] { return 2400.0; };
+        std::promise<std::shared_ptr<const TTiralTimer>> timer;
+        timer.set_value(std::make_shared<const TTiralTimer>(cpu));
+        link.SetTimerMeasurement(timer.get_future().share());
+        return true;
     }();
-    return *lpt;
+    (void)made;
+    return link;
+}
+
+TBaseFuseForm& ShotOptions()
+{
+    static TBaseFuseForm options;
+    return options;
+}
+
+TLinkPortSetup& ShotPortSetup()
+{
+    static TLinkPortSetup setup(ShotLink(), ShotOptions(), [](const std::string&) {});
+    return setup;
 }
 
 }  // namespace
 
 ZEMPRIX_SHOT("dialog-ispconfiguration.png")
 {
-    static TLinkWide wide;
-    auto dialog = std::make_unique<TfispVask>(ShotPorts(), wide, 2400.0, [] {});
+    auto dialog = std::make_unique<TfispVask>(ShotPortSetup(), [] {});
     for (int n = 1; n <= 8; ++n)
         dialog->AddPortName(QStringLiteral("COM%1").arg(n),
                             n == 1 ? QStringLiteral("COM1 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ)")
                                    : QString());
-    wide.PortIndex = 0;
+    ShotLink().Wide().PortIndex = 0;
     dialog->Run(0, [](QDialog&) { return int(QDialog::Rejected); });
     return dialog;
 }
 
 ZEMPRIX_SHOT("dialog-advancedsettings.png")
 {
-    static TBaseFuseForm options;
-    options.SelectPGMTIM(23);
-    options.PGMTIMChange();
-    static TLinkWide wide;
-    static const TTiralTimer timer;
-    auto form = std::make_unique<TAdvancedFrm>(ShotPorts(), wide, options, timer,
-                                               [](const std::string&) {});
+    ShotOptions().SelectPGMTIM(23);
+    ShotOptions().PGMTIMChange();
+    auto form = std::make_unique<TAdvancedFrm>(ShotPortSetup());
     form->SetPorts({QStringLiteral("LPT1"), QStringLiteral("LPT2")});
     return form;
 }
