@@ -68,23 +68,6 @@ void TLinkPortSetup::RestorePort(const TPortSetupMark& mark)
     link_.Lpt().SelectPort(mark.PortIndex + 1);
 }
 
-void TLinkPortSetup::Restore(const TPortSetupMark& mark)
-{
-    TLinkWide& w = link_.Wide();
-    w.PortIndex = mark.PortIndex;
-    w.LptMode = mark.LptMode;
-    w.PGMTIME = mark.PGMTIME;
-    w.TENCYC = mark.TENCYC;
-    w.BusyTime = mark.BusyTime;
-    // Defaults rewrites the timing text from the clock range.
-    if (options_.Label4() != mark.TimingText) options_.SetTimingText(mark.TimingText);
-    if (!mark.HadUnit || !link_.HasLpt()) return;
-    // Back to the port first: each port keeps its own mode, so the mode is put back on that one.
-    TVicLPT& lpt = link_.Lpt();
-    lpt.SelectPort(mark.UnitPort);
-    if (lpt.LptMode() != mark.UnitMode) lpt.SetLptMode(mark.UnitMode);
-}
-
 TPortDetails TLinkPortSetup::CurrentPort() { return Details(link_.Lpt()); }
 
 TPortDetails TLinkPortSetup::SelectPort(int index)

@@ -18,7 +18,6 @@ public:
     double CpuSpeedMHz() override;
     TPortSetupMark Mark() override;
     void RestorePort(const TPortSetupMark& mark) override;
-    void Restore(const TPortSetupMark& mark) override;
     TPortDetails CurrentPort() override;
     TPortDetails SelectPort(int index) override;
     TPortDetails RefreshPort() override;

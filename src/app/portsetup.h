@@ -49,8 +49,6 @@ public:
     virtual TPortSetupMark Mark() = 0;
     // The setup dialog's cancel: the link's port and the unit's selection go back.
     virtual void RestorePort(const TPortSetupMark& mark) = 0;
-    // The advanced dialog's cancel: port, LPT mode and timing values go back too.
-    virtual void Restore(const TPortSetupMark& mark) = 0;
 
     // The unit's current port as it stands, without selecting anything.
     virtual TPortDetails CurrentPort() = 0;

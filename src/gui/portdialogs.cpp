@@ -147,9 +147,6 @@ void TAdvancedFrm::ShowTiming(const TPortTiming& timing)
 void TAdvancedFrm::FormShow()
 {
     ShowTiming(setup_.Timing());
-    // After the timing text is read: a cancel undoes what the user did here, not the opening.
-    opening_ = setup_.Mark();
-    opened_ = true;
     const int index = setup_.PortIndex();
     portSelector_->setCurrentIndex(index < portSelector_->count() ? index : -1);
     RefreshPortInfo();
@@ -174,15 +171,7 @@ void TAdvancedFrm::accept()
 {
     setup_.Accept(portSelector_->currentIndex(),
                   {static_cast<uint8_t>(pgmtime_->Value()), static_cast<uint16_t>(tencyc_->Value())});
-    opened_ = false;
     QDialog::accept();
-}
-
-void TAdvancedFrm::reject()
-{
-    if (opened_) setup_.Restore(opening_);
-    opened_ = false;
-    QDialog::reject();
 }
 
 // ---- TfispVask ----------------------------------------------------------------------------------

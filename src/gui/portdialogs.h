@@ -45,7 +45,6 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void accept() override;
-    void reject() override;
 
 private:
     void FormShow();
@@ -55,8 +54,6 @@ private:
 
     IPortSetup& setup_;
     // Where the link stood when the dialog was shown; none when it was never shown.
-    TPortSetupMark opening_;
-    bool opened_ = false;
     THexEdit* pgmtime_;
     THexEdit* tencyc_;
     QComboBox* portSelector_;
