@@ -1,31 +1,22 @@
 // The headless programs must run where no display library is installed: neither may link Qt
-// Widgets or Qt Gui, whatever the desktop application links.
+// Widgets or Qt Gui, whatever the desktop application links. And every include points down the
+// layers, so that a lower layer never grows a dependency on a higher one.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "e2e_support.h"
-
-namespace {
-
-std::string Output(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[512];
-        while (fgets(buf, sizeof buf, p)) out += buf;
-        pclose(p);
-    }
-    return out;
-}
-
-}  // namespace
+#include "test_support.h"
 
 TEST(Layering, HeadlessProgramsLinkNoWidgetsOrGui)
 {
     for (const std::string& exe : {CliPath(), BoxsimPath()}) {
-        const std::string libs = Output("ldd '" + exe + "' 2>&1");
+        const std::string libs = CommandOutput("ldd '" + exe + "' 2>&1");
         ASSERT_NE(libs.find("libc.so"), std::string::npos) << exe << "\n" << libs;
         EXPECT_EQ(libs.find("libQt6Widgets"), std::string::npos) << exe;
         EXPECT_EQ(libs.find("libQt6Gui"), std::string::npos) << exe;
@@ -37,9 +28,70 @@ TEST(Layering, HeadlessProgramsLinkNoWidgetsOrGui)
 // production line. The simulator's build of it does.
 TEST(Layering, OnlyTheSimulatorsBuildOfTheCliLinksTheSimulator)
 {
-    const std::string production = Output("nm -C '" + CliPath() + "' 2>&1");
+    const std::string production = CommandOutput("nm -C '" + CliPath() + "' 2>&1");
     ASSERT_NE(production.find("main"), std::string::npos) << production.substr(0, 200);
     EXPECT_EQ(production.find("TBoxModel"), std::string::npos);
     EXPECT_EQ(production.find("AddSimPortBackend"), std::string::npos);
-    EXPECT_NE(Output("nm -C '" + SimCliPath() + "' 2>&1").find("AddSimPortBackend"), std::string::npos);
+    EXPECT_NE(CommandOutput("nm -C '" + SimCliPath() + "' 2>&1").find("AddSimPortBackend"), std::string::npos);
+}
+
+namespace {
+
+// The folders of src/ and the folders each may include from (besides its own). The window reaches
+// the link and the port layer through the application session; of the link it sees only what the
+// session hands out: the abstract programmer, the hardware table's names and the port identities.
+const std::map<std::string, std::set<std::string>> kMayInclude = {
+    {"base", {}},
+    {"store", {"base"}},
+    {"devices", {"base"}},
+    {"image", {"base", "store", "devices"}},
+    {"lpt", {"base"}},
+    {"link", {"base", "store", "devices", "image", "lpt"}},
+    {"app", {"base", "store", "devices", "image", "lpt", "link"}},
+    {"views", {"base", "devices", "image", "app"}},
+    {"gui", {"base", "store", "devices", "image", "app", "views"}},
+    {"cli", {"base", "store", "devices", "image", "lpt", "link", "app"}},
+    {"sim", {"base", "devices", "image", "lpt", "link"}},
+};
+
+const std::map<std::string, std::set<std::string>> kAlsoMayInclude = {
+    {"gui", {"link/programmer.h", "link/hardware.h", "link/portidentity.h"}},
+};
+
+bool Allowed(const std::string& folder, const std::string& header)
+{
+    const auto also = kAlsoMayInclude.find(folder);
+    return also != kAlsoMayInclude.end() && also->second.count(header) != 0;
+}
+
+}  // namespace
+
+TEST(Layering, IncludesPointDownTheLayers)
+{
+    namespace fs = std::filesystem;
+    const fs::path src = fs::path(ZEMPRIX_SOURCE_DIR) / "src";
+    const std::regex include(R"re(^\s*#\s*include\s*"(([a-z]+)/[^"]+)")re");
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(src)) {
+        const fs::path path = entry.path();
+        if (!entry.is_regular_file() || (path.extension() != ".h" && path.extension() != ".cpp")) continue;
+        const std::string folder = path.lexically_relative(src).begin()->string();
+        const auto rule = kMayInclude.find(folder);
+        ASSERT_NE(rule, kMayInclude.end()) << "a folder the layering does not know: " << folder;
+        ++files;
+        // The simulator's build of the command line is the one program made of both.
+        const bool simCli = folder == "sim" && path.filename() == "clisim_main.cpp";
+        std::ifstream in(path);
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            std::smatch m;
+            if (!std::regex_search(line, m, include)) continue;
+            const std::string target = m[2];
+            if (target == folder || rule->second.count(target) || Allowed(folder, m[1]) || (simCli && target == "cli"))
+                continue;
+            ADD_FAILURE() << path.lexically_relative(src).string() << ":" << number << " includes from " << target
+                          << "/, which " << folder << "/ may not use";
+        }
+    }
+    EXPECT_GT(files, 100);
 }

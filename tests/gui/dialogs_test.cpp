@@ -323,19 +323,20 @@ TEST_F(PortDialogs, AdvancedCancelKeepsThePortAndModeButDropsTheTypedTiming)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const TLinkWide opening = wide;
 
+    QTest::mouseClick(form.ModeButton(mb_ps2), Qt::LeftButton);  // LPT1 is an ECP port
+    ASSERT_EQ(lpt->LptMode(), 2);
     form.PortSelector()->setCurrentIndex(1);
     emit form.PortSelector()->activated(1);
     ASSERT_EQ(lpt->BaseAddress(), 0x278);
-    QTest::mouseClick(form.ModeButton(mb_ecp), Qt::LeftButton);
-    ASSERT_EQ(lpt->LptMode(), 5);
     Type(form.PGMTIMEedit(), "33");
     QTest::mouseClick(form.CancelButton(), Qt::LeftButton);
 
     EXPECT_EQ(form.result(), QDialog::Rejected);
     EXPECT_EQ(lpt->BaseAddress(), 0x278);
-    EXPECT_EQ(lpt->LptMode(), 5);
     EXPECT_EQ(wide.PGMTIME, opening.PGMTIME);
     EXPECT_EQ(wide.TENCYC, opening.TENCYC);
+    lpt->SelectPort(1);
+    EXPECT_EQ(lpt->LptMode(), 2);
 }
 
 // A shell that keeps the session's log lines.
