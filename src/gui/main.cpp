@@ -11,8 +11,6 @@
 
 int main(int argc, char** argv)
 {
-    // The parallel link logs the timer figures after connecting: measure them meanwhile.
-    TDesktopLink link;
     QApplication application(argc, argv);
     ConfigureApplication();
 
@@ -23,7 +21,7 @@ int main(int argc, char** argv)
     // The menu entry runs "zemprix /L:%f"; started without a file, a bare "/L:" is left over.
     arguments.removeIf([](const QString& a) { return a.compare(QLatin1String("/L:"), Qt::CaseInsensitive) == 0; });
     TMain window(&settings, boxes, arguments);
-    link.Install(window.Session());
+    UseQtSerialPort(window.Session());
     window.show();
     return QApplication::exec();
 }
