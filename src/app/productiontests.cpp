@@ -1,7 +1,7 @@
 #include "app/productiontests.h"
 
 #include <algorithm>
-#include <optional>
+#include <memory>
 #include <string>
 
 #include "app/autoprogram.h"
@@ -84,7 +84,7 @@ void FlashWriteTests(TCommandContext& ctx, TTestRandom& random, const TMessage& 
     TOperationRunner& runner = ctx.Runner;
 
     // The views see the image after the paged file and after the random patterns, not per byte.
-    std::optional<THexList::TBulkChange> bulk(std::in_place, image);
+    auto bulk = std::make_unique<THexList::TBulkChange>(image);
     runner.StartOp("Prep1: Clearing Flash & Erasing Device");
     image.Clear();
     p->PrepareBlankImage(image);
@@ -102,7 +102,7 @@ void FlashWriteTests(TCommandContext& ctx, TTestRandom& random, const TMessage& 
     PagedTestFile(image, *device);
     commands::CopyOptionByte(ctx);
     bulk.reset();
-    bulk.emplace(image);
+    bulk = std::make_unique<THexList::TBulkChange>(image);
     runner.EndOp("Prep2: Complete");
 
     runner.StartOp("Test2: Programming Paged Test File");
