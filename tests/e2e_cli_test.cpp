@@ -441,3 +441,35 @@ TEST_F(CliE2E, VerboseTracesTheBytesExchangedWithTheBox)
     EXPECT_NE(r.err.find(" < ZEMPRIX01<0D>\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("trace "), std::string::npos) << r.err;
 }
+
+// A --serial-at where the number cannot go is the command line's mistake, told before any box
+// is touched and naming why; the last byte of the image is the option byte's.
+TEST_F(CliE2E, SerialLocationsOutsideTheImageOrOnTheOptionByteAreUsageErrors)
+{
+    WriteImage(Path("in.hex"), 3);
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--serial-at", "9000"}, "--serial-at 9000h is not valid for COP8SBR9: 2 bytes there run past the image"},
+        {{"--serial-at", "7FFE"}, "--serial-at 7FFEh is not valid for COP8SBR9: 2 bytes there reach the option byte at 7FFFh"},
+        {{"--serial-at", "7FFC", "--serial-size", "4"},
+         "--serial-at 7FFCh is not valid for COP8SBR9: 4 bytes there reach the option byte at 7FFFh"},
+    };
+    for (const Case& c : cases) {
+        for (const char* mode : {"-v", "--json"}) {
+            const std::vector<std::string> base = {"--hardware", "com", "--port", "/dev/zemprix-no-such-box", "--device",
+                                                   "COP8SBR9", "--no-settings", mode, "--steps", "program,serial",
+                                                   "--serial-start", "1", "auto", Path("in.hex")};
+            const CliResult r = RunCli(Join(base, c.args), Settings());
+            EXPECT_EQ(r.exitCode, 2) << c.why << r.err;
+            EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("Unknown exception"), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("ISP Initializing"), std::string::npos) << "the box is not touched: " << r.err;
+            if (std::string(mode) == "--json") {
+                EXPECT_NE(r.out.find("\"exitCode\":2"), std::string::npos) << r.out;
+            }
+        }
+    }
+}
