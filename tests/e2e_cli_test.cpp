@@ -6,10 +6,12 @@
 #include <sstream>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 
+#include "app/productionrecord.h"
 #include "devices/devices.h"
 #include "e2e_support.h"
 #include "image/hexfile.h"
@@ -472,4 +474,51 @@ TEST_F(CliE2E, SerialLocationsOutsideTheImageOrOnTheOptionByteAreUsageErrors)
             }
         }
     }
+}
+
+// A record or log that cannot be written is refused before any board, whatever the output mode;
+// --record belongs to auto, the only command that records boards.
+TEST_F(CliE2E, RecordAndLogFilesThatCannotBeWrittenAreUsageErrorsBeforeTheFirstBoard)
+{
+    Boxsim box({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 5);
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9",
+                                           "--no-settings", "--steps", "erase,program"};
+    const std::string missing = Path("no/such/dir/file");
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--record", missing, "auto", Path("in.hex")}, "--record: Production record: cannot open " + missing},
+        {{"--record", dir.path().toStdString(), "auto", Path("in.hex")}, "Is a directory"},
+        {{"--log-file", missing, "auto", Path("in.hex")}, "--log-file: cannot open " + missing},
+        {{"--log-file", missing, "erase"}, "--log-file: cannot open " + missing},
+        {{"--record", Path("r.csv"), "erase"}, "--record belongs to the auto command"},
+    };
+    for (const Case& c : cases) {
+        for (const std::vector<std::string>& mode : std::vector<std::vector<std::string>>{{}, {"--json"}, {"-q"}, {"--json", "-q"}}) {
+            const CliResult r = RunCli(Join(Join(base, mode), c.args), Settings());
+            SCOPED_TRACE(c.why + (mode.empty() ? "" : " " + mode[0]));
+            EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+            EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("Flash: Programming"), std::string::npos) << "no board may be touched: " << r.err;
+            EXPECT_EQ(r.err.find("ISP Init"), std::string::npos) << r.err;
+            if (!mode.empty() && mode[0] == "--json") {
+                EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+                EXPECT_NE(r.out.find("\"exitCode\":2"), std::string::npos) << r.out;
+            }
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Path("r.csv"))));
+
+    // A writable record gets its header and the board's line, in the screen's words.
+    const CliResult r = RunCli(Join(base, {"-q", "--record", Path("ok.csv"), "--log-file", Path("ok.log"), "auto", Path("in.hex")}),
+                               Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string record = ReadAll(Path("ok.csv"));
+    EXPECT_EQ(record.rfind(std::string(TProductionRecord::kHeader) + "\n", 0), 0u) << record;
+    EXPECT_NE(record.find(",erase+program,ok,\n"), std::string::npos) << record;
+    EXPECT_NE(ReadAll(Path("ok.log")).find("Auto Program: Complete"), std::string::npos);
 }

@@ -279,6 +279,14 @@ int Auto(TCliContext& c)
         return all;
     }() + ")"};
     CheckSerialLocation(c);
+    // A record that cannot be written is refused before the first board, not after it.
+    if (!c.Options().recordFile.empty()) {
+        try {
+            TProductionRecord(c.Options().recordFile).CheckWritable();
+        } catch (const EISPException& e) {
+            throw TUsageError{std::string("--record: ") + e.what()};
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
