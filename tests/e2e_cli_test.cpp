@@ -522,3 +522,27 @@ TEST_F(CliE2E, RecordAndLogFilesThatCannotBeWrittenAreUsageErrorsBeforeTheFirstB
     EXPECT_NE(record.find(",erase+program,ok,\n"), std::string::npos) << record;
     EXPECT_NE(ReadAll(Path("ok.log")).find("Auto Program: Complete"), std::string::npos);
 }
+
+// The largest 4-byte number goes to one board; the next box's board is refused, as a 2-byte
+// number past FFFFh is, instead of getting 00000000h.
+TEST_F(CliE2E, AGangPastTheLargestFourByteSerialRefusesTheBoardInsteadOfWrapping)
+{
+    Boxsim a({"--device", "COP8SBR9", "--strict"});
+    Boxsim b({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(b.Path().empty());
+    WriteImage(Path("in.hex"), 11);
+    const CliResult r = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", a.Path(), "--port",
+                                b.Path(), "--steps", "program,serial", "--serial-start", "0xFFFFFFFF", "--serial-size", "4",
+                                "--serial-at", "7F00", "--record", Path("record.csv"), "auto", Path("in.hex")},
+                               Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Serial Number: 100000000h does not fit in 4 bytes - choose a larger size"), std::string::npos)
+        << r.err;
+    const std::string record = ReadAll(Path("record.csv"));
+    EXPECT_NE(record.find(",FFFFFFFF,program+serial,ok,"), std::string::npos) << record;
+    EXPECT_NE(record.find(",failed,Serial Number: 100000000h does not fit in 4 bytes - choose a larger size"), std::string::npos)
+        << record;
+    EXPECT_EQ(record.find(",00000000,"), std::string::npos) << record;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 3) << record;
+}
