@@ -546,3 +546,19 @@ TEST_F(CliE2E, AGangPastTheLargestFourByteSerialRefusesTheBoardInsteadOfWrapping
     EXPECT_EQ(record.find(",00000000,"), std::string::npos) << record;
     EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 3) << record;
 }
+
+// A record line lost to a full disk after the board was programmed: the run is not a success,
+// and the reason is a failure line that -q keeps.
+TEST_F(CliE2E, ARecordLineLostToAFullDiskFailsTheRun)
+{
+    if (!QFileInfo::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Boxsim box({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 6);
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings", "-q",
+                                "--json", "--steps", "program", "--record", "/dev/full", "auto", Path("in.hex")},
+                               Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Production record: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+}

@@ -98,11 +98,12 @@ void TProductionRecord::Append(const TBoardRecord& record) const
     }
 }
 
-TSubscription TProductionRecord::Attach(TAppSession& session, const std::string& port)
+TSubscription TProductionRecord::Attach(TAppSession& session, const std::string& port,
+                                        std::function<void(const std::string&)> onLost)
 {
     TAppSession* s = &session;
     const std::string path = path_;
-    return session.AutoProgram().OnBoardDone.Subscribe([s, path, port](const TAutoProgram::TBoard& board) {
+    return session.AutoProgram().OnBoardDone.Subscribe([s, path, port, onLost](const TAutoProgram::TBoard& board) {
         TBoardRecord r;
         r.Time = Now();
         r.Port = port;
@@ -119,7 +120,10 @@ TSubscription TProductionRecord::Attach(TAppSession& session, const std::string&
         try {
             TProductionRecord(path).Append(r);
         } catch (const std::exception& e) {
-            s->Runner().AppendLog(e.what());
+            if (onLost)
+                onLost(e.what());
+            else
+                s->Runner().AppendLog(e.what());
         }
     });
 }

@@ -4,6 +4,7 @@
 // could not be written whole is taken back, so a full disk never leaves half a record and two
 // programs appending to one file never interleave their lines nor both write the header.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,11 @@ public:
     static std::string CsvLine(const TBoardRecord& record);
 
     // Records every board the session's Auto Program finishes while the subscription is held;
-    // `port` names the box in the lines. A line that cannot be written is logged, and the other
-    // listeners of the board (a serial-number pool's bookkeeping) still hear of it.
-    [[nodiscard]] TSubscription Attach(TAppSession& session, const std::string& port);
+    // `port` names the box in the lines. A line that cannot be written is logged, or handed to
+    // `onLost` when given, and the other listeners of the board (a serial-number pool's
+    // bookkeeping) still hear of it.
+    [[nodiscard]] TSubscription Attach(TAppSession& session, const std::string& port,
+                                       std::function<void(const std::string&)> onLost = nullptr);
 
 private:
     std::string path_;

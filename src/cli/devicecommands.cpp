@@ -299,8 +299,10 @@ int Auto(TCliContext& c)
         }
         TSubscription record;
         if (!c.Options().recordFile.empty())
+            // Unattended, a board without its record line is a failed run, not a passed one.
             record = TProductionRecord(c.Options().recordFile)
-                         .Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
+                         .Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port,
+                                 [&s](const std::string& why) { s.Runner().FailOp(why); });
         TSubscription numbering;
         if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
         struct TReportNext {
