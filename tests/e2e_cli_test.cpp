@@ -512,6 +512,12 @@ TEST_F(CliE2E, RecordAndLogFilesThatCannotBeWrittenAreUsageErrorsBeforeTheFirstB
         }
     }
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Path("r.csv"))));
+    // A gang refuses it in every box before any is touched.
+    const CliResult gang = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", box.Path(),
+                                   "--port", Path("no-box"), "--steps", "program", "--record", missing, "auto", Path("in.hex")},
+                                  Settings());
+    EXPECT_EQ(gang.exitCode, 2) << gang.out << gang.err;
+    EXPECT_EQ(gang.err.find("Flash: Programming"), std::string::npos) << gang.err;
 
     // A writable record gets its header and the board's line, in the screen's words.
     const CliResult r = RunCli(Join(base, {"-q", "--record", Path("ok.csv"), "--log-file", Path("ok.log"), "auto", Path("in.hex")}),
