@@ -2,6 +2,10 @@
 
 #include <fstream>
 #include <initializer_list>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/autoprogram.h"
 #include "app/productionrecord.h"
@@ -303,7 +307,7 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     TSubscription recording = autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) {
         boards.push_back(b);
         record.Append({"2026-12-10T01:00:00", "COM1", "COP8TAB9", "in.hex", "1234ABCD", b.SerialPlaced, b.Steps, b.Ok,
-                       b.Failure});
+                       b.VerifyFailed, b.Failure});
     });
     Steps({1, 2, 3, 5});
     EXPECT_TRUE(RunOnce());
@@ -318,7 +322,7 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, std::string(TProductionRecord::kHeader) +
                         "\n2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,0041,erase+program+verify+serial,ok,\n"
-                        "2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,0042,erase+program+verify+serial,failed,"
+                        "2026-12-10T01:00:00,COM1,COP8TAB9,in.hex,1234ABCD,0042,erase+program+verify+serial,verify failed,"
                         "\"Flash: Verification Failed, \"\"3\"\" bytes\"\n");
     EXPECT_THROW(TProductionRecord(::testing::TempDir() + "/no/such/dir/r.csv").Append({}), EISPException);
 }
@@ -342,4 +346,115 @@ TEST_F(AutoProgram, ASerialPastItsSizeIsNeverProgrammedTwice)
     ASSERT_TRUE(serial.Button2Click(project.Flash));
     EXPECT_TRUE(RunOnce());
     EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 2);
+}
+
+// What a board's record says is what the screen said: the runner's status line for its
+// exception, and "verify failed" where the gang's table says it.
+TEST_F(AutoProgram, ARecordTellsTheFailureInTheScreensWords)
+{
+    std::vector<TAutoProgram::TBoard> boards;
+    TSubscription recording =
+        autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) { boards.push_back(b); });
+    Steps({2, 3, 5});
+    programmer.failOn = "ProgramFlash";
+    programmer.failure = [] { throw EAbortOp(); };
+    EXPECT_FALSE(RunOnce());
+    programmer.failure = [] { throw EVerifyError("Verify Failed at 0200h"); };
+    EXPECT_FALSE(RunOnce());
+    programmer.failOn.clear();
+    serial.heCurrentSerial = 0x10000;  // past two bytes
+    EXPECT_FALSE(RunOnce());
+    ASSERT_EQ(boards.size(), 3u);
+    EXPECT_EQ(boards[0].Failure, "Operation Cancelled by user");
+    EXPECT_FALSE(boards[0].VerifyFailed);
+    EXPECT_EQ(boards[1].Failure, "Verify Failed at 0200h");
+    EXPECT_TRUE(boards[1].VerifyFailed);
+    EXPECT_EQ(boards[2].Failure, "Serial Number: 10000h does not fit in 2 bytes - choose a larger size");
+    // Each is the last line the screen showed for its board.
+    EXPECT_EQ(runner.Log().back(), boards[2].Failure);
+    const std::string line = TProductionRecord::CsvLine({"t", "p", "d", "f", "c", "", "s", false, true, "Verify Failed at 0200h"});
+    EXPECT_EQ(line, "t,p,d,f,c,,s,verify failed,Verify Failed at 0200h");
+}
+
+TEST(ProductionRecord, CellsThatLookLikeFormulasAreWrittenAsText)
+{
+    TBoardRecord r{"2026-12-10T01:00:00", "=cmd|'/c calc'!A1", "COP8SBR9", "+in.hex", "1234ABCD", "", "-steps", false,
+                   false, "@SUM(1,2)"};
+    EXPECT_EQ(TProductionRecord::CsvLine(r),
+              "2026-12-10T01:00:00,'=cmd|'/c calc'!A1,COP8SBR9,'+in.hex,1234ABCD,,'-steps,failed,\"'@SUM(1,2)\"");
+    // Signs inside a cell are left alone.
+    r.Port = "COM1=x";
+    r.ImageFile = "a-b.hex";
+    EXPECT_EQ(TProductionRecord::CsvLine(r).substr(0, 40), "2026-12-10T01:00:00,COM1=x,COP8SBR9,a-b.");
+}
+
+// A full disk: the line that does not fit is taken back whole, and the next one starts a line
+// of its own.
+TEST(ProductionRecord, ALineThatCannotBeWrittenWholeLeavesTheFileAsItWas)
+{
+    const std::string path = ::testing::TempDir() + "/record_full.csv";
+    std::remove(path.c_str());
+    const TBoardRecord r{"2026-12-10T01:00:00", "COM1", "COP8SBR9", "in.hex", "1234ABCD", "0041", "program", true, false, ""};
+    TProductionRecord(path).Append(r);
+    std::ifstream before(path);
+    const std::string first((std::istreambuf_iterator<char>(before)), std::istreambuf_iterator<char>());
+    const pid_t child = fork();
+    if (child == 0) {
+        // The file may grow by ten bytes only: the next line is cut short.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{static_cast<rlim_t>(first.size() + 10), static_cast<rlim_t>(first.size() + 10)};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+        try {
+            TProductionRecord(path).Append(r);
+        } catch (const EISPException&) {
+            _exit(0);
+        }
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the short write must be reported";
+    std::ifstream after(path);
+    const std::string text((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, first);
+    TProductionRecord(path).Append(r);
+    std::ifstream again(path);
+    const std::string two((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(two, first + TProductionRecord::CsvLine(r) + "\n");
+}
+
+TEST(ProductionRecord, ProgramsAppendingAtOnceWriteOneHeaderAndWholeLines)
+{
+    const std::string path = ::testing::TempDir() + "/record_shared.csv";
+    std::remove(path.c_str());
+    std::vector<pid_t> children;
+    for (int p = 0; p < 4; ++p) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const TBoardRecord r{"2026-12-10T01:00:00", "COM" + std::to_string(p + 1), "COP8SBR9", "in.hex",
+                                 "1234ABCD", "", "program", true, false, ""};
+            for (int i = 0; i < 40; ++i) TProductionRecord(path).Append(r);
+            _exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t c : children) waitpid(c, nullptr, 0);
+    std::ifstream in(path);
+    std::string line;
+    int headers = 0, records = 0;
+    bool headerFirst = false;
+    while (std::getline(in, line)) {
+        if (line == TProductionRecord::kHeader) {
+            headerFirst = headers == 0 && records == 0;
+            ++headers;
+        } else {
+            EXPECT_EQ(line.rfind("2026-12-10T01:00:00,COM", 0), 0u) << line;
+            EXPECT_EQ(line.size(), std::string("2026-12-10T01:00:00,COM1,COP8SBR9,in.hex,1234ABCD,,program,ok,").size());
+            ++records;
+        }
+    }
+    EXPECT_EQ(headers, 1);
+    EXPECT_TRUE(headerFirst);
+    EXPECT_EQ(records, 160);
 }

@@ -6,10 +6,12 @@
 #include <sstream>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 
+#include "app/productionrecord.h"
 #include "devices/devices.h"
 #include "e2e_support.h"
 #include "image/hexfile.h"
@@ -440,4 +442,129 @@ TEST_F(CliE2E, VerboseTracesTheBytesExchangedWithTheBox)
     EXPECT_NE(r.err.find(" > S\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" < ZEMPRIX01<0D>\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("trace "), std::string::npos) << r.err;
+}
+
+// A --serial-at where the number cannot go is the command line's mistake, told before any box
+// is touched and naming why; the last byte of the image is the option byte's.
+TEST_F(CliE2E, SerialLocationsOutsideTheImageOrOnTheOptionByteAreUsageErrors)
+{
+    WriteImage(Path("in.hex"), 3);
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--serial-at", "9000"}, "--serial-at 9000h is not valid for COP8SBR9: 2 bytes there run past the image"},
+        {{"--serial-at", "7FFE"}, "--serial-at 7FFEh is not valid for COP8SBR9: 2 bytes there reach the option byte at 7FFFh"},
+        {{"--serial-at", "7FFC", "--serial-size", "4"},
+         "--serial-at 7FFCh is not valid for COP8SBR9: 4 bytes there reach the option byte at 7FFFh"},
+    };
+    for (const Case& c : cases) {
+        for (const char* mode : {"-v", "--json"}) {
+            const std::vector<std::string> base = {"--hardware", "com", "--port", "/dev/zemprix-no-such-box", "--device",
+                                                   "COP8SBR9", "--no-settings", mode, "--steps", "program,serial",
+                                                   "--serial-start", "1", "auto", Path("in.hex")};
+            const CliResult r = RunCli(Join(base, c.args), Settings());
+            EXPECT_EQ(r.exitCode, 2) << c.why << r.err;
+            EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("Unknown exception"), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("ISP Initializing"), std::string::npos) << "the box is not touched: " << r.err;
+            if (std::string(mode) == "--json") {
+                EXPECT_NE(r.out.find("\"exitCode\":2"), std::string::npos) << r.out;
+            }
+        }
+    }
+}
+
+// A record or log that cannot be written is refused before any board, whatever the output mode;
+// --record belongs to auto, the only command that records boards.
+TEST_F(CliE2E, RecordAndLogFilesThatCannotBeWrittenAreUsageErrorsBeforeTheFirstBoard)
+{
+    Boxsim box({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 5);
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9",
+                                           "--no-settings", "--steps", "erase,program"};
+    const std::string missing = Path("no/such/dir/file");
+    struct Case {
+        std::vector<std::string> args;
+        std::string why;
+    };
+    const Case cases[] = {
+        {{"--record", missing, "auto", Path("in.hex")}, "--record: Production record: cannot open " + missing},
+        {{"--record", dir.path().toStdString(), "auto", Path("in.hex")}, "Is a directory"},
+        {{"--log-file", missing, "auto", Path("in.hex")}, "--log-file: cannot open " + missing},
+        {{"--log-file", missing, "erase"}, "--log-file: cannot open " + missing},
+        {{"--record", Path("r.csv"), "erase"}, "--record belongs to the auto command"},
+    };
+    for (const Case& c : cases) {
+        for (const std::vector<std::string>& mode : std::vector<std::vector<std::string>>{{}, {"--json"}, {"-q"}, {"--json", "-q"}}) {
+            const CliResult r = RunCli(Join(Join(base, mode), c.args), Settings());
+            SCOPED_TRACE(c.why + (mode.empty() ? "" : " " + mode[0]));
+            EXPECT_EQ(r.exitCode, 2) << r.out << r.err;
+            EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("Flash: Programming"), std::string::npos) << "no board may be touched: " << r.err;
+            EXPECT_EQ(r.err.find("ISP Init"), std::string::npos) << r.err;
+            if (!mode.empty() && mode[0] == "--json") {
+                EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+                EXPECT_NE(r.out.find("\"exitCode\":2"), std::string::npos) << r.out;
+            }
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Path("r.csv"))));
+    // A gang refuses it in every box before any is touched.
+    const CliResult gang = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", box.Path(),
+                                   "--port", Path("no-box"), "--steps", "program", "--record", missing, "auto", Path("in.hex")},
+                                  Settings());
+    EXPECT_EQ(gang.exitCode, 2) << gang.out << gang.err;
+    EXPECT_EQ(gang.err.find("Flash: Programming"), std::string::npos) << gang.err;
+
+    // A writable record gets its header and the board's line, in the screen's words.
+    const CliResult r = RunCli(Join(base, {"-q", "--record", Path("ok.csv"), "--log-file", Path("ok.log"), "auto", Path("in.hex")}),
+                               Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string record = ReadAll(Path("ok.csv"));
+    EXPECT_EQ(record.rfind(std::string(TProductionRecord::kHeader) + "\n", 0), 0u) << record;
+    EXPECT_NE(record.find(",erase+program,ok,\n"), std::string::npos) << record;
+    EXPECT_NE(ReadAll(Path("ok.log")).find("Auto Program: Complete"), std::string::npos);
+}
+
+// The largest 4-byte number goes to one board; the next box's board is refused, as a 2-byte
+// number past FFFFh is, instead of getting 00000000h.
+TEST_F(CliE2E, AGangPastTheLargestFourByteSerialRefusesTheBoardInsteadOfWrapping)
+{
+    Boxsim a({"--device", "COP8SBR9", "--strict"});
+    Boxsim b({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(b.Path().empty());
+    WriteImage(Path("in.hex"), 11);
+    const CliResult r = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", a.Path(), "--port",
+                                b.Path(), "--steps", "program,serial", "--serial-start", "0xFFFFFFFF", "--serial-size", "4",
+                                "--serial-at", "7F00", "--record", Path("record.csv"), "auto", Path("in.hex")},
+                               Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Serial Number: 100000000h does not fit in 4 bytes - choose a larger size"), std::string::npos)
+        << r.err;
+    const std::string record = ReadAll(Path("record.csv"));
+    EXPECT_NE(record.find(",FFFFFFFF,program+serial,ok,"), std::string::npos) << record;
+    EXPECT_NE(record.find(",failed,Serial Number: 100000000h does not fit in 4 bytes - choose a larger size"), std::string::npos)
+        << record;
+    EXPECT_EQ(record.find(",00000000,"), std::string::npos) << record;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 3) << record;
+}
+
+// A record line lost to a full disk after the board was programmed: the run is not a success,
+// and the reason is a failure line that -q keeps.
+TEST_F(CliE2E, ARecordLineLostToAFullDiskFailsTheRun)
+{
+    if (!QFileInfo::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Boxsim box({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 6);
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings", "-q",
+                                "--json", "--steps", "program", "--record", "/dev/full", "auto", Path("in.hex")},
+                               Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Production record: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
 }

@@ -72,10 +72,24 @@ TEST(Gang, ProcessesSharingThePoolNeverGetTheSameNumberAndReturnedOnesComeFirst)
     TSerialPool pool(path, 0);
     pool.Release(650);
     pool.Release(520);
-    EXPECT_EQ(pool.Read().Free, (std::vector<uint32_t>{520, 650}));
+    EXPECT_EQ(pool.Read().Free, (std::vector<uint64_t>{520, 650}));
     EXPECT_EQ(pool.Take(), 520u);
     EXPECT_EQ(pool.Take(), 650u);
     EXPECT_EQ(pool.Take(), 700u);
+}
+
+TEST(Gang, ThePoolGoesPastTheLargestFourByteNumberInsteadOfWrappingToZero)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/serials";
+    TSerialPool pool(path, 0xFFFFFFFFu);
+    EXPECT_EQ(pool.Take(), 0xFFFFFFFFull);
+    // The board refuses this one as too wide and gives it back; it must not come back as 0.
+    const uint64_t past = pool.Take();
+    EXPECT_EQ(past, 0x100000000ull);
+    pool.Release(past);
+    EXPECT_EQ(TSerialPool(path, 0).Read().Free, (std::vector<uint64_t>{0x100000000ull}));
+    EXPECT_EQ(pool.Take(), 0x100000000ull);
 }
 
 TEST(CliOutput, ColourOnlyOnATerminalWithoutNoColorAndOnlyForResults)

@@ -67,7 +67,7 @@ TEST_F(SerialNumbers, PlacesBigEndianAndRefusesANumberWiderThanItsSize)
     }
 }
 
-TEST_F(SerialNumbers, IncrementWrapsAtThirtyTwoBitsWhateverTheSize)
+TEST_F(SerialNumbers, IncrementGoesPastTheSizeAndIsRefusedNeverWrapped)
 {
     serial.heCurrentSerial = 0xFFFF;
     serial.heSerialLocation = 0x10;
@@ -81,9 +81,18 @@ TEST_F(SerialNumbers, IncrementWrapsAtThirtyTwoBitsWhateverTheSize)
     serial.rgSerialNumSize = TSerialNum::ssThreeBytes;
     EXPECT_TRUE(serial.Button2Click(image));
     EXPECT_EQ(Bytes(0x10, 3), (std::vector<uint8_t>{0x01, 0x00, 0x00}));
+    // Four bytes end the same way: the number after FFFFFFFFh is refused, not 00000000h again.
+    serial.rgSerialNumSize = TSerialNum::ssFourBytes;
     serial.heCurrentSerial = 0xFFFFFFFF;
+    ASSERT_TRUE(serial.Button2Click(image));
     serial.Increment();
-    EXPECT_EQ(serial.heCurrentSerial, 0u);
+    EXPECT_EQ(serial.heCurrentSerial, 0x100000000u);
+    EXPECT_FALSE(serial.Fits());
+    messages.clear();
+    EXPECT_FALSE(serial.Button2Click(image));
+    EXPECT_EQ(messages, std::vector<std::string>{TSerialNum::kNumberTooWide});
+    EXPECT_EQ(Bytes(0x10, 4), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(serial.RefusalLine(image), "Serial Number: 100000000h does not fit in 4 bytes!choose a larger size");
 }
 
 TEST_F(SerialNumbers, LocationsWhereTheNumberDoesNotFitAreRefusedWholly)
@@ -95,9 +104,12 @@ TEST_F(SerialNumbers, LocationsWhereTheNumberDoesNotFitAreRefusedWholly)
         bool accepted;
     };
     const Case cases[] = {
-        {TSerialNum::ssTwoBytes, size - 2, true},     {TSerialNum::ssTwoBytes, size - 1, false},
+        // The last byte is the option byte: the number must end before it.
+        {TSerialNum::ssTwoBytes, size - 3, true},     {TSerialNum::ssTwoBytes, size - 2, false},
+        {TSerialNum::ssTwoBytes, size - 1, false},
         {TSerialNum::ssTwoBytes, size, false},        {TSerialNum::ssTwoBytes, size + 1, false},
-        {TSerialNum::ssFourBytes, size - 4, true},    {TSerialNum::ssFourBytes, size - 3, false},
+        {TSerialNum::ssFourBytes, size - 5, true},    {TSerialNum::ssFourBytes, size - 4, false},
+        {TSerialNum::ssFourBytes, size - 3, false},
         {TSerialNum::ssThreeBytes, 0xFFFFFF, false},  {TSerialNum::ssFourBytes, 0xFFFFFFFF, false},
     };
     for (const Case& c : cases) {
@@ -116,6 +128,18 @@ TEST_F(SerialNumbers, LocationsWhereTheNumberDoesNotFitAreRefusedWholly)
             EXPECT_EQ(image.TopAddress(), -1) << "nothing may be written";
         }
     }
+}
+
+TEST_F(SerialNumbers, TheRefusalLineNamesWhyTheLocationIsRefused)
+{
+    image.SetSize(0x2000);
+    serial.heCurrentSerial = 0x1234;
+    serial.heSerialLocation = 0x1FFE;
+    EXPECT_EQ(serial.RefusalLine(image), "Serial Number: location 1FFEh is not valid!2 bytes there reach the option byte at 1FFFh");
+    serial.heSerialLocation = 0x1FFF;
+    EXPECT_EQ(serial.RefusalLine(image), "Serial Number: location 1FFFh is not valid!2 bytes there run past the image");
+    serial.heSerialLocation = 0x1FFD;
+    EXPECT_EQ(serial.RefusalLine(image), "");
 }
 
 TEST_F(SerialNumbers, PlaceSerialItselfStopsAtTheImageEnd)

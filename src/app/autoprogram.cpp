@@ -3,6 +3,7 @@
 #include "base/hextext.h"
 
 #include "app/commands.h"
+#include "base/isperrors.h"
 #include "image/checksum.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
@@ -92,11 +93,8 @@ void TAutoProgram::AutoProgramExecute()
     try {
         TRunMark mark(commands_.Runner);
         RunSteps(steps);
-    } catch (const std::exception& e) {
-        BoardDone(board, false, e.what());
-        throw;
     } catch (...) {
-        BoardDone(board, false, "Unknown exception");
+        BoardFailed(board, std::current_exception());
         throw;
     }
     commands_.Runner.EndOp(CompletionMessage());
@@ -128,6 +126,50 @@ void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
         // A record that cannot be written must not pass unnoticed, nor hide the board's result.
         commands_.Runner.AppendLog(e.what());
     }
+}
+
+namespace {
+
+// The line the runner shows for a board's exception, so that a record says what the screen said.
+std::string StatusLineOf(std::exception_ptr error, const std::string& hw, bool& verifyFailed)
+{
+    std::string message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbortOp&) {
+        message = "Operation Cancelled by user";
+    } catch (const ESerialOpenError&) {
+        message = hw + ": Could not open communications port";
+    } catch (const ESerialError& e) {
+        message = hw + ":Communications Error (" + e.what() + ")";
+    } catch (const EISPException& e) {
+        message = e.HardwareName().empty() ? std::string(e.what()) : e.HardwareName() + ": " + e.what();
+    } catch (const EVerifyError& e) {
+        verifyFailed = true;
+        message = e.what();
+    } catch (const ETargetNotFound& e) {
+        message = e.what();
+    } catch (const EFirmwareMisMatch&) {
+        message = "Firmware Update Required";
+    } catch (const std::exception& e) {
+        message = std::string("Error: ") + e.what();
+    } catch (...) {
+        message = "Error: Unknown exception";
+    }
+    // A status line shows "head!detail" as "head - detail", and nothing after a carriage return.
+    message = message.substr(0, message.find('\r'));
+    if (const size_t bang = message.find('!'); bang != std::string::npos)
+        message = message.substr(0, bang) + " - " + message.substr(bang + 1);
+    return message;
+}
+
+}  // namespace
+
+void TAutoProgram::BoardFailed(TBoard board, std::exception_ptr error)
+{
+    const TISPProgrammer* p = commands_.Programmer();
+    const std::string line = StatusLineOf(error, p ? p->HardwareName() : std::string(), board.VerifyFailed);
+    BoardDone(std::move(board), false, line);
 }
 
 void TAutoProgram::RunSteps(const TAutoProgramSteps& steps)
@@ -224,19 +266,14 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
         TAutoProgramSteps steps = LoadSteps();
         if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
         TBoard board = BoardStart(steps);
-        std::string failure;
+        std::exception_ptr failure;
         // A failing board ends the mode after its line; its own exception is not reported.
         auto guarded = [&](const std::function<void()>& part) {
             if (boardError) return;
             try {
                 part();
-            } catch (const std::exception& e) {
-                failure = e.what();
-                window.Hide();
-                boardError = true;
-                window.SetCancelled(true);
             } catch (...) {
-                failure = "Unknown exception";
+                failure = std::current_exception();
                 window.Hide();
                 boardError = true;
                 window.SetCancelled(true);
@@ -252,7 +289,10 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
             runner.FailOp("Plug and Prog: Aborted due to error!");
         else
             runner.EndOp(CompletionMessage());
-        BoardDone(board, !boardError, failure);
+        if (failure)
+            BoardFailed(board, failure);
+        else
+            BoardDone(board, true, {});
     }
     window.Hide();
 }

@@ -3,6 +3,7 @@
 // run's total time in its completion line.
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -96,7 +97,8 @@ public:
     // listener that raises is logged; the board's result stands.
     struct TBoard {
         bool Ok = false;
-        std::string Failure;       // the failing step's message
+        bool VerifyFailed = false; // failed in the verification, as the exit status tells too
+        std::string Failure;       // the failing step's message, as its status line shows it
         std::string Steps;         // "erase+program+verify"
         std::string SerialPlaced;  // the serial number the programmed image carried
         std::string ImageCrc32;    // of the image as its device steps began, serial number included
@@ -118,6 +120,8 @@ private:
     void DeviceSteps(const TAutoProgramSteps& steps);
     TBoard BoardStart(const TAutoProgramSteps& steps) const;
     void BoardDone(TBoard board, bool ok, const std::string& failure);
+    // A board that failed with `error`: its failure in the status line's words.
+    void BoardFailed(TBoard board, std::exception_ptr error);
 
     TCommandContext& commands_;
     TSerialNum& serial_;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@ std::string Csv(const std::string& field)
 {
     bool quote = false;
     std::string out;
+    // A port, file or failure text may start like a formula; a spreadsheet must not run it.
+    if (!field.empty() && std::string("=+-@").find(field[0]) != std::string::npos) out += '\'';
     for (char c : field) {
         if (c == '"' || c == ',' || c == '\n' || c == '\r') quote = true;
         if (c == '"') out += '"';
@@ -42,31 +45,65 @@ std::string Now()
 std::string TProductionRecord::CsvLine(const TBoardRecord& r)
 {
     return Csv(r.Time) + ',' + Csv(r.Port) + ',' + Csv(r.Device) + ',' + Csv(r.ImageFile) + ',' + Csv(r.ImageCrc32) +
-           ',' + Csv(r.Serial) + ',' + Csv(r.Steps) + ',' + (r.Ok ? "ok" : "failed") + ',' + Csv(r.FailureLine);
+           ',' + Csv(r.Serial) + ',' + Csv(r.Steps) + ',' + (r.Ok ? "ok" : r.VerifyFailed ? "verify failed" : "failed") +
+           ',' + Csv(r.FailureLine);
+}
+
+namespace {
+
+int OpenForAppend(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) throw EISPException("Production record: cannot open " + path + ": " + std::strerror(errno));
+    return fd;
+}
+
+}  // namespace
+
+void TProductionRecord::CheckWritable() const
+{
+    ::close(OpenForAppend(path_));
 }
 
 void TProductionRecord::Append(const TBoardRecord& record) const
 {
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) throw EISPException("Production record: cannot open " + path_ + ": " + std::strerror(errno));
+    const int fd = OpenForAppend(path_);
+    struct TCloser {
+        int fd;
+        ~TCloser() { ::close(fd); }  // also drops the lock
+    } closer{fd};
+    auto fail = [&](const char* reason) {
+        throw EISPException("Production record: cannot write " + path_ + ": " + reason);
+    };
+    // Every writer holds the lock from the size check to the end of its line: the header goes
+    // only into a file still empty, and a line taken back never cuts another program's.
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) fail(std::strerror(errno));
     struct stat st {};
+    if (::fstat(fd, &st) != 0) fail(std::strerror(errno));
     std::string text;
-    if (::fstat(fd, &st) == 0 && st.st_size == 0) text = std::string(kHeader) + '\n';
+    if (st.st_size == 0) text = std::string(kHeader) + '\n';
     text += CsvLine(record) + '\n';
-    // O_APPEND with a single write keeps each line whole.
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    const int error = errno;
-    ::close(fd);
-    if (written != static_cast<ssize_t>(text.size()))
-        throw EISPException("Production record: cannot write " + path_ + ": " +
-                            (written < 0 ? std::strerror(error) : "short write"));
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            // Half a line would glue the next record onto it: the file goes back to its size.
+            if (done > 0 && ::ftruncate(fd, st.st_size) != 0) fail(std::strerror(errno));
+            fail(std::strerror(error));
+        }
+        done += static_cast<size_t>(n);
+    }
 }
 
-TSubscription TProductionRecord::Attach(TAppSession& session, const std::string& port)
+TSubscription TProductionRecord::Attach(TAppSession& session, const std::string& port,
+                                        std::function<void(const std::string&)> onLost)
 {
     TAppSession* s = &session;
     const std::string path = path_;
-    return session.AutoProgram().OnBoardDone.Subscribe([s, path, port](const TAutoProgram::TBoard& board) {
+    return session.AutoProgram().OnBoardDone.Subscribe([s, path, port, onLost](const TAutoProgram::TBoard& board) {
         TBoardRecord r;
         r.Time = Now();
         r.Port = port;
@@ -78,11 +115,15 @@ TSubscription TProductionRecord::Attach(TAppSession& session, const std::string&
         r.Serial = board.SerialPlaced;
         r.Steps = board.Steps;
         r.Ok = board.Ok;
+        r.VerifyFailed = board.VerifyFailed;
         r.FailureLine = board.Failure;
         try {
             TProductionRecord(path).Append(r);
         } catch (const std::exception& e) {
-            s->Runner().AppendLog(e.what());
+            if (onLost)
+                onLost(e.what());
+            else
+                s->Runner().AppendLog(e.what());
         }
     });
 }

@@ -4,7 +4,11 @@
 
 #include "cli.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <stdexcept>
 
 #include "link/portidentity.h"
@@ -96,6 +100,13 @@ int TCliContext::ExitCode(TOutcome outcome) const
 
 void TCliContext::Resolve(bool settingsOptional)
 {
+    // The log must hold every line of the run, the first included: a file that cannot be
+    // written is refused before anything happens.
+    if (const std::string& log = options_.logFile; !log.empty()) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) throw TUsageError{"--log-file: cannot open " + log + ": " + std::strerror(errno)};
+        ::close(fd);
+    }
     try {
         session_.LoadEnvironment();
     } catch (const std::exception& e) {

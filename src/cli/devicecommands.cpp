@@ -236,9 +236,7 @@ TSubscription NumberBoards(TCliContext& c, TAppSession& s)
     serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
     serial.rgSerialNumSize = o.serialSize - 2;
     serial.heSerialLocation = static_cast<uint32_t>(o.serialAt);
-    serial.heCurrentSerial = static_cast<uint32_t>(o.serialStart);
-    if (!serial.LocationValid(s.Project().Flash))
-        throw TUsageError{"--serial-at: the number does not fit in the image there (" + std::string(TSerialNum::kInvalidLocation) + ")"};
+    serial.heCurrentSerial = static_cast<uint64_t>(o.serialStart);
     std::shared_ptr<TSerialPool> pool;
     if (const char* path = std::getenv(kGangSerialPoolVariable); path && *path)
         pool = std::make_shared<TSerialPool>(path, static_cast<uint32_t>(o.serialStart));
@@ -246,16 +244,31 @@ TSubscription NumberBoards(TCliContext& c, TAppSession& s)
     s.AutoProgram().BeforeDeviceSteps = [&s, pool, taken] {
         if (pool) {
             *taken = pool->Take();
-            s.Serial().heCurrentSerial = static_cast<uint32_t>(*taken);
+            s.Serial().heCurrentSerial = static_cast<uint64_t>(*taken);
         }
         const std::string refusal = s.Serial().RefusalLine(s.Project().Flash);
         if (!refusal.empty()) throw EISPException(refusal);
         s.Serial().Button2Click(s.Project().Flash);
     };
     return s.AutoProgram().OnBoardDone.Subscribe([pool, taken](const TAutoProgram::TBoard& board) {
-        if (pool && *taken >= 0 && !board.Ok) pool->Release(static_cast<uint32_t>(*taken));
+        if (pool && *taken >= 0 && !board.Ok) pool->Release(static_cast<uint64_t>(*taken));
         *taken = -1;
     });
+}
+
+// --serial-at is checked against the device's image before the box is touched: a place where
+// the number does not fit is a mistake on the command line, not a failed board.
+void CheckSerialLocation(TCliContext& c)
+{
+    const TCliOptions& o = c.Options();
+    if (o.serialAt < 0) return;
+    TSerialNum serial;
+    serial.rgSerialNumSize = o.serialSize - 2;
+    serial.heSerialLocation = static_cast<uint32_t>(o.serialAt);
+    const std::string problem = serial.LocationProblem(c.Image());
+    if (!problem.empty())
+        throw TUsageError{"--serial-at " + hex::Hex(serial.heSerialLocation, 4) + "h is not valid for " + c.Device().Name() +
+                          ": " + problem};
 }
 
 int Auto(TCliContext& c)
@@ -265,6 +278,15 @@ int Auto(TCliContext& c)
         for (const auto& s : kAutoSteps) all += (all.empty() ? "" : ",") + s;
         return all;
     }() + ")"};
+    CheckSerialLocation(c);
+    // A record that cannot be written is refused before the first board, not after it.
+    if (!c.Options().recordFile.empty()) {
+        try {
+            TProductionRecord(c.Options().recordFile).CheckWritable();
+        } catch (const EISPException& e) {
+            throw TUsageError{std::string("--record: ") + e.what()};
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
@@ -277,8 +299,10 @@ int Auto(TCliContext& c)
         }
         TSubscription record;
         if (!c.Options().recordFile.empty())
+            // Unattended, a board without its record line is a failed run, not a passed one.
             record = TProductionRecord(c.Options().recordFile)
-                         .Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port);
+                         .Attach(s, c.Options().port.empty() ? c.HardwareName() : c.Options().port,
+                                 [&s](const std::string& why) { s.Runner().FailOp(why); });
         TSubscription numbering;
         if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
         struct TReportNext {

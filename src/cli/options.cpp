@@ -155,6 +155,9 @@ void CheckCombinations(const TCliOptions& o)
     if (o.plugAndProg && !o.command.empty() && o.command != "auto")
         throw TUsageError{"--plug-and-prog belongs to the auto command"};
     if (o.probe && o.command != "doctor") throw TUsageError{"--probe belongs to the doctor command"};
+    // Elsewhere no board is recorded: the file would stay empty without a word.
+    if (!o.recordFile.empty() && !o.command.empty() && o.command != "auto")
+        throw TUsageError{"--record belongs to the auto command"};
     if ((o.serialStart >= 0) != (o.serialAt >= 0))
         throw TUsageError{"--serial-start and --serial-at go together"};
     if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
@@ -237,10 +240,12 @@ std::string HelpText()
         "  -q, --quiet       print failure lines only\n"
         "  --log-file FILE   append the status lines, timestamped, to FILE\n"
         "  --record FILE     auto: append one CSV line per board (time, port, device, image, CRC-32,\n"
-        "                    serial, steps, result, failure)\n"
+        "                    serial, steps, result, failure); both files are checked before the\n"
+        "                    first board (exit 2 when they cannot be written)\n"
         "  --serial-start N  auto with the serial step: the first board's serial number (decimal or\n"
         "                    0x hex); each passed board takes the next, a gang shares one sequence\n"
-        "  --serial-at ADDR  where the number goes in the image (hex), big-endian\n"
+        "  --serial-at ADDR  where the number goes in the image (hex), big-endian, before the\n"
+        "                    option byte in the image's last byte\n"
         "  --serial-size N   its size in bytes: 2 (default), 3 or 4\n"
         "  --probe           doctor: also connect to the box and report its identification\n"
         "  -v, --verbose     add a timestamped trace of every command and answer exchanged with the box\n"

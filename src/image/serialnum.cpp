@@ -1,5 +1,7 @@
 #include "image/serialnum.h"
 
+#include <string>
+
 #include "image/hexlist.h"
 #include "base/hextext.h"
 
@@ -20,14 +22,25 @@ void TSerialNum::PlaceSerial(THexList& image) const
 
 bool TSerialNum::LocationValid(const THexList& image) const
 {
+    return LocationProblem(image).empty();
+}
+
+std::string TSerialNum::LocationProblem(const THexList& image) const
+{
+    const uint64_t end = static_cast<uint64_t>(heSerialLocation) + static_cast<uint64_t>(SizeInBytes());
+    const std::string bytes = std::to_string(SizeInBytes()) + " bytes there ";
     // A number that runs past the image end is refused up front: writing it would leave its
     // leading bytes in the image and stop at the first byte outside.
-    return static_cast<uint64_t>(heSerialLocation) + static_cast<uint64_t>(SizeInBytes()) <= image.Size();
+    if (end > image.Size()) return bytes + "run past the image";
+    // The option byte is programmed into the last byte after the image: a number reaching it
+    // would lose its low byte, and verify would still pass.
+    if (end == image.Size()) return bytes + "reach the option byte at " + hex::Hex(image.Size() - 1, 4) + "h";
+    return {};
 }
 
 bool TSerialNum::Fits() const
 {
-    return SizeInBytes() >= 4 || heCurrentSerial < (uint32_t{1} << (8 * SizeInBytes()));
+    return heCurrentSerial < (uint64_t{1} << (8 * SizeInBytes()));
 }
 
 std::string TSerialNum::Refusal(const THexList& image) const
@@ -39,9 +52,8 @@ std::string TSerialNum::Refusal(const THexList& image) const
 
 std::string TSerialNum::RefusalLine(const THexList& image) const
 {
-    if (!LocationValid(image))
-        return "Serial Number: location " + hex::Hex(heSerialLocation, 4) + "h is not valid!" +
-               std::to_string(SizeInBytes()) + " bytes there run past the image";
+    if (const std::string problem = LocationProblem(image); !problem.empty())
+        return "Serial Number: location " + hex::Hex(heSerialLocation, 4) + "h is not valid!" + problem;
     if (!Fits())
         return "Serial Number: " + hex::Hex(heCurrentSerial, 2) + "h does not fit in " + std::to_string(SizeInBytes()) +
                " bytes!choose a larger size";

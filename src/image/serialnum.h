@@ -22,7 +22,8 @@ public:
     int rgSerialNumMode = smDisabled;
     int rgSerialNumSize = ssTwoBytes;
     int RadioGroup1 = sbHexadecimal;  // how the current serial is shown and typed; never its value
-    uint32_t heCurrentSerial = 0;
+    // Wider than the largest 4-byte number so that the one after FFFFFFFFh is refused, not 0.
+    uint64_t heCurrentSerial = 0;
     uint32_t heSerialLocation = 0;
 
     // Bytes the serial number occupies: 2, 3 or 4.
@@ -33,8 +34,11 @@ public:
     // Writes the serial big-endian at the location. A value wider than the chosen size keeps
     // its leading digits, so the stored bytes are its most significant ones.
     void PlaceSerial(THexList& image) const;
-    // True when the whole number fits inside the image at the location.
+    // True when the whole number fits inside the image at the location and stays clear of the
+    // option byte, the image's last byte, which programming writes over it.
     bool LocationValid(const THexList& image) const;
+    // Why the location is refused ("2 bytes there run past the image"), or empty.
+    std::string LocationProblem(const THexList& image) const;
     // True when the current number fits in the chosen size. A wider one would be stored as its
     // leading digits, which repeat: 10000h to 1000Fh would all be stored as 1000h.
     bool Fits() const;
@@ -46,7 +50,7 @@ public:
     // The OK button: with numbering on, checks the location and the number's size and places the
     // serial. Returns false when either was refused (the dialog then stays open for another).
     bool Button2Click(THexList& image);
-    // One more device: the serial goes up by one, wrapping at 32 bits whatever the size.
+    // One more device: the serial goes up by one; past the chosen size it no longer Fits().
     void Increment() { ++heCurrentSerial; }
     // "Clear" and "Cancel": numbering off, both fields 0.
     void Clear();

@@ -19,7 +19,7 @@ TSerialPool::TState Parse(const std::string& text, uint32_t first)
     while (in >> key) {
         if (key == "next") in >> state.Next;
         else if (key == "free") {
-            uint32_t n = 0;
+            uint64_t n = 0;
             while (in >> n) state.Free.push_back(n);
         }
     }
@@ -30,7 +30,7 @@ TSerialPool::TState Parse(const std::string& text, uint32_t first)
 std::string Format(const TSerialPool::TState& state)
 {
     std::string text = "next " + std::to_string(state.Next) + "\nfree";
-    for (uint32_t n : state.Free) text += " " + std::to_string(n);
+    for (uint64_t n : state.Free) text += " " + std::to_string(n);
     return text + "\n";
 }
 
@@ -67,9 +67,9 @@ void TSerialPool::Locked(F change) const
         throw std::runtime_error("Serial number pool " + path_ + ": " + std::strerror(errno));
 }
 
-uint32_t TSerialPool::Take()
+uint64_t TSerialPool::Take()
 {
-    uint32_t taken = 0;
+    uint64_t taken = 0;
     Locked([&](TState& state, bool) {
         if (!state.Free.empty()) {
             taken = state.Free.front();
@@ -81,7 +81,7 @@ uint32_t TSerialPool::Take()
     return taken;
 }
 
-void TSerialPool::Release(uint32_t number)
+void TSerialPool::Release(uint64_t number)
 {
     Locked([&](TState& state, bool) {
         if (std::find(state.Free.begin(), state.Free.end(), number) == state.Free.end()) state.Free.push_back(number);

@@ -11,13 +11,15 @@ public:
     // The file is created with `first` as the next number when it does not exist.
     TSerialPool(std::string path, uint32_t first);
 
-    uint32_t Take();
-    void Release(uint32_t number);
+    // Numbers go on past FFFFFFFFh: the board that takes one refuses it, as any number wider
+    // than the chosen size, instead of the count wrapping to numbers already handed out.
+    uint64_t Take();
+    void Release(uint64_t number);
 
     // What the file says now: the next new number and the numbers given back and not taken again.
     struct TState {
-        uint32_t Next = 0;
-        std::vector<uint32_t> Free;
+        uint64_t Next = 0;
+        std::vector<uint64_t> Free;
     };
     TState Read() const;
 

@@ -135,7 +135,8 @@ TEST_F(SerialNumDialog, ANumberRunningPastTheImageEndIsRefusedAndNothingIsWritte
     Click(dialog->Mode(), 1);
     Click(dialog->Size(), 2);  // four bytes
     Type(dialog->CurrentSerial(), "AABBCCDD");
-    for (const char* location : {"7FFD", "8000", "8001"}) {
+    // 7FFCh would put the last byte on the option byte.
+    for (const char* location : {"7FFC", "7FFD", "8000", "8001"}) {
         messages.clear();
         Type(dialog->Location(), location);
         QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
@@ -144,11 +145,11 @@ TEST_F(SerialNumDialog, ANumberRunningPastTheImageEndIsRefusedAndNothingIsWritte
         EXPECT_EQ(messages[0], "Location is not valid! - Please enter another");
     }
     for (uint32_t a = 0x7FF0; a < 0x8000; ++a) EXPECT_EQ(image.GetValue(a), 0xFF) << a;
-    // The last place where all four bytes fit is taken.
-    Type(dialog->Location(), "7FFC");
+    // The last place where all four bytes fit before the option byte is taken.
+    Type(dialog->Location(), "7FFB");
     QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(image.GetValue(0x7FFF), 0xDD);
+    EXPECT_EQ(image.GetValue(0x7FFE), 0xDD);
 
     // A number wider than its size is refused too, until a size it fits is chosen.
     dialog->show();
