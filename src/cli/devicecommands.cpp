@@ -36,8 +36,9 @@ namespace {
 // Connects the session's programmer as the application's start-up does, runs `body` and tells
 // how it ended. A failure is reported while the programmer it names is still alive; the
 // programmer is disconnected at the end and nothing is saved (the CLI's options are for one run).
+// `awaitingBoard`: the body waits for its boards, so a box without a target is no failure.
 template <typename F>
-int WithSession(TCliContext& c, F body)
+int WithSession(TCliContext& c, F body, bool awaitingBoard = false)
 {
     InstallInterruptHandlers();
     TAppSession& s = c.Session();
@@ -62,7 +63,10 @@ int WithSession(TCliContext& c, F body)
         try {
             // The option byte is the one given or remembered, not the device's: a script
             // programs the same byte on every board.
-            s.SwitchDevice(c.Device().Name(), c.HardwareName(), false);
+            if (awaitingBoard)
+                s.SwitchDeviceAwaitingBoard(c.Device().Name(), c.HardwareName());
+            else
+                s.SwitchDevice(c.Device().Name(), c.HardwareName(), false);
             s.Runner().StartProgressOp("ISP Initializing");
             s.Programmer()->LoadSettings();
             s.Runner().EndOp("ISP Initialized; Detected Device: ");
@@ -143,6 +147,7 @@ int Erase(TCliContext& c)
 
 int Program(TCliContext& c)
 {
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::ProgramFlash(s.Commands());
@@ -152,6 +157,7 @@ int Program(TCliContext& c)
 
 int Verify(TCliContext& c)
 {
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::VerifyFlash(s.Commands());
@@ -161,6 +167,7 @@ int Verify(TCliContext& c)
 
 int Read(TCliContext& c)
 {
+    if (!c.CheckOutputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         commands::ReadFlash(s.Commands());
         const std::string& file = c.Options().args[0];
@@ -265,6 +272,7 @@ int Auto(TCliContext& c)
         for (const auto& s : kAutoSteps) all += (all.empty() ? "" : ",") + s;
         return all;
     }() + ")"};
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
@@ -302,12 +310,11 @@ int Auto(TCliContext& c)
         s.AutoProgram().PlugAndProgram(window);
         if (s.Runner().StatusKind() == sk_failed) return kExitFailed;
         return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitOk;
-    });
+    }, c.Options().plugAndProg);
 }
 
-// project list | delete NAME | save NAME [FILE] | load NAME: the window's project commands. Saving
-// and loading talk to the box as the window does; load also makes the project the remembered
-// configuration, so that the following runs start from it.
+// project list | delete NAME | save NAME [FILE] | load NAME: the window's project commands. Load
+// also makes the project the remembered configuration, so that the following runs start from it.
 int Project(TCliContext& c)
 {
     const std::vector<std::string>& a = c.Options().args;
@@ -344,11 +351,18 @@ int Project(TCliContext& c)
         c.Result().Set("error", "No project \"" + name + "\"");
         return kExitFailed;
     }
-    return WithSession(c, [&](TAppSession& s) -> int {
+    // Projects live in the settings alone: the programmer is bound for its hardware name and
+    // link settings, and the box is never touched, so these work with none attached.
+    int code = kExitOk;
+    const TOutcome outcome = session.Run([&] {
         if (what == "save") {
+            session.BindDevice(c.Device().Name(), c.HardwareName());
+            session.Programmer()->LoadSettings();
             // The project keeps the file's full path, wherever the next run starts.
-            if (a.size() > 2 && LoadInto(c, std::filesystem::absolute(a[2]).lexically_normal().string()) != kExitOk)
-                return kExitFailed;
+            if (a.size() > 2 && LoadInto(c, std::filesystem::absolute(a[2]).lexically_normal().string()) != kExitOk) {
+                code = kExitFailed;
+                return;
+            }
             // The steps given become the project's Auto Program choices.
             if (c.Options().stepsGiven)
                 for (int i = 0; i < TAutoProgramSteps::kCount; ++i) {
@@ -356,18 +370,22 @@ int Project(TCliContext& c)
                     for (const auto& step : c.Options().steps) on = on || step == kAutoSteps[static_cast<size_t>(i)];
                     c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
                 }
-            projects::StoreProject(s, name);
+            projects::StoreProject(session, name);
             c.View().AppendLog("Project saved: " + name);
-            return kExitOk;
+            return;
         }
         bool fileMissing = false;
-        projects::RestoreProject(s, name, [&](const std::string& message) {
-            c.View().AppendLog(message);
-            fileMissing = true;
-        });
-        s.SaveEnvironment();
-        return fileMissing ? kExitFailed : kExitOk;
+        projects::RestoreProject(
+            session, name,
+            [&](const std::string& message) {
+                c.View().AppendLog(message);
+                fileMissing = true;
+            },
+            false);
+        session.SaveEnvironment();
+        if (fileMissing) code = kExitFailed;
     });
+    return outcome == TOutcome::Completed ? code : c.ExitCode(outcome);
 }
 
 }  // namespace
