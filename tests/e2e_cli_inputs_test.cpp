@@ -167,3 +167,25 @@ TEST_F(CliInputs, PlugAndProgStartsWithNoBoardOnABoxThatRefusesTheTiming)
     ASSERT_TRUE(WIFEXITED(status)) << ReadAll(Path("err"));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << ReadAll(Path("err"));
 }
+
+// A settings file far too large is refused at once: a command that needs it fails with the reason,
+// one that does not runs on defaults.
+TEST_F(CliInputs, ASettingsFileFarTooLargeIsRefusedWithTheReason)
+{
+    QDir().mkpath(QString::fromStdString(Settings() + "/morvel"));
+    {
+        std::ofstream out(Settings() + "/morvel/ZEMPRIX.conf", std::ios::binary);
+        out << "[GLOBAL]\n";
+        const std::string line = "A=" + std::string(1 << 20, 'x') + "\n";
+        for (int i = 0; i < 8; ++i) out << line;
+    }
+    CliResult r = RunCli(Join(NoBox(), {"info"}), Settings());
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("zemprix-cli: The settings file " + Settings() + "/morvel/ZEMPRIX.conf is too large"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(kNoPort), std::string::npos) << r.err;
+    r = RunCli({"devices"}, Settings());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("is too large"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(running on defaults)"), std::string::npos) << r.err;
+}
