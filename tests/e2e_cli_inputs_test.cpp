@@ -189,3 +189,29 @@ TEST_F(CliInputs, ASettingsFileFarTooLargeIsRefusedWithTheReason)
     EXPECT_NE(r.err.find("is too large"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("(running on defaults)"), std::string::npos) << r.err;
 }
+
+// The production program carries no simulated port: it says where that is instead of reporting
+// a missing port.
+TEST_F(CliInputs, TheProductionProgramPointsToTheSimulatorsBuildForTheSimulatedPort)
+{
+    WriteImage(Path("in.hex"));
+    const std::string exe = CliPath();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (!std::freopen(Path("err").c_str(), "w", stderr)) _exit(126);
+        setenv("ZEMPRIX_PORTIO", "sim", 1);
+        std::vector<std::string> args = {exe, "--hardware", "lpt", "--port", "LPT1", "--no-settings", "program", Path("in.hex")};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string err = ReadAll(Path("err"));
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("ZEMPRIX_PORTIO=sim: the simulated parallel port is in zemprix-cli-sim"), std::string::npos) << err;
+    EXPECT_EQ(err.find("LPT port not found"), std::string::npos) << err;
+}

@@ -29,6 +29,7 @@
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
+#include "lpt/portio.h"
 #include "lpt/tiraltimer.h"
 
 namespace {
@@ -57,6 +58,19 @@ int WithSession(TCliContext& c, F body, bool awaitingBoard = false)
     InstallQtSerialPort(link);
     AddExtraPortBackends(link);
     link.SetSerialPortName(c.PortPath());
+    if (c.HardwareName() == kHardwareLpt) {
+        // A port backend this build does not carry would otherwise read as a missing port.
+        const std::string selection = SelectedPortBackendName();
+        const std::string name = selection.substr(0, selection.find(':'));
+        if (!link.PortBackends().Has(name)) {
+            const std::string why = name == "sim"
+                ? "ZEMPRIX_PORTIO=sim: the simulated parallel port is in zemprix-cli-sim, not in zemprix-cli"
+                : "ZEMPRIX_PORTIO=" + name + ": no such parallel port backend (ppdev, direct or remote)";
+            s.Runner().FailOp(c.HardwareName() + ": " + why);
+            c.Result().Set("error", why);
+            return kExitFailed;
+        }
+    }
 
     int code = kExitOk;
     const TOutcome outcome = s.Run([&] {
