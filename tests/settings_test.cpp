@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -319,6 +322,53 @@ TEST_F(QtSettings, ACorruptFileNamesItsLineIsNeverSavedOverAndCanBeKeptAside)
     TISPSettings after(backend.get());
     after.Load("GLOBAL", 1);
     EXPECT_EQ(after.Get("ENVIRONMENT", "LASTDEVICE", "").AsString(), "COP8SBE9");
+}
+
+// Too large, a folder, or (as a user other than root) unreadable: refused at once, as a corrupt
+// file is, with the reason and the way out, and never saved over.
+TEST_F(QtSettings, AFileTooLargeOrUnreadableIsRefusedLikeACorruptOne)
+{
+    QDir().mkpath(dir.path() + "/morvel");
+    struct Case {
+        std::function<void()> make;
+        std::string reason;
+    };
+    const std::string path = File().toStdString();
+    std::vector<Case> cases = {
+        {[&] {
+             std::ofstream out(path, std::ios::binary);
+             const std::string line = "[GLOBAL]\nA=" + std::string(1000, 'x') + "\n";
+             for (int64_t n = 0; n <= kMaxSettingsFileBytes / static_cast<int64_t>(line.size()); ++n) out << line;
+         },
+         "is too large ("},
+        {[&] { QDir().mkpath(File()); }, "cannot be read (it is a folder)"},
+    };
+    if (geteuid() != 0)
+        cases.push_back({[&] {
+                             std::ofstream(path) << "[GLOBAL]\nA=1\n";
+                             ::chmod(path.c_str(), 0);
+                         },
+                         "cannot be read ("});
+    for (const Case& c : cases) {
+        QDir(File()).removeRecursively();
+        QFile::remove(File());
+        c.make();
+        const std::string before = ReadAll(path);
+        TISPSettings s(backend.get());
+        const auto t0 = std::chrono::steady_clock::now();
+        try {
+            s.Load("GLOBAL", 1);
+            ADD_FAILURE() << "no error for " << c.reason;
+        } catch (const ESettingsCorrupt& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(path + " " + c.reason), std::string::npos) << what;
+            EXPECT_NE(what.find("--no-settings"), std::string::npos) << what;
+        }
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0) << c.reason;
+        s.Put("ENVIRONMENT", "LASTDEVICE", 1, "COP8SBE9");
+        EXPECT_ANY_THROW(s.Save("GLOBAL", 1)) << c.reason;
+        EXPECT_EQ(ReadAll(path), before) << c.reason;
+    }
 }
 
 TEST_F(QtSettings, AKilledSaveLeavesNeitherAStallingLockNorTemporaries)

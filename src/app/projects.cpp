@@ -58,7 +58,7 @@ void StoreProject(TAppSession& session, const std::string& name)
 }
 
 void RestoreProject(TAppSession& session, const std::string& name,
-                    const std::function<void(const std::string&)>& showError)
+                    const std::function<void(const std::string&)>& showError, bool connect)
 {
     RequireValid(name);
     TISPSettings& store = session.Settings();
@@ -73,8 +73,12 @@ void RestoreProject(TAppSession& session, const std::string& name,
     session.View().ShowOptionsPage();
     commands::CopyOptionByte(session.Commands());
 
-    session.SwitchDevice(store.Get("CONFIG", "DEVICE", std::string()).AsString(),
-                         store.Get("CONFIG", "HARDWARE", std::string()).AsString());
+    const std::string device = store.Get("CONFIG", "DEVICE", std::string()).AsString();
+    const std::string hardware = store.Get("CONFIG", "HARDWARE", std::string()).AsString();
+    if (connect)
+        session.SwitchDevice(device, hardware);
+    else
+        session.BindDevice(device, hardware);
 
     const std::string file = store.Get("CONFIG", "FLASHFILE", std::string()).AsString();
     if (!file.empty() && session.Device() && session.Device()->FlashSize() != 0) {
@@ -101,7 +105,7 @@ void RestoreProject(TAppSession& session, const std::string& name,
         p->LoadSettings();
         session.View().ShowFlashPage();
         session.View().PumpMessages();
-        p->Connect();
+        if (connect) p->Connect();
     }
     runner.EndOp("ISP Initialized; Detected Device");
     runner.EndOp("Project Load Complete");

@@ -23,7 +23,8 @@ void Delete(TAppSession& session, const std::string& name);
 void StoreProject(TAppSession& session, const std::string& name);
 // Loads `name` and applies it: the option byte, the device switch, the Flash file and the link's
 // settings. `showError` gets the message box text of a Flash file that cannot be opened.
+// Without `connect` the programmer is bound but the box is not touched.
 void RestoreProject(TAppSession& session, const std::string& name,
-                    const std::function<void(const std::string&)>& showError);
+                    const std::function<void(const std::string&)>& showError, bool connect = true);
 
 }  // namespace projects

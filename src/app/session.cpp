@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "base/isperrors.h"
 #include "devices/devices.h"
 #include "image/hexfile.h"
 #include "link/hardware.h"
@@ -101,7 +102,7 @@ uint8_t TAppSession::StoredOptionByte() const
     return static_cast<uint8_t>(stored >= 0 && stored <= 0xFF ? stored : kDefaultOptionByte);
 }
 
-void TAppSession::SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte)
+void TAppSession::BindDevice(const std::string& device, const std::string& hardware)
 {
     runner_.AppendLog(std::string("Version: v") + ZEMPRIX_FILE_VERSION + " Loaded");
     runner_.StartOp("Attempting to switch to Device:" + device + " Hardware:" + hardware);
@@ -133,11 +134,38 @@ void TAppSession::SwitchDevice(const std::string& device, const std::string& har
         options_.SetOptions(StoredOptionByte());
         commands::CopyOptionByte(commands_);
     }
+}
 
+void TAppSession::SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte)
+{
+    BindDevice(device, hardware);
     programmer_->Connect();
     programmer_->WriteTiming(options_.Label4());
     programmer_->AfterConnect(project_.Flash);
     if (readOptionByte) options_.SetOptions(programmer_->ReadOptions());
+    const TDevice* chosen = project_.Device();
+    runner_.AppendLog("Device Selected=" + (chosen ? chosen->Name() : std::string()));
+}
+
+void TAppSession::SwitchDeviceAwaitingBoard(const std::string& device, const std::string& hardware)
+{
+    BindDevice(device, hardware);
+    programmer_->Connect();
+    try {
+        programmer_->WriteTiming(options_.Label4());
+        programmer_->AfterConnect(project_.Flash);
+    } catch (const EISPException&) {
+        // A box may refuse the timing without a target on its cable; every board's own steps
+        // write it again, so only a refusal with a target present is a failure.
+        bool absent = false;
+        try {
+            absent = programmer_->TargetPresent() == 0;
+        } catch (const EISPException&) {
+            absent = false;
+        }
+        if (!absent) throw;
+    }
+    const TDevice* chosen = project_.Device();
     runner_.AppendLog("Device Selected=" + (chosen ? chosen->Name() : std::string()));
 }
 

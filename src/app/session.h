@@ -118,6 +118,12 @@ public:
     // Connect raises after everything else is in place. `readOptionByte` false keeps the stored
     // option byte instead of the device's (a script programs the same byte on every board).
     void SwitchDevice(const std::string& device, const std::string& hardware, bool readOptionByte = true);
+    // SwitchDevice for a loop that waits for its boards (the option byte stays the stored one):
+    // with no target on the box, a refused timing write is no failure.
+    void SwitchDeviceAwaitingBoard(const std::string& device, const std::string& hardware);
+    // SwitchDevice without connecting: the programmer is built and bound, the port is left alone.
+    // What needs only the settings (saving or loading a project) works with no box attached.
+    void BindDevice(const std::string& device, const std::string& hardware);
 
     // The desktop start-up once the window is on screen: reports invalid switches, loads the
     // environment, switches to the remembered (or given) hardware and device, reloads the link's

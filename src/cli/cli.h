@@ -111,6 +111,10 @@ public:
     bool LoadFlashFile(const std::string& fileName);
     // Saves the image to `fileName` in the --format, with the save's status lines.
     bool SaveFlashFile(const std::string& fileName);
+    // Before the box is touched: false, with the failure line and the system's reason written,
+    // when the file cannot be read, or when a save to it could not be written.
+    bool CheckInputFile(const std::string& fileName);
+    bool CheckOutputFile(const std::string& fileName);
 
 private:
     void ResolvePort();

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "link/portidentity.h"
 #include "devices/devices.h"
@@ -18,6 +20,7 @@
 #include "base/hextext.h"
 #include "interrupt.h"
 #include "link/hardware.h"
+#include "store/atomicfile.h"
 
 namespace {
 
@@ -185,4 +188,37 @@ bool TCliContext::SaveFlashFile(const std::string& fileName)
     }
     runner.EndOp("Flash: File Saved (" + fileName + ")");
     return true;
+}
+
+bool TCliContext::CheckInputFile(const std::string& fileName)
+{
+    // Opened, not only looked at: a file the user may not read fails here as well.
+    std::string why;
+    const int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (fd < 0)
+        why = std::strerror(errno);
+    else if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+        why = std::strerror(EISDIR);
+    if (fd >= 0) close(fd);
+    if (why.empty()) return true;
+    const std::string error = "Cannot read " + fileName + ": " + why;
+    result_.Set("file", fileName);
+    result_.Set("error", error);
+    session_.Runner().FailOp("Flash File Load: File load failed!" + error);
+    return false;
+}
+
+bool TCliContext::CheckOutputFile(const std::string& fileName)
+{
+    try {
+        atomicfile::CheckReplaceable(fileName);
+        return true;
+    } catch (const std::exception& e) {
+        const std::string error = "Could not save " + fileName + ": " + e.what();
+        result_.Set("file", fileName);
+        result_.Set("error", error);
+        session_.Runner().FailOp("Flash: Save Failed (" + fileName + ")!" + error);
+        return false;
+    }
 }

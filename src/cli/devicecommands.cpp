@@ -29,6 +29,7 @@
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
+#include "lpt/portio.h"
 #include "lpt/tiraltimer.h"
 
 namespace {
@@ -36,8 +37,9 @@ namespace {
 // Connects the session's programmer as the application's start-up does, runs `body` and tells
 // how it ended. A failure is reported while the programmer it names is still alive; the
 // programmer is disconnected at the end and nothing is saved (the CLI's options are for one run).
+// `awaitingBoard`: the body waits for its boards, so a box without a target is no failure.
 template <typename F>
-int WithSession(TCliContext& c, F body)
+int WithSession(TCliContext& c, F body, bool awaitingBoard = false)
 {
     InstallInterruptHandlers();
     TAppSession& s = c.Session();
@@ -56,13 +58,29 @@ int WithSession(TCliContext& c, F body)
     InstallQtSerialPort(link);
     AddExtraPortBackends(link);
     link.SetSerialPortName(c.PortPath());
+    if (c.HardwareName() == kHardwareLpt) {
+        // A port backend this build does not carry would otherwise read as a missing port.
+        const std::string selection = SelectedPortBackendName();
+        const std::string name = selection.substr(0, selection.find(':'));
+        if (!link.PortBackends().Has(name)) {
+            const std::string why = name == "sim"
+                ? "ZEMPRIX_PORTIO=sim: the simulated parallel port is in zemprix-cli-sim, not in zemprix-cli"
+                : "ZEMPRIX_PORTIO=" + name + ": no such parallel port backend (ppdev, direct or remote)";
+            s.Runner().FailOp(c.HardwareName() + ": " + why);
+            c.Result().Set("error", why);
+            return kExitFailed;
+        }
+    }
 
     int code = kExitOk;
     const TOutcome outcome = s.Run([&] {
         try {
             // The option byte is the one given or remembered, not the device's: a script
             // programs the same byte on every board.
-            s.SwitchDevice(c.Device().Name(), c.HardwareName(), false);
+            if (awaitingBoard)
+                s.SwitchDeviceAwaitingBoard(c.Device().Name(), c.HardwareName());
+            else
+                s.SwitchDevice(c.Device().Name(), c.HardwareName(), false);
             s.Runner().StartProgressOp("ISP Initializing");
             s.Programmer()->LoadSettings();
             s.Runner().EndOp("ISP Initialized; Detected Device: ");
@@ -143,6 +161,7 @@ int Erase(TCliContext& c)
 
 int Program(TCliContext& c)
 {
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::ProgramFlash(s.Commands());
@@ -152,6 +171,7 @@ int Program(TCliContext& c)
 
 int Verify(TCliContext& c)
 {
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::VerifyFlash(s.Commands());
@@ -161,6 +181,7 @@ int Verify(TCliContext& c)
 
 int Read(TCliContext& c)
 {
+    if (!c.CheckOutputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         commands::ReadFlash(s.Commands());
         const std::string& file = c.Options().args[0];
@@ -287,6 +308,7 @@ int Auto(TCliContext& c)
             throw TUsageError{std::string("--record: ") + e.what()};
         }
     }
+    if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
@@ -326,12 +348,11 @@ int Auto(TCliContext& c)
         s.AutoProgram().PlugAndProgram(window);
         if (s.Runner().StatusKind() == sk_failed) return kExitFailed;
         return InterruptSignal() != 0 ? kExitSignalBase + InterruptSignal() : kExitOk;
-    });
+    }, c.Options().plugAndProg);
 }
 
-// project list | delete NAME | save NAME [FILE] | load NAME: the window's project commands. Saving
-// and loading talk to the box as the window does; load also makes the project the remembered
-// configuration, so that the following runs start from it.
+// project list | delete NAME | save NAME [FILE] | load NAME: the window's project commands. Load
+// also makes the project the remembered configuration, so that the following runs start from it.
 int Project(TCliContext& c)
 {
     const std::vector<std::string>& a = c.Options().args;
@@ -368,11 +389,18 @@ int Project(TCliContext& c)
         c.Result().Set("error", "No project \"" + name + "\"");
         return kExitFailed;
     }
-    return WithSession(c, [&](TAppSession& s) -> int {
+    // Projects live in the settings alone: the programmer is bound for its hardware name and
+    // link settings, and the box is never touched, so these work with none attached.
+    int code = kExitOk;
+    const TOutcome outcome = session.Run([&] {
         if (what == "save") {
+            session.BindDevice(c.Device().Name(), c.HardwareName());
+            session.Programmer()->LoadSettings();
             // The project keeps the file's full path, wherever the next run starts.
-            if (a.size() > 2 && LoadInto(c, std::filesystem::absolute(a[2]).lexically_normal().string()) != kExitOk)
-                return kExitFailed;
+            if (a.size() > 2 && LoadInto(c, std::filesystem::absolute(a[2]).lexically_normal().string()) != kExitOk) {
+                code = kExitFailed;
+                return;
+            }
             // The steps given become the project's Auto Program choices.
             if (c.Options().stepsGiven)
                 for (int i = 0; i < TAutoProgramSteps::kCount; ++i) {
@@ -380,18 +408,22 @@ int Project(TCliContext& c)
                     for (const auto& step : c.Options().steps) on = on || step == kAutoSteps[static_cast<size_t>(i)];
                     c.Settings().Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, on);
                 }
-            projects::StoreProject(s, name);
+            projects::StoreProject(session, name);
             c.View().AppendLog("Project saved: " + name);
-            return kExitOk;
+            return;
         }
         bool fileMissing = false;
-        projects::RestoreProject(s, name, [&](const std::string& message) {
-            c.View().AppendLog(message);
-            fileMissing = true;
-        });
-        s.SaveEnvironment();
-        return fileMissing ? kExitFailed : kExitOk;
+        projects::RestoreProject(
+            session, name,
+            [&](const std::string& message) {
+                c.View().AppendLog(message);
+                fileMissing = true;
+            },
+            false);
+        session.SaveEnvironment();
+        if (fileMissing) code = kExitFailed;
     });
+    return outcome == TOutcome::Completed ? code : c.ExitCode(outcome);
 }
 
 }  // namespace

@@ -252,7 +252,10 @@ void TBoxModel::ExecuteText(char letter)
         ++changes_;
         Emit(kCr);
         break;
-    case 'T': TextWriteTiming(); break;
+    case 'T':
+        if (faults_.timingNeedsTarget && TargetMissing()) return;
+        TextWriteTiming();
+        break;
     case 't': Emit(timing_); Emit(kCr); break;
     case 'S': Emit(faults_.identification); Emit(kCr); break;
     case 'V': Emit(faults_.hardware); Emit(kCr); break;

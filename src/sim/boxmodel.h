@@ -29,6 +29,9 @@ struct TBoxFaults {
     // An address whose byte never programs (writes leave it as it was); -1 = none.
     long stuckAddress = -1;
     bool targetAbsent = false;  // the target does not answer: Flash commands fail with "?m"
+    // With targetAbsent, the timing write "T" is refused with "?m" as well (a box that checks
+    // the target before taking the timing).
+    bool timingNeedsTarget = false;
     // Every "I" is refused with "?" and this code; 0 = none (ping answers are not acked, so
     // errorCode does not reach them).
     uint8_t pingRefusal = 0;

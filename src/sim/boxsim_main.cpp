@@ -84,6 +84,8 @@ const std::vector<TFlag>& Flags()
          }},
         {"--no-target", nullptr, "no target on the box: Flash and option commands answer \"?m\"",
          [](TBoxsimOptions& o, const std::string&) { o.faults.targetAbsent = true; return true; }},
+        {"--timing-needs-target", nullptr, "without a target the timing write \"T\" answers \"?m\" too",
+         [](TBoxsimOptions& o, const std::string&) { o.faults.timingNeedsTarget = true; return true; }},
         {"--state", "FILE",
          "load Flash and timing from FILE if it exists; save them there after changes and at exit",
          [](TBoxsimOptions& o, const std::string& v) { o.serve.statePath = v; return !v.empty(); }},

@@ -19,6 +19,10 @@ public:
 // A pipe or a device is written into instead. Raises EReplaceFailed.
 void ReplaceContents(const std::string& fileName, const std::string& text);
 
+// Raises EReplaceFailed when ReplaceContents of `fileName` would fail for want of access: a
+// folder, a file the user may not write, a missing or read-only folder. Writes nothing.
+void CheckReplaceable(const std::string& fileName);
+
 // The temporary name the save of `target` tries as its attempt-th choice: the target's own
 // name followed by ".~", the process id (8 hex digits) and the attempt (4 hex digits).
 std::string TemporaryName(const std::string& target, unsigned attempt);

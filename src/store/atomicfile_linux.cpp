@@ -147,6 +147,30 @@ std::string TemporaryName(const std::string& target, unsigned attempt)
     return target + ".~" + hex::Hex(static_cast<uint32_t>(getpid()), 8) + hex::Hex(attempt & 0xFFFF, 4);
 }
 
+void CheckReplaceable(const std::string& fileName)
+{
+    struct stat given {};
+    const bool exists = stat(fileName.c_str(), &given) == 0;
+    if (!exists && errno != ENOENT) Fail(errno);
+    if (exists && S_ISDIR(given.st_mode)) Fail(EISDIR);
+    // Opening a pipe to try it could wait for a reader: its permission is asked instead.
+    if (exists && !S_ISREG(given.st_mode)) {
+        if (access(fileName.c_str(), W_OK) != 0) Fail(errno);
+        return;
+    }
+    if (exists) {
+        const TFd probe(open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        if (probe.Get() < 0) Fail(errno);
+    }
+    std::filesystem::path target(fileName);
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
+    // The save writes a new file beside the target: the folder must take one.
+    std::string tmp;
+    const TFd file(CreateTemporary(target.string(), 0600, tmp));
+    unlink(tmp.c_str());
+}
+
 void ReplaceContents(const std::string& fileName, const std::string& text)
 {
     struct stat given {};

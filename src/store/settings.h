@@ -78,12 +78,15 @@ public:
     virtual std::string KeepCorruptCopy() { return {}; }
 };
 
-// The settings cannot be read because their file is malformed; the message names the file and
-// the line.
+// The settings cannot be read: their file is malformed (the message names the file and the line),
+// larger than kMaxSettingsFileBytes, or cannot be opened (the message gives the reason).
 class ESettingsCorrupt : public Exception {
 public:
     using Exception::Exception;
 };
+
+// A settings file above this size is refused unread.
+constexpr int64_t kMaxSettingsFileBytes = 4 * 1024 * 1024;
 
 // An in-memory backend for tests and for --no-settings runs.
 class TMemorySettingsBackend final : public ISettingsBackend {

@@ -25,10 +25,21 @@ QString GroupOf(const std::string& keyPath)
     return g;
 }
 
+const char kSettingsAdvice[] = "run with --no-settings to ignore it, or repair or remove the file";
+
+// A settings file that cannot be read is refused like a corrupt one, whatever the cause: the
+// window then starts on defaults and a script is told how to go on.
+[[noreturn]] void Unreadable(const QString& path, const QString& why)
+{
+    throw ESettingsCorrupt("The settings file " + path.toStdString() + " cannot be read (" + why.toStdString() + "); " +
+                           kSettingsAdvice);
+}
+
 void CheckStatus(const QSettings& s, const char* what)
 {
-    if (s.status() != QSettings::NoError)
-        throw Exception(std::string("Settings could not be ") + what + ": " + s.fileName().toStdString());
+    if (s.status() == QSettings::NoError) return;
+    if (std::string(what) == "read") Unreadable(s.fileName(), s.status() == QSettings::FormatError ? "format error" : "access error");
+    throw Exception(std::string("Settings could not be ") + what + ": " + s.fileName().toStdString());
 }
 
 // Every line of an INI file is blank, a comment, a [section] or a key=value. The first one that
@@ -36,10 +47,17 @@ void CheckStatus(const QSettings& s, const char* what)
 // saving would overwrite it.
 void CheckIniFile(const QString& path)
 {
+    const QFileInfo info(path);
+    if (!info.exists()) return;
+    if (info.isDir()) Unreadable(path, QStringLiteral("it is a folder"));
+    // Settings are a few kilobytes; a file far past that is not ours, and parsing it would take
+    // seconds and gigabytes.
+    if (info.size() > kMaxSettingsFileBytes)
+        throw ESettingsCorrupt("The settings file " + path.toStdString() + " is too large (" +
+                               std::to_string(info.size()) + " bytes, at most " +
+                               std::to_string(kMaxSettingsFileBytes / (1024 * 1024)) + " MB); " + kSettingsAdvice);
     QFile file(path);
-    if (!file.exists()) return;
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception("Settings could not be read: " + path.toStdString() + " (" + file.errorString().toStdString() + ")");
+    if (!file.open(QIODevice::ReadOnly)) Unreadable(path, file.errorString());
     long line = 0;
     while (!file.atEnd()) {
         const QByteArray raw = file.readLine();
@@ -52,8 +70,7 @@ void CheckIniFile(const QString& path)
             for (char& c : excerpt)
                 if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
             throw ESettingsCorrupt("The settings file " + path.toStdString() + " is corrupt at line " +
-                                   std::to_string(line) + " (\"" + excerpt.toStdString() +
-                                   "\"); run with --no-settings to ignore it, or repair or remove the file");
+                                   std::to_string(line) + " (\"" + excerpt.toStdString() + "\"); " + kSettingsAdvice);
         }
     }
 }
@@ -295,6 +312,9 @@ std::string TQSettingsBackend::KeepCorruptCopy()
 {
     const QString file = FileOf(*Open(directory_, {}, false));
     if (file.isEmpty() || !QFile::exists(file)) return {};
+    // A folder or a file this user may not read cannot be copied; it is left alone, and saves
+    // keep refusing to replace it.
+    if (QFileInfo(file).isDir() || !QFileInfo(file).isReadable()) return {};
     const QString copy = file + QStringLiteral(".corrupt-") + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
     if (!QFile::copy(file, copy)) throw Exception("Settings: could not keep a copy of " + file.toStdString() + " as " + copy.toStdString());
     corruptKept_ = true;
