@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
+#include <pty.h>
 
 #include "devices/devices.h"
 #include "e2e_support.h"
@@ -561,4 +562,48 @@ TEST_F(CliE2E, VerboseTraceLinesStandInOrderWithTheStatusLines)
     ASSERT_NE(optionAnswer, std::string::npos) << r.err;
     ASSERT_NE(readComplete, std::string::npos) << r.err;
     EXPECT_LT(optionAnswer, readComplete) << r.err;
+}
+
+// A gang's boxes write to pipes, yet on the gang's terminal their results are coloured as a single
+// run's are, and so are the table's results.
+TEST_F(CliE2E, AGangOnATerminalColoursItsBoxesResults)
+{
+    Boxsim a({"--device", "COP8SBR9"});
+    Boxsim bad({"--device", "COP8SBR9", "--stuck-address", "0200"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(bad.Path().empty());
+    WriteImage(Path("in.hex"), 55);
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::vector<std::string> args = {"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port",
+                                           a.Path(), "--port", bad.Path(), "program", Path("in.hex")};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(slave, 1);
+        dup2(slave, 2);
+        close(master);
+        setenv("TERM", "xterm", 1);
+        unsetenv("NO_COLOR");
+        setenv("ZEMPRIX_SETTINGS_DIR", Settings().c_str(), 1);
+        std::vector<char*> argv;
+        const std::string exe = CliPath();
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(slave);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), 3) << text;
+    EXPECT_NE(text.find("[" + a.Path() + "] \x1b[32mFlash: Programming Complete"), std::string::npos) << text;
+    EXPECT_NE(text.find("[" + bad.Path() + "] \x1b[31m"), std::string::npos) << text;
+    EXPECT_NE(text.find(a.Path() + "  \x1b[32mok           \x1b[0m  0"), std::string::npos) << text;
+    EXPECT_NE(text.find(bad.Path() + "  \x1b[31mverify failed\x1b[0m  3"), std::string::npos) << text;
 }
