@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
+#include <pty.h>
 
 #include "app/productionrecord.h"
 #include "devices/devices.h"
@@ -190,7 +191,7 @@ bool WaitForText(const std::string& file, const std::string& text, double second
 
 TEST_F(CliE2E, InterruptAbortsLikeTheAbortButtonAndLeavesTheBoxUsable)
 {
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         Boxsim box({"--pace", "--strict"});
         const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--no-settings"};
         WriteImage(Path("in.hex"), 3);
@@ -567,4 +568,169 @@ TEST_F(CliE2E, ARecordLineLostToAFullDiskFailsTheRun)
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.err.find("Production record: cannot write /dev/full: No space left on device"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("\"ok\":false"), std::string::npos) << r.out;
+}
+
+// A supervisor that stops a gang signals the gang's own PID: each box ends its board like the Abort
+// button, and the gang still sums the boxes up.
+TEST_F(CliE2E, AGangPassesASignalSentToItsOwnPidOnToEveryBox)
+{
+    Boxsim a({"--device", "COP8SBR9", "--pace", "--strict"});
+    Boxsim b({"--device", "COP8SBR9", "--pace", "--strict"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(b.Path().empty());
+    WriteImage(Path("in.hex"), 21);
+    const std::vector<std::string> base = {"--hardware", "com", "--device", "COP8SBR9", "--no-settings"};
+    const pid_t gang = StartCli(Join(base, {"--port", a.Path(), "--port", b.Path(), "program", Path("in.hex")}),
+                                dir.path().toStdString());
+    ASSERT_TRUE(WaitForText(Path("err"), "[" + a.Path() + "] Flash: Programming", 20)) << ReadAll(Path("err"));
+    ASSERT_TRUE(WaitForText(Path("err"), "[" + b.Path() + "] Flash: Programming", 20)) << ReadAll(Path("err"));
+    kill(gang, SIGINT);
+    int status = 0;
+    waitpid(gang, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << ReadAll(Path("err"));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT) << ReadAll(Path("err"));
+    const std::string err = ReadAll(Path("err"));
+    const std::string out = ReadAll(Path("out"));
+    for (const Boxsim* box : {&a, &b}) {
+        EXPECT_NE(err.find("[" + box->Path() + "] Operation Cancelled by user"), std::string::npos) << err;
+        EXPECT_NE(out.find(box->Path() + "  interrupted    130"), std::string::npos) << out;
+        EXPECT_EQ(RunCli(Join(base, {"--port", box->Path(), "read-options"}), Settings()).exitCode, 0);
+    }
+    EXPECT_EQ(err.find("Programming Complete"), std::string::npos) << err;
+}
+
+// The table's last line comes from the boxes' status lines, whatever their stderr shows; the log
+// file the boxes share tells them apart.
+TEST_F(CliE2E, AGangsTableAndLogFileNameEachBoxWithQuietAndJsonProgress)
+{
+    Boxsim a({"--device", "COP8SBR9"});
+    Boxsim bad({"--device", "COP8SBR9", "--stuck-address", "0200"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(bad.Path().empty());
+    WriteImage(Path("in.hex"), 33);
+    for (const char* mode : {"-q", "--progress=json"}) {
+        std::remove(Path("run.log").c_str());
+        const CliResult r = RunCli({"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port", a.Path(),
+                                    "--port", bad.Path(), mode, "--log-file", Path("run.log"), "--steps",
+                                    "erase,program,verify", "auto", Path("in.hex")},
+                                   Settings());
+        EXPECT_EQ(r.exitCode, 3) << r.out << r.err;
+        EXPECT_NE(r.out.find(a.Path() + "  ok             0     Auto Program: Complete"), std::string::npos)
+            << mode << "\n" << r.out;
+        EXPECT_NE(r.out.find(bad.Path() + "  verify failed  3     "), std::string::npos) << mode << "\n" << r.out;
+        std::istringstream table(r.out);
+        for (std::string row; std::getline(table, row);) {
+            if (row.rfind(bad.Path(), 0) == 0) {
+                EXPECT_GT(row.size(), bad.Path().size() + 28) << row;
+            }
+        }
+
+        std::istringstream log(ReadAll(Path("run.log")));
+        int lines = 0, named[2] = {0, 0};
+        for (std::string line; std::getline(log, line); ++lines) {
+            named[0] += line.find(" [" + a.Path() + "] ") == 19;
+            named[1] += line.find(" [" + bad.Path() + "] ") == 19;
+        }
+        EXPECT_GT(named[0], 3) << mode;
+        EXPECT_GT(named[1], 3) << mode;
+        EXPECT_EQ(named[0] + named[1], lines) << mode;
+    }
+}
+
+TEST_F(CliE2E, QuietKeepsTheDifferingBytesAndTheVerifySummary)
+{
+    Boxsim box({"--device", "COP8SBR9"});  // erased: every byte of the image differs
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 41);
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings", "-q",
+                                "verify", Path("in.hex")},
+                               Settings());
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_NE(r.err.find("Verify Failed at 0000h: Read FFh - Should have been "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nVerify summary: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("\nFlash: Verification Failed"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Flash: Verifying"), std::string::npos) << r.err;
+}
+
+TEST_F(CliE2E, WithJsonProgressAUsageErrorAlsoEndsWithAResultObject)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--progress", "json", "--no-such-option", "devices"},
+             {"--progress=json", "--clock", "99", "devices"},
+             {"--progress", "json", "no-such-command"}}) {
+        const CliResult r = RunCli(args, Settings());
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        std::string last;
+        std::istringstream lines(r.err);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty()) last = line;
+        EXPECT_EQ(last.rfind("{\"type\":\"result\"", 0), 0u) << r.err;
+        EXPECT_NE(last.find("\"exitCode\":2"), std::string::npos) << last;
+    }
+}
+
+TEST_F(CliE2E, VerboseTraceLinesStandInOrderWithTheStatusLines)
+{
+    Boxsim box({"--device", "COP8SBR9"});
+    ASSERT_FALSE(box.Path().empty());
+    const CliResult r = RunCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings", "-v",
+                                "read-options"},
+                               Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The box's identification is traced before the status line that reports it.
+    const size_t ident = r.err.find(" < ZEMPRIX01<0D>\n");
+    const size_t initialized = r.err.find("ISP Initialized");
+    ASSERT_NE(ident, std::string::npos) << r.err;
+    ASSERT_NE(initialized, std::string::npos) << r.err;
+    EXPECT_LT(ident, initialized) << r.err;
+    // The last answer before a status line is not held back until the next byte is sent.
+    const size_t optionAnswer = r.err.find(" < FF<0D>\n", r.err.find(" > r7FFF\n"));
+    const size_t readComplete = r.err.find("OPTIONS: Read Complete");
+    ASSERT_NE(optionAnswer, std::string::npos) << r.err;
+    ASSERT_NE(readComplete, std::string::npos) << r.err;
+    EXPECT_LT(optionAnswer, readComplete) << r.err;
+}
+
+// A gang's boxes write to pipes, yet on the gang's terminal their results are coloured as a single
+// run's are, and so are the table's results.
+TEST_F(CliE2E, AGangOnATerminalColoursItsBoxesResults)
+{
+    Boxsim a({"--device", "COP8SBR9"});
+    Boxsim bad({"--device", "COP8SBR9", "--stuck-address", "0200"});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(bad.Path().empty());
+    WriteImage(Path("in.hex"), 55);
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::vector<std::string> args = {"--hardware", "com", "--device", "COP8SBR9", "--no-settings", "--port",
+                                           a.Path(), "--port", bad.Path(), "program", Path("in.hex")};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(slave, 1);
+        dup2(slave, 2);
+        close(master);
+        setenv("TERM", "xterm", 1);
+        unsetenv("NO_COLOR");
+        setenv("ZEMPRIX_SETTINGS_DIR", Settings().c_str(), 1);
+        std::vector<char*> argv;
+        const std::string exe = CliPath();
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    close(slave);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), 3) << text;
+    EXPECT_NE(text.find("[" + a.Path() + "] \x1b[32mFlash: Programming Complete"), std::string::npos) << text;
+    EXPECT_NE(text.find("[" + bad.Path() + "] \x1b[31m"), std::string::npos) << text;
+    EXPECT_NE(text.find(a.Path() + "  \x1b[32mok           \x1b[0m  0"), std::string::npos) << text;
+    EXPECT_NE(text.find(bad.Path() + "  \x1b[31mverify failed\x1b[0m  3"), std::string::npos) << text;
 }

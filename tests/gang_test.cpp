@@ -1,8 +1,10 @@
 // The command line's pieces that need no box: each gang box's command line, the worst exit
-// status, the serial-number pool the boxes' processes share, colour and the byte trace.
+// status, the serial-number pool the boxes' processes share, colour, -q, the byte trace and signals.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <pty.h>
 #include <sstream>
@@ -12,9 +14,11 @@
 
 #include "cli.h"
 #include "gang.h"
+#include "interrupt.h"
 #include "store/serialpool.h"
 #include "textview.h"
 #include "link/linktrace.h"
+#include "test_support.h"
 
 TEST(Gang, EachBoxGetsTheCommandLineWithItsOwnPortOnly)
 {
@@ -142,4 +146,113 @@ TEST(LinkTrace, BytesAreGatheredPerDirectionIntoTimestampedLines)
     EXPECT_EQ(lines[2].substr(12), " > " + std::string(64, 'A'));
     EXPECT_EQ(lines[3].substr(12), " > AAAAAA");
     EXPECT_EQ(lines[4].substr(12), " < <3C>");
+}
+
+TEST(CliOutput, QuietKeepsTheFailuresWithWhatFailedAndDropsTheRest)
+{
+    std::ostringstream err;
+    TTextView view(err);
+    view.Configure({false, true, "COM1", "", false});
+    view.ShowStatus(sk_started, "Flash: Verifying");
+    view.AppendLog("Flash: Verifying");
+    view.AppendLog("Verify Failed at 0200h: Read 00h - Should have been 83h");
+    view.AppendLog("Verify Failed at 0201h: Read 00h - Should have been 84h");
+    view.AppendLog("Verify summary: 2 bytes differ in 0200h-0201h");
+    view.ShowStatus(sk_failed, "Flash: Verification Failed");
+    view.AppendLog("Flash: Verification Failed");
+    view.ShowStatus(sk_completed, "Flash: Programming Complete");
+    view.AppendLog("Flash: Programming Complete");
+    view.AppendLog("Some note mentioning Verify Failed at 0200h");  // only a line that starts so counts
+    EXPECT_EQ(err.str(), "Verify Failed at 0200h: Read 00h - Should have been 83h\n"
+                         "Verify Failed at 0201h: Read 00h - Should have been 84h\n"
+                         "Verify summary: 2 bytes differ in 0200h-0201h\n"
+                         "Flash: Verification Failed\n");
+    EXPECT_EQ(view.Lines().size(), 7u);  // --json still gets every line
+}
+
+// The trace gathers bytes until the direction changes; a status line must not overtake them, and
+// the trace written out in between must not take the status line's kind.
+TEST(CliOutput, TraceLinesComeOutBeforeTheStatusLineThatFollowsThem)
+{
+    std::ostringstream err;
+    TTextView view(err);
+    view.Configure({true, false, "COM1", "", false});
+    TLinkTrace trace;
+    trace.SetSink([&](const std::string& l) { view.AppendTrace("trace " + l); });
+    view.SetBeforeLine([&] { trace.Flush(); });
+    trace.Bytes('>', "S");
+    trace.Bytes('<', "ZEMPRIX01\r");
+    view.ShowStatus(sk_completed, "ISP Initialized");
+    view.AppendLog("ISP Initialized");
+    trace.Bytes('>', "Q");
+    trace.SetSink(nullptr);
+
+    std::vector<std::string> lines;
+    std::istringstream in(err.str());
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 4u) << err.str();
+    EXPECT_NE(lines[0].find(" > S\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("\"kind\":\"raw\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" < ZEMPRIX01<0D>\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"kind\":\"raw\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"kind\":\"completed\",\"text\":\"ISP Initialized\""), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find(" > Q\""), std::string::npos) << lines[3];
+}
+
+TEST(CliOutput, AGangsBoxNamesItsPortInTheLogFileAndHandsItsStatusLinesToTheGang)
+{
+    QTemporaryDir dir;
+    const std::string log = dir.path().toStdString() + "/run.log";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::ostringstream err;
+    TTextView view(err);
+    view.Configure({false, true, "/dev/pts/7", log, false});
+    view.JoinGang(fds[1], "/dev/pts/7");
+    view.ShowStatus(sk_completed, "Flash: Programming Complete");
+    view.AppendLog("Flash: Programming Complete");
+    view.AppendTrace("trace 12:00:00.000 > S");
+    view.AppendLog("odd\x1b[2Jline");
+    close(fds[1]);
+    std::string gang;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) gang.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    // -q shows nothing of this, yet the gang's table gets each status line, escaped, and no trace.
+    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(gang, "Flash: Programming Complete\nodd\\x1B[2Jline\n");
+
+    std::istringstream lines(ReadFileBytes(log));
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_EQ(line.substr(19, 14), " [/dev/pts/7] ") << line;
+    EXPECT_EQ(count, 3);
+}
+
+TEST(CliSignals, ASecondInterruptEndsAtOnceWithOneLine)
+{
+    for (int second : {SIGINT, SIGTERM, SIGHUP}) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(fds[1], 2);
+            InstallInterruptHandlers();
+            raise(SIGHUP);  // the first only asks the operation to stop
+            if (InterruptSignal() != SIGHUP) _exit(1);
+            raise(second);
+            _exit(2);
+        }
+        close(fds[1]);
+        std::string text;
+        char buffer[256];
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+        close(fds[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + second);
+        EXPECT_EQ(text, kSecondInterruptLine);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+    }
 }

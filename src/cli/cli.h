@@ -75,6 +75,9 @@ extern const std::vector<std::string> kAutoSteps;
 class TCliContext {
 public:
     TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err);
+    ~TCliContext();
+    TCliContext(const TCliContext&) = delete;
+    TCliContext& operator=(const TCliContext&) = delete;
 
     // Hardware, device, option byte and clock row from the options, else the remembered
     // settings, else the defaults. Raises TUsageError for an unknown hardware or device, and for

@@ -18,6 +18,7 @@
 #include "image/hexfile.h"
 #include "image/hexlist.h"
 #include "base/hextext.h"
+#include "gang.h"
 #include "interrupt.h"
 #include "link/hardware.h"
 #include "store/atomicfile.h"
@@ -38,12 +39,22 @@ std::string HardwareFromOption(const std::string& text)
 TCliContext::TCliContext(TCliOptions options, ISettingsBackend* backend, std::ostream& out, std::ostream& err)
     : options_(std::move(options)), out_(out), view_(err), session_(view_, backend)
 {
+    // A gang's box writes to the gang's pipes: it colours its lines when the gang's terminal does,
+    // names its port in the log file the boxes share, and hands every status line to the table.
+    const int gangFd = GangStatusFd();
+    const bool colour = gangFd >= 0 ? std::getenv(kGangColourVariable) != nullptr : TTextView::ColourWanted(2);
     view_.Configure({options_.progressJson, options_.quiet, options_.port, options_.logFile,
-                     !options_.progressJson && TTextView::ColourWanted(2)});
+                     !options_.progressJson && colour});
+    if (gangFd >= 0) view_.JoinGang(gangFd, options_.port);
+    // -v: the trace's gathered bytes come out before the next status line, not after it.
+    view_.SetBeforeLine([this] { session_.LinkContext().Trace().Flush(); });
     view_.SetOnPump([this] {
         if (InterruptSignal() != 0) session_.Runner().RequestAbort();
     });
 }
+
+// The session goes first: whatever it logs on its way out must not reach for its link's trace.
+TCliContext::~TCliContext() { view_.SetBeforeLine(nullptr); }
 
 void TCliContext::ResolvePort()
 {

@@ -49,7 +49,7 @@ int WithSession(TCliContext& c, F body, bool awaitingBoard = false)
         TLinkTrace& trace;
         TTraceScope(TLinkTrace& t, TCliContext* c) : trace(t)
         {
-            if (c) trace.SetSink([c](const std::string& line) { c->View().AppendLog("trace " + line); });
+            if (c) trace.SetSink([c](const std::string& line) { c->View().AppendTrace("trace " + line); });
         }
         ~TTraceScope() { trace.SetSink(nullptr); }
     } trace(link.Trace(), c.Options().verbose ? &c : nullptr);

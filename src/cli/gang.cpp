@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <iomanip>
 #include <ostream>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,13 +22,16 @@
 
 namespace {
 
+// The last stop signal the gang received and how many it received. Each goes on to every box: the
+// boxes run in process groups of their own, so a terminal's Ctrl+C reaches them only this way, and
+// a signal sent to the gang's PID alone reaches them the same.
 volatile std::sig_atomic_t gTerminate = 0;
+volatile std::sig_atomic_t gSignalCount = 0;
 
-// SIGTERM to the gang goes on to every box. Ctrl+C reaches the boxes from the terminal itself
-// (they share its process group), so the gang only waits for them to finish their boards.
 void OnGangSignal(int signal)
 {
-    if (signal == SIGTERM) gTerminate = 1;
+    gTerminate = signal;
+    gSignalCount = gSignalCount + 1;
 }
 
 int Rank(int code)
@@ -54,14 +59,35 @@ const char* ResultText(int code)
 struct TSlot {
     std::string port;
     pid_t pid = -1;
-    int outFd = -1, errFd = -1;
-    std::string outPartial, errPartial;
+    int outFd = -1, errFd = -1, statusFd = -1;
+    std::string outPartial, errPartial, statusPartial;
     std::string stdoutText;  // kept whole for --json
-    std::string lastLine;
+    std::string lastLine;    // the last status line, from the box's status descriptor
+    std::string lastErrLine; // the last text line on its stderr, for a box that never reached its view
     int exitCode = kExitFailed;
 };
 
 }  // namespace
+
+int GangStatusFd()
+{
+    const char* text = std::getenv(kGangStatusVariable);
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    const long fd = std::strtol(text, &end, 10);
+    if (*end != '\0' || fd < 3 || fd > 1 << 20 || fcntl(static_cast<int>(fd), F_GETFD) < 0) return -1;
+    return static_cast<int>(fd);
+}
+
+void ReportToGang(const std::string& line)
+{
+    const int fd = GangStatusFd();
+    if (fd < 0) return;
+    // One write per line: the gang reads whole lines.
+    const std::string text = PrintableText(line) + '\n';
+    const ssize_t written = write(fd, text.data(), text.size());
+    (void)written;
+}
 
 int WorseExitCode(int a, int b) { return Rank(b) > Rank(a) ? b : a; }
 
@@ -85,18 +111,27 @@ std::vector<std::string> SlotArguments(const std::vector<std::string>& arguments
 
 namespace {
 
-// Starts one box's process with its own --port; its output comes back through two pipes.
+// Starts one box's process with its own --port; its output comes back through pipes: stdout,
+// stderr and its status lines for the table.
 TSlot StartSlot(const std::string& self, const std::vector<std::string>& arguments, const std::string& port,
-                const std::string& poolPath)
+                const std::string& poolPath, bool colour)
 {
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+    int outPipe[2], errPipe[2], statusPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 || pipe2(statusPipe, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("Cannot start a box's process: ") + std::strerror(errno));
     const std::vector<std::string> args = SlotArguments(arguments, port);
     const pid_t pid = fork();
     if (pid == 0) {
+        // Signals reach the box through the gang only, once each (see OnGangSignal); a gang that
+        // dies without passing one on still stops its boxes the way SIGTERM does.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
+        fcntl(statusPipe[1], F_SETFD, 0);
+        setenv(kGangStatusVariable, std::to_string(statusPipe[1]).c_str(), 1);
+        if (colour) setenv(kGangColourVariable, "1", 1);
+        else unsetenv(kGangColourVariable);
         if (!poolPath.empty()) setenv(kGangSerialPoolVariable, poolPath.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(self.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -107,22 +142,27 @@ TSlot StartSlot(const std::string& self, const std::vector<std::string>& argumen
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    close(statusPipe[1]);
     TSlot slot;
     slot.port = port;
     slot.pid = pid;
     slot.outFd = outPipe[0];
     slot.errFd = errPipe[0];
+    slot.statusFd = statusPipe[0];
     return slot;
 }
 
 // Passes every box's lines on until all have closed their output: each line whole, prefixed with
-// its port; JSON progress lines carry the port already and pass unchanged. A SIGTERM to the gang
-// goes on to every box.
+// its port; JSON progress lines carry the port already and pass unchanged. Each stop signal the
+// gang receives goes on to every box.
 void ForwardOutput(std::vector<TSlot>& slots, const TCliOptions& options, std::ostream& out, std::ostream& err)
 {
-    auto emit = [&](TSlot& slot, bool isErr, const std::string& line) {
-        if (isErr) {
-            if (!line.empty() && line[0] != '{') slot.lastLine = line;
+    enum TStream { kOut, kErr, kStatus };
+    auto emit = [&](TSlot& slot, TStream stream, const std::string& line) {
+        if (stream == kStatus) {
+            if (!line.empty()) slot.lastLine = line;
+        } else if (stream == kErr) {
+            if (!line.empty() && line[0] != '{') slot.lastErrLine = line;
             if (options.progressJson && !line.empty() && line[0] == '{') err << line << "\n";
             else err << "[" << slot.port << "] " << line << "\n";
             err.flush();
@@ -133,38 +173,39 @@ void ForwardOutput(std::vector<TSlot>& slots, const TCliOptions& options, std::o
             out.flush();
         }
     };
-    bool forwarded = false;
+    int forwarded = 0;
     for (;;) {
-        if (gTerminate && !forwarded) {
-            for (const TSlot& s : slots) kill(s.pid, SIGTERM);
-            forwarded = true;
+        while (forwarded != gSignalCount) {
+            ++forwarded;
+            for (const TSlot& s : slots) kill(s.pid, gTerminate);
         }
         std::vector<pollfd> fds;
-        std::vector<std::pair<TSlot*, bool>> owners;
+        std::vector<std::pair<TSlot*, TStream>> owners;
         for (TSlot& s : slots) {
-            if (s.outFd >= 0) fds.push_back({s.outFd, POLLIN, 0}), owners.emplace_back(&s, false);
-            if (s.errFd >= 0) fds.push_back({s.errFd, POLLIN, 0}), owners.emplace_back(&s, true);
+            if (s.outFd >= 0) fds.push_back({s.outFd, POLLIN, 0}), owners.emplace_back(&s, kOut);
+            if (s.errFd >= 0) fds.push_back({s.errFd, POLLIN, 0}), owners.emplace_back(&s, kErr);
+            if (s.statusFd >= 0) fds.push_back({s.statusFd, POLLIN, 0}), owners.emplace_back(&s, kStatus);
         }
         if (fds.empty()) break;
         if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) break;
         for (size_t i = 0; i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            auto [slot, isErr] = owners[i];
+            auto [slot, stream] = owners[i];
             char buffer[4096];
             const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            std::string& partial = isErr ? slot->errPartial : slot->outPartial;
+            std::string& partial = stream == kErr ? slot->errPartial : stream == kOut ? slot->outPartial : slot->statusPartial;
             if (n > 0) {
                 partial.append(buffer, static_cast<size_t>(n));
                 size_t nl;
                 while ((nl = partial.find('\n')) != std::string::npos) {
-                    emit(*slot, isErr, partial.substr(0, nl));
+                    emit(*slot, stream, partial.substr(0, nl));
                     partial.erase(0, nl + 1);
                 }
             } else if (n == 0 || errno != EINTR) {
-                if (!partial.empty()) emit(*slot, isErr, partial);
+                if (!partial.empty()) emit(*slot, stream, partial);
                 partial.clear();
                 close(fds[i].fd);
-                (isErr ? slot->errFd : slot->outFd) = -1;
+                (stream == kErr ? slot->errFd : stream == kOut ? slot->outFd : slot->statusFd) = -1;
             }
         }
     }
@@ -207,15 +248,21 @@ void PrintJsonSummary(const std::vector<TSlot>& slots, const TCliOptions& option
     out << result.Text() << std::endl;
 }
 
-void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& serials, std::ostream& out)
+void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& serials, bool colour, std::ostream& out)
 {
     size_t width = 4;
     for (const TSlot& s : slots) width = std::max(width, s.port.size());
     out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
         << "  Exit  Last line\n";
-    for (const TSlot& s : slots)
-        out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << std::setw(13)
-            << ResultText(s.exitCode) << "  " << std::setw(4) << s.exitCode << "  " << s.lastLine << "\n";
+    for (const TSlot& s : slots) {
+        std::ostringstream result;
+        result << std::left << std::setw(13) << ResultText(s.exitCode);
+        // Colour around the padded cell, so that the columns stay aligned.
+        const char* on = !colour ? "" : s.exitCode == kExitOk ? "\x1b[32m" : "\x1b[31m";
+        out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << on << result.str()
+            << (colour ? "\x1b[0m" : "") << "  " << std::setw(4) << s.exitCode << "  "
+            << (s.lastLine.empty() ? s.lastErrLine : s.lastLine) << "\n";
+    }
     if (!serials.empty()) out << serials << "\n";
     out.flush();
 }
@@ -228,8 +275,8 @@ int RunGang(const std::string& self, const std::vector<std::string>& arguments, 
     struct sigaction action {};
     action.sa_handler = OnGangSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
 
     // One pool of serial numbers for all boxes, in a folder of its own for this run.
     std::string poolPath;
@@ -241,7 +288,8 @@ int RunGang(const std::string& self, const std::vector<std::string>& arguments, 
     }
 
     std::vector<TSlot> slots;
-    for (const std::string& port : options.ports) slots.push_back(StartSlot(self, arguments, port, poolPath));
+    const bool colour = !options.progressJson && TTextView::ColourWanted(2);
+    for (const std::string& port : options.ports) slots.push_back(StartSlot(self, arguments, port, poolPath, colour));
     ForwardOutput(slots, options, out, err);
     int worst = kExitOk;
     for (TSlot& s : slots) {
@@ -259,7 +307,7 @@ int RunGang(const std::string& self, const std::vector<std::string>& arguments, 
         rmdir(folder);
     }
     if (options.json) PrintJsonSummary(slots, options, worst, serials, out);
-    else PrintTableSummary(slots, serials, out);
+    else PrintTableSummary(slots, serials, TTextView::ColourWanted(1), out);
     if (options.progressJson) {
         TJsonObject line;
         line.Set("type", "gang");

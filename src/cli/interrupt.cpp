@@ -1,7 +1,11 @@
 #include <csignal>
+#include <initializer_list>
 #include <unistd.h>
 
 #include "interrupt.h"
+
+const char kSecondInterruptLine[] =
+    "zemprix-cli: interrupted again: ending at once; the box may be left in programming mode\n";
 
 namespace {
 
@@ -9,7 +13,12 @@ volatile std::sig_atomic_t received = 0;
 
 void OnSignal(int signal)
 {
-    if (received != 0) _exit(128 + signal);
+    if (received != 0) {
+        // Only async-signal-safe calls here: one write, then the end.
+        const ssize_t written = write(2, kSecondInterruptLine, sizeof kSecondInterruptLine - 1);
+        (void)written;
+        _exit(128 + signal);
+    }
     received = signal;
 }
 
@@ -20,9 +29,11 @@ void InstallInterruptHandlers()
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
+    // One handler at a time, so that two different signals cannot both be taken as the first.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A supervisor that closes the session (SIGHUP) stops the run as SIGTERM does.
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
 }
 
 int InterruptSignal() { return received; }

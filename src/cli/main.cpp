@@ -35,6 +35,26 @@ int Finish(TCliContext* context, const TCliOptions& options, int code, const std
     return code;
 }
 
+// An error line of the program itself; in a gang's box also the box's last line for the table.
+void PrintError(const std::string& message, bool tryHelp = false)
+{
+    std::cerr << "zemprix-cli: " << message << "\n" << (tryHelp ? "Try 'zemprix-cli --help'.\n" : "");
+    ReportToGang("zemprix-cli: " + message);
+}
+
+// The parse stopped early, so the output options are looked for among the raw arguments: a script
+// that asked for JSON gets its result object also for a mistake on the command line.
+void OutputOptionsFromRaw(int argc, char** argv, TCliOptions& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") break;
+        if (arg == "--json") options.json = true;
+        if (arg == "--progress=json" || (arg == "--progress" && i + 1 < argc && std::string(argv[i + 1]) == "json"))
+            options.progressJson = true;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -46,10 +66,8 @@ int main(int argc, char** argv)
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const TUsageError& e) {
-        std::cerr << "zemprix-cli: " << e.message << "\nTry 'zemprix-cli --help'.\n";
-        // The parse stopped early, so look for --json among the raw arguments.
-        for (int i = 1; i < argc; ++i)
-            if (std::string(argv[i]) == "--json") options.json = true;
+        PrintError(e.message, true);
+        OutputOptionsFromRaw(argc, argv, options);
         return Finish(nullptr, options, kExitUsage, e.message);
     }
     if (options.help) {
@@ -68,7 +86,7 @@ int main(int argc, char** argv)
              options.args.size() + command->optionalArguments < command->argumentCount)
         usage = options.command + " takes " + (*command->arguments == '\0' ? std::string("no arguments") : std::string(command->arguments));
     if (!usage.empty()) {
-        std::cerr << "zemprix-cli: " << usage << "\nTry 'zemprix-cli --help'.\n";
+        PrintError(usage, true);
         return Finish(nullptr, options, kExitUsage, usage);
     }
 
@@ -80,7 +98,7 @@ int main(int argc, char** argv)
         try {
             return RunGang(path, std::vector<std::string>(argv + 1, argv + argc), options, std::cout, std::cerr);
         } catch (const std::exception& e) {
-            std::cerr << "zemprix-cli: " << e.what() << "\n";
+            PrintError(e.what());
             return Finish(nullptr, options, kExitFailed, e.what());
         }
     }
@@ -91,10 +109,10 @@ int main(int argc, char** argv)
     try {
         context.Resolve(!command->needsSettings);
     } catch (const TUsageError& e) {
-        std::cerr << "zemprix-cli: " << e.message << "\n";
+        PrintError(e.message);
         return Finish(&context, options, kExitUsage, e.message);
     } catch (const std::exception& e) {
-        std::cerr << "zemprix-cli: " << e.what() << "\n";
+        PrintError(e.what());
         return Finish(&context, options, kExitFailed, e.what());
     }
 
@@ -102,7 +120,7 @@ int main(int argc, char** argv)
     try {
         code = command->run(context);
     } catch (const TUsageError& e) {
-        std::cerr << "zemprix-cli: " << e.message << "\n";
+        PrintError(e.message);
         return Finish(&context, options, kExitUsage, e.message);
     } catch (...) {
         code = context.ExitCode(context.Runner().AppException(std::current_exception()));

@@ -31,14 +31,39 @@ std::string PrintableText(const std::string& text)
     return out;
 }
 
+namespace {
+
+// -q keeps the failures, and with them the lines that say what failed: each differing byte of a
+// verification and the summary of them.
+bool KeptWhenQuiet(const std::string& line, const char* kind)
+{
+    return std::string(kind) == "failed" || line.rfind("Verify Failed at ", 0) == 0 ||
+           line.rfind("Verify summary: ", 0) == 0;
+}
+
+}  // namespace
+
 void TTextView::AppendLog(const std::string& line)
 {
-    lines_.push_back(line);
-    std::string kind = "raw";
+    if (beforeLine_) beforeLine_();
+    const char* kind = "raw";
     if (pendingKind_ == sk_completed) kind = "completed";
     if (pendingKind_ == sk_started) kind = "started";
     if (pendingKind_ == sk_failed) kind = "failed";
     pendingKind_ = sk_none;
+    if (gangFd_ >= 0) {
+        const std::string text = PrintableText(line) + '\n';
+        const ssize_t written = write(gangFd_, text.data(), text.size());
+        (void)written;
+    }
+    Write(line, kind);
+}
+
+void TTextView::AppendTrace(const std::string& line) { Write(line, "raw"); }
+
+void TTextView::Write(const std::string& line, const char* kind)
+{
+    lines_.push_back(line);
     WriteLogFile(line);
     if (output_.Json) {
         TJsonObject o;
@@ -49,8 +74,9 @@ void TTextView::AppendLog(const std::string& line)
         EmitJson(o.Text());
         return;
     }
-    if (output_.Quiet && kind != "failed") return;
-    const char* colour = !output_.Colour ? nullptr : kind == "failed" ? "\x1b[31m" : kind == "completed" ? "\x1b[32m" : nullptr;
+    if (output_.Quiet && !KeptWhenQuiet(line, kind)) return;
+    const std::string k = kind;
+    const char* colour = !output_.Colour ? nullptr : k == "failed" ? "\x1b[31m" : k == "completed" ? "\x1b[32m" : nullptr;
     if (colour)
         err_ << colour << PrintableText(line) << "\x1b[0m\n";
     else
@@ -100,7 +126,8 @@ void TTextView::WriteLogFile(const std::string& line)
     localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     // One write per line, so that lines of concurrent runs never interleave.
-    const std::string record = std::string(stamp) + ' ' + PrintableText(line) + '\n';
+    const std::string port = logPort_.empty() ? std::string() : "[" + logPort_ + "] ";
+    const std::string record = std::string(stamp) + ' ' + PrintableText(port + line) + '\n';
     std::fputs(record.c_str(), f);
     std::fclose(f);
 }

@@ -26,11 +26,24 @@ public:
     static bool ColourWanted(int fd);
     void Configure(TOutput output) { output_ = std::move(output); }
     const TOutput& Output() const { return output_; }
+    // In a gang's box: every status line also goes to `statusFd` for the gang's table, and each
+    // log-file line names `port`, as the gang's boxes may share one log file.
+    void JoinGang(int statusFd, std::string port)
+    {
+        gangFd_ = statusFd;
+        logPort_ = std::move(port);
+    }
     // A JSON object line on stderr (--progress json).
     void EmitJson(const std::string& objectText);
     void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override;
 
     void AppendLog(const std::string& line) override;
+    // A line of the byte trace: shown like a status line but not one, so it takes no status kind,
+    // never becomes the gang's last line and does not call the before-line hook.
+    void AppendTrace(const std::string& line);
+    // Called before each status line: the byte trace writes out what it gathered, so that its
+    // lines stand in order with the status lines.
+    void SetBeforeLine(std::function<void()> callback) { beforeLine_ = std::move(callback); }
     // The error box of an unexpected exception: the runner's failure line that follows says
     // the same, so it is only kept for the JSON result.
     void ShowErrorBox(const std::string& message) override { errors_.push_back(message); }
@@ -65,11 +78,15 @@ public:
 
 private:
     void WriteLogFile(const std::string& line);
+    void Write(const std::string& line, const char* kind);
 
     TOutput output_;
     TStatusKind pendingKind_ = sk_none;  // the kind of the status line the runner logs next
     int lastPercent_ = -1;
     std::function<void()> onPump_;
+    std::function<void()> beforeLine_;
+    int gangFd_ = -1;
+    std::string logPort_;
     std::vector<std::string> report_;
     std::ostream& err_;
     std::vector<std::string> lines_;
