@@ -275,3 +275,32 @@ TEST_F(PreparedSystem, TheBoxOnAPortOutsideTheListIsCheckedByItsPath)
     EXPECT_NE(r.out.find("ok   box port: the serial port " + box.Path() + " is there"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("warn serial ports: no serial port found"), std::string::npos) << r.out;
 }
+
+TEST_F(PreparedSystem, AnAdapterThatHoldsAnswersForItsLatencyTimerIsReportedWithTheFix)
+{
+    const std::string timer = "/sys/devices/pci0/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer";
+    Write(timer, "16");
+    auto checks = CheckAdapterLatency(User());
+    ASSERT_EQ(checks.size(), 1u) << ChecksText(checks);  // the ACM adapter has no timer
+    EXPECT_EQ(checks[0].Status, TCheckStatus::Warn);
+    EXPECT_EQ(checks[0].Device, "/dev/ttyUSB0");
+    EXPECT_NE(checks[0].Message.find("up to 16 ms (latency_timer), which adds about 33 s"), std::string::npos)
+        << checks[0].Message;
+    EXPECT_NE(checks[0].Fix.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos)
+        << checks[0].Fix;
+    // Set to 1 ms, or unreadable text: nothing to report.
+    for (const char* value : {"1", "0", "", "fast"}) {
+        Write(timer, value);
+        EXPECT_TRUE(CheckAdapterLatency(User()).empty()) << value;
+    }
+
+    // The command reports it among its checks; a slow adapter does not fail the run.
+    Write(timer, "16");
+    fs::create_directories(root + "/sys/module/ppdev");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    const CliResult r = RunCli({"--hardware", "com", "--port", "COM2", "doctor"}, root + "/settings", env);
+    EXPECT_NE(r.out.find("warn latency timer: /dev/ttyUSB0 holds every answer of the box up to 16 ms"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("     fix: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos)
+        << r.out;
+}

@@ -223,6 +223,31 @@ std::vector<TCheck> CheckPortHolders(const TSystemView& system)
     return checks;
 }
 
+std::vector<TCheck> CheckAdapterLatency(const TSystemView& system)
+{
+    std::vector<TCheck> checks;
+    for (const TSerialPortIdentity& p : ListSerialPortIdentities(system.Root)) {
+        if (p.Device.rfind("/dev/", 0) != 0) continue;
+        const std::string name = fs::path(p.Device).filename().string();
+        // FTDI's driver shows the timer on the port's device; other drivers have none.
+        const std::string value = ReadLine(system.Root + "/sys/class/tty/" + name + "/device/latency_timer");
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || value.size() > 4) continue;
+        const int ms = std::stoi(value);
+        if (ms <= 1) continue;
+        // The box answers every 16-byte block: 2,048 answers for 32 KB.
+        const int extraSeconds = (2048 * ms + 500) / 1000;
+        checks.push_back({"latency timer", TCheckStatus::Warn,
+                          p.Device + " holds every answer of the box up to " + std::to_string(ms) +
+                              " ms (latency_timer), which adds about " + std::to_string(extraSeconds) +
+                              " s to programming 32 KB",
+                          "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name +
+                              "/latency_timer; to keep it, install the udev rule of the zemprix package "
+                              "(60-zemprix.rules) and replug the adapter",
+                          TCheckLink::Serial, p.Device});
+    }
+    return checks;
+}
+
 std::vector<TCheck> CheckParallelDrivers(const TSystemView& system)
 {
     std::vector<TCheck> checks;
@@ -369,7 +394,7 @@ int Doctor(TCliContext& c)
 {
     const TSystemView system = SystemForCommand();
     std::vector<TCheck> checks = CheckPortNodes(system);
-    for (auto* more : {&CheckPortHolders, &CheckParallelDrivers})
+    for (auto* more : {&CheckPortHolders, &CheckAdapterLatency, &CheckParallelDrivers})
         for (TCheck& check : more(system)) checks.push_back(std::move(check));
 
     // The settings the CLI and the window share.

@@ -46,6 +46,8 @@ struct TPortInUse {
 std::vector<TCheck> CheckPortNodes(const TSystemView& system);
 // Processes holding a port open, and services known to grab USB serial adapters.
 std::vector<TCheck> CheckPortHolders(const TSystemView& system);
+// USB serial adapters whose latency timer holds each short answer of the box for more than 1 ms.
+std::vector<TCheck> CheckAdapterLatency(const TSystemView& system);
 // The ppdev module and the lp printer driver.
 std::vector<TCheck> CheckParallelDrivers(const TSystemView& system);
 // Whether a folder is (or can be made) writable for a file in it.

@@ -124,12 +124,12 @@ void ForwardOutput(std::vector<TSlot>& slots, const TCliOptions& options, std::o
         if (isErr) {
             if (!line.empty() && line[0] != '{') slot.lastLine = line;
             if (options.progressJson && !line.empty() && line[0] == '{') err << line << "\n";
-            else err << "[" << slot.port << "] " << line << "\n";
+            else err << "[" << PrintableText(slot.port) << "] " << line << "\n";
             err.flush();
         } else if (options.json) {
             slot.stdoutText += line + "\n";
         } else {
-            out << "[" << slot.port << "] " << line << "\n";
+            out << "[" << PrintableText(slot.port) << "] " << line << "\n";
             out.flush();
         }
     };
@@ -210,11 +210,11 @@ void PrintJsonSummary(const std::vector<TSlot>& slots, const TCliOptions& option
 void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& serials, std::ostream& out)
 {
     size_t width = 4;
-    for (const TSlot& s : slots) width = std::max(width, s.port.size());
+    for (const TSlot& s : slots) width = std::max(width, PrintableText(s.port).size());
     out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
         << "  Exit  Last line\n";
     for (const TSlot& s : slots)
-        out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << std::setw(13)
+        out << std::left << std::setw(static_cast<int>(width)) << PrintableText(s.port) << "  " << std::setw(13)
             << ResultText(s.exitCode) << "  " << std::setw(4) << s.exitCode << "  " << s.lastLine << "\n";
     if (!serials.empty()) out << serials << "\n";
     out.flush();
