@@ -304,3 +304,28 @@ TEST_F(PreparedSystem, AnAdapterThatHoldsAnswersForItsLatencyTimerIsReportedWith
     EXPECT_NE(r.out.find("     fix: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos)
         << r.out;
 }
+
+TEST_F(PreparedSystem, AHolderOfTheBoxsPortGivenAsAPathIsFoundByAnyOfItsNames)
+{
+    // A port the system does not list (a pseudo-terminal, say), reached through a link.
+    Node("/dev/ttyBOX");
+    Link("/dev/box", "ttyBOX");
+    Write("/proc/300/comm", "picocom");
+    Link("/proc/300/fd/5", "/dev/ttyBOX");
+    const std::string given = root + "/dev/box";
+    auto checks = CheckPortHolders(User(), given);
+    const TCheck* held = Find(checks, given + " is open in picocom (pid 300)");
+    ASSERT_NE(held, nullptr) << ChecksText(checks);
+    EXPECT_EQ(held->Status, TCheckStatus::Fail);
+    EXPECT_EQ(Find(CheckPortHolders(User()), "picocom"), nullptr);
+    // A listed port given by a path with ".." is the listed port, named once.
+    Link("/proc/300/fd/6", "/dev/ttyUSB0");
+    checks = CheckPortHolders(User(), root + "/dev/serial/../ttyUSB0");
+    ASSERT_NE(Find(checks, "/dev/ttyUSB0 is open in picocom (pid 300)"), nullptr) << ChecksText(checks);
+    EXPECT_EQ(Find(checks, "../ttyUSB0 is open"), nullptr) << ChecksText(checks);
+
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    const CliResult r = RunCli({"--hardware", "com", "--port", given, "doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("FAIL port in use: " + given + " is open in picocom (pid 300)\n"), std::string::npos) << r.out;
+}
