@@ -318,6 +318,11 @@ TEST_F(PreparedSystem, AHolderOfTheBoxsPortGivenAsAPathIsFoundByAnyOfItsNames)
     ASSERT_NE(held, nullptr) << ChecksText(checks);
     EXPECT_EQ(held->Status, TCheckStatus::Fail);
     EXPECT_EQ(Find(CheckPortHolders(User()), "picocom"), nullptr);
+    // What a failed open names: every holder, by whichever name it opened the port.
+    Write("/proc/40/comm", "cat");
+    Link("/proc/40/fd/0", "/dev/box");
+    EXPECT_EQ(DescribePortHolders(given, root), "cat (pid 40), picocom (pid 300)");
+    EXPECT_EQ(DescribePortHolders(root + "/dev/ttyS1", root), "");
     // A listed port given by a path with ".." is the listed port, named once.
     Link("/proc/300/fd/6", "/dev/ttyUSB0");
     checks = CheckPortHolders(User(), root + "/dev/serial/../ttyUSB0");
@@ -327,5 +332,6 @@ TEST_F(PreparedSystem, AHolderOfTheBoxsPortGivenAsAPathIsFoundByAnyOfItsNames)
     const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
     const CliResult r = RunCli({"--hardware", "com", "--port", given, "doctor"}, root + "/settings", env);
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
-    EXPECT_NE(r.out.find("FAIL port in use: " + given + " is open in picocom (pid 300)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("FAIL port in use: " + given + " is open in cat (pid 40), picocom (pid 300)\n"), std::string::npos)
+        << r.out;
 }

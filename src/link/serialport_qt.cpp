@@ -39,7 +39,11 @@ public:
         device_ = ResolveComPortName(name, ListPorts);
         port_.setPortName(QString::fromStdString(device_));
         if (!port_.open(QIODevice::ReadWrite)) {
-            const std::string why = port_.errorString().toStdString();
+            std::string why = port_.errorString().toStdString();
+            // A port another program holds: say which, so that it can be ended.
+            if (port_.error() == QSerialPort::PermissionError || port_.error() == QSerialPort::ResourceError)
+                if (const std::string holders = DescribePortHolders(device_); !holders.empty())
+                    why = device_ + " is in use by " + holders;
             throw ESerialOpenError(why);
         }
         port_.setReadBufferSize(0);  // unlimited: whole block answers must fit
