@@ -335,3 +335,24 @@ TEST_F(PreparedSystem, AHolderOfTheBoxsPortGivenAsAPathIsFoundByAnyOfItsNames)
     EXPECT_NE(r.out.find("FAIL port in use: " + given + " is open in cat (pid 40), picocom (pid 300)\n"), std::string::npos)
         << r.out;
 }
+
+TEST_F(PreparedSystem, TextFromSysfsIsEscapedInEveryMessage)
+{
+    Adapter("ttyUSB1", "1-3", "1a86", "7523", "\x1b]0;owned\x07", "Evil\x1b[2J adapter");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    // The usage error that lists the adapters, the listing and the doctor's findings.
+    CliResult r = RunCli({"--hardware", "com", "--port", "usb:ffff:0001", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Evil\\x1B[2J adapter, serial \\x1B]0;owned\\x07"), std::string::npos) << r.err;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"ports"}, {"--hardware", "com", "--port", "COM3", "doctor"}}) {
+        r = RunCli(args, root + "/settings", env);
+        EXPECT_NE(r.out.find("Evil\\x1B[2J adapter"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << args.back();
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << args.back();
+    }
+    // A port name given with control characters is shown escaped in the usage error.
+    r = RunCli({"--hardware", "lpt", "--port", "/dev/\x1b[2J", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Port \"/dev/\\x1B[2J\""), std::string::npos) << r.err;
+}
