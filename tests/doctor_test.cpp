@@ -275,3 +275,84 @@ TEST_F(PreparedSystem, TheBoxOnAPortOutsideTheListIsCheckedByItsPath)
     EXPECT_NE(r.out.find("ok   box port: the serial port " + box.Path() + " is there"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("warn serial ports: no serial port found"), std::string::npos) << r.out;
 }
+
+TEST_F(PreparedSystem, AnAdapterThatHoldsAnswersForItsLatencyTimerIsReportedWithTheFix)
+{
+    const std::string timer = "/sys/devices/pci0/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer";
+    Write(timer, "16");
+    auto checks = CheckAdapterLatency(User());
+    ASSERT_EQ(checks.size(), 1u) << ChecksText(checks);  // the ACM adapter has no timer
+    EXPECT_EQ(checks[0].Status, TCheckStatus::Warn);
+    EXPECT_EQ(checks[0].Device, "/dev/ttyUSB0");
+    EXPECT_NE(checks[0].Message.find("up to 16 ms (latency_timer), which adds about 33 s"), std::string::npos)
+        << checks[0].Message;
+    EXPECT_NE(checks[0].Fix.find("echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos)
+        << checks[0].Fix;
+    // Set to 1 ms, or unreadable text: nothing to report.
+    for (const char* value : {"1", "0", "", "fast"}) {
+        Write(timer, value);
+        EXPECT_TRUE(CheckAdapterLatency(User()).empty()) << value;
+    }
+
+    // The command reports it among its checks; a slow adapter does not fail the run.
+    Write(timer, "16");
+    fs::create_directories(root + "/sys/module/ppdev");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    const CliResult r = RunCli({"--hardware", "com", "--port", "COM2", "doctor"}, root + "/settings", env);
+    EXPECT_NE(r.out.find("warn latency timer: /dev/ttyUSB0 holds every answer of the box up to 16 ms"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("     fix: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(PreparedSystem, AHolderOfTheBoxsPortGivenAsAPathIsFoundByAnyOfItsNames)
+{
+    // A port the system does not list (a pseudo-terminal, say), reached through a link.
+    Node("/dev/ttyBOX");
+    Link("/dev/box", "ttyBOX");
+    Write("/proc/300/comm", "picocom");
+    Link("/proc/300/fd/5", "/dev/ttyBOX");
+    const std::string given = root + "/dev/box";
+    auto checks = CheckPortHolders(User(), given);
+    const TCheck* held = Find(checks, given + " is open in picocom (pid 300)");
+    ASSERT_NE(held, nullptr) << ChecksText(checks);
+    EXPECT_EQ(held->Status, TCheckStatus::Fail);
+    EXPECT_EQ(Find(CheckPortHolders(User()), "picocom"), nullptr);
+    // What a failed open names: every holder, by whichever name it opened the port.
+    Write("/proc/40/comm", "cat");
+    Link("/proc/40/fd/0", "/dev/box");
+    EXPECT_EQ(DescribePortHolders(given, root), "cat (pid 40), picocom (pid 300)");
+    EXPECT_EQ(DescribePortHolders(root + "/dev/ttyS1", root), "");
+    // A listed port given by a path with ".." is the listed port, named once.
+    Link("/proc/300/fd/6", "/dev/ttyUSB0");
+    checks = CheckPortHolders(User(), root + "/dev/serial/../ttyUSB0");
+    ASSERT_NE(Find(checks, "/dev/ttyUSB0 is open in picocom (pid 300)"), nullptr) << ChecksText(checks);
+    EXPECT_EQ(Find(checks, "../ttyUSB0 is open"), nullptr) << ChecksText(checks);
+
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    const CliResult r = RunCli({"--hardware", "com", "--port", given, "doctor"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("FAIL port in use: " + given + " is open in cat (pid 40), picocom (pid 300)\n"), std::string::npos)
+        << r.out;
+}
+
+TEST_F(PreparedSystem, TextFromSysfsIsEscapedInEveryMessage)
+{
+    Adapter("ttyUSB1", "1-3", "1a86", "7523", "\x1b]0;owned\x07", "Evil\x1b[2J adapter");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    // The usage error that lists the adapters, the listing and the doctor's findings.
+    CliResult r = RunCli({"--hardware", "com", "--port", "usb:ffff:0001", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Evil\\x1B[2J adapter, serial \\x1B]0;owned\\x07"), std::string::npos) << r.err;
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"ports"}, {"--hardware", "com", "--port", "COM3", "doctor"}}) {
+        r = RunCli(args, root + "/settings", env);
+        EXPECT_NE(r.out.find("Evil\\x1B[2J adapter"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << args.back();
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << args.back();
+    }
+    // A port name given with control characters is shown escaped in the usage error.
+    r = RunCli({"--hardware", "lpt", "--port", "/dev/\x1b[2J", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Port \"/dev/\\x1B[2J\""), std::string::npos) << r.err;
+}

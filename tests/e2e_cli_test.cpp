@@ -212,6 +212,24 @@ TEST_F(CliE2E, InterruptAbortsLikeTheAbortButtonAndLeavesTheBoxUsable)
     }
 }
 
+TEST_F(CliE2E, ABoxThatVanishesMidRunIsReportedAsItsPortGoingAway)
+{
+    Boxsim box({"--pace"});
+    const std::string port = box.Path();
+    WriteImage(Path("in.hex"), 5);
+    const pid_t cli = StartCli({"--hardware", "com", "--port", port, "--no-settings", "program", Path("in.hex")},
+                               dir.path().toStdString());
+    ASSERT_TRUE(WaitForText(Path("err"), "Flash: Programming", 20)) << ReadAll(Path("err"));
+    box.Stop();
+    int status = 0;
+    waitpid(cli, &status, 0);
+    const std::string err = ReadAll(Path("err"));
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("Communications Error (the port " + port + " went away (unplugged?))"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Inappropriate ioctl"), std::string::npos) << err;
+}
+
 TEST_F(CliE2E, InfoFailsWhenTheReportCannotReachTheBox)
 {
     Boxsim box({"--silent-after", "20"});

@@ -85,11 +85,14 @@ public:
         while (read(fds[0], &c, 1) == 1 && c != '\n') path_ += c;
         close(fds[0]);
     }
-    ~Boxsim()
+    ~Boxsim() { Stop(); }
+    // Ends the simulator: its pseudo-terminal goes away as an unplugged adapter does.
+    void Stop()
     {
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
             waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
     Boxsim(const Boxsim&) = delete;

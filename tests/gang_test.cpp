@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <pty.h>
 #include <sstream>
 #include <set>
@@ -27,6 +29,39 @@ TEST(Gang, EachBoxGetsTheCommandLineWithItsOwnPortOnly)
     const TCliOptions o = ParseCommandLine({"--port", "COM1", "--port", "/dev/ttyUSB0", "erase"});
     EXPECT_EQ(o.ports, (std::vector<std::string>{"COM1", "/dev/ttyUSB0"}));
     EXPECT_EQ(o.port, "COM1");
+}
+
+TEST(Gang, OneBoxReachedByTwoNamesIsOneBox)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    std::ofstream(root + "/ttyUSB0").put('\n');
+    std::filesystem::create_directory(root + "/by-id");
+    std::filesystem::create_symlink("../ttyUSB0", root + "/by-id/usb-FTDI_A10K5XYZ");
+    std::ofstream(root + "/ttyUSB1").put('\n');
+    auto refusal = [](const std::vector<std::string>& ports) -> std::string {
+        std::vector<std::string> args;
+        for (const std::string& p : ports) args.insert(args.end(), {"--port", p});
+        args.push_back("erase");
+        try {
+            ParseCommandLine(args);
+        } catch (const TUsageError& e) {
+            return e.message;
+        }
+        return "";
+    };
+    EXPECT_EQ(refusal({root + "/ttyUSB0", root + "/by-id/usb-FTDI_A10K5XYZ"}),
+              "Ports \"" + root + "/ttyUSB0\" and \"" + root + "/by-id/usb-FTDI_A10K5XYZ\" are the same port (" + root +
+                  "/ttyUSB0)");
+    EXPECT_NE(refusal({root + "/ttyUSB0", root + "/by-id/../ttyUSB0"}), "");
+    EXPECT_NE(refusal({root + "/ttyUSB0", root + "//ttyUSB0"}), "");
+    EXPECT_EQ(refusal({"COM1", "com1"}), "Ports \"COM1\" and \"com1\" are the same port (COM1)");
+    EXPECT_EQ(refusal({"COM1", "COM1"}), "Port \"COM1\" is given twice");
+    // A node that is not there yet is compared by its name without "..".
+    EXPECT_NE(refusal({root + "/none", root + "/by-id/../none"}), "");
+    EXPECT_EQ(refusal({root + "/ttyUSB0", root + "/ttyUSB1", "COM1", "usb:0403:6001"}), "");
+    // A name with control characters is shown escaped.
+    EXPECT_EQ(refusal({"/dev/\x1b[2J", "/dev/\x1b[2J"}), "Port \"/dev/\\x1B[2J\" is given twice");
 }
 
 TEST(Gang, TheWorstExitStatusWins)

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include "devices/devices.h"
 #include "image/hexlist.h"
@@ -26,9 +29,15 @@ public:
     std::string written;
     bool open = false;
     int inputFlushes = 0;
+    int lowLatencyRequests = 0;
 
     void Queue(const std::string& s) { in.insert(in.end(), s.begin(), s.end()); }
     void Open(const std::string&, int32_t) override { open = true; }
+    bool RequestLowLatency() override
+    {
+        ++lowLatencyRequests;
+        return false;
+    }
     void Close() override { open = false; }
     bool IsOpen() const override { return open; }
     void SetDtr(bool) override {}
@@ -363,4 +372,26 @@ TEST(ComPortNames, Resolution)
     EXPECT_EQ(ResolveComPortName("COM3", lister), "/dev/pts/9");
     unsetenv("ZEMPRIX_COM3");
     EXPECT_EQ(ResolveComPortName("COMX", lister), "COMX");
+}
+
+TEST_F(SerialFraming, OpeningAsksTheDriverForLowLatencyAndGoesOnWithoutIt)
+{
+    // The scripted port has no such setting, as a pseudo-terminal has none: the open still works.
+    link.Transport().Open(0);
+    EXPECT_TRUE(port->open);
+    EXPECT_EQ(port->lowLatencyRequests, 1);
+}
+
+TEST(LowLatencyFlag, DescriptorsWithoutASerialDriverAreRefusedQuietly)
+{
+    EXPECT_FALSE(RequestLowLatency(-1));
+    const int null = open("/dev/null", O_RDWR);
+    ASSERT_GE(null, 0);
+    EXPECT_FALSE(RequestLowLatency(null));
+    close(null);
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    EXPECT_FALSE(RequestLowLatency(slave));
+    close(master);
+    close(slave);
 }

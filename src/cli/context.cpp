@@ -63,7 +63,7 @@ void TCliContext::ResolvePort()
     const bool parallel = hardwareName_ == kHardwareLpt;
     const std::string up = hex::ToUpper(port);
     const std::string parallelForms = "LPT1..LPT3 or /dev/parport0../dev/parport2";
-    auto refuse = [&](const std::string& why) { throw TUsageError{"Port \"" + port + "\" " + why}; };
+    auto refuse = [&](const std::string& why) { throw TUsageError{"Port \"" + PrintableText(port) + "\" " + why}; };
     if (up.size() == 4 && up.compare(0, 3, "COM") == 0) {
         if (parallel) refuse("is a serial port; " + hardwareName_ + " takes " + parallelForms);
         portNumber_ = up[3] - '0';
@@ -88,10 +88,10 @@ void TCliContext::ResolvePort()
         }
         if (matches.size() != 1) {
             std::string found;
-            for (const auto& p : ListSerialPortIdentities(root)) found += "\n  " + DescribeSerialPort(p);
+            for (const auto& p : ListSerialPortIdentities(root)) found += "\n  " + PrintableText(DescribeSerialPort(p));
             if (matches.empty()) refuse("names no connected adapter; the serial ports are:" + (found.empty() ? std::string(" none") : found));
             std::string which;
-            for (const auto& p : matches) which += "\n  " + DescribeSerialPort(p);
+            for (const auto& p : matches) which += "\n  " + PrintableText(DescribeSerialPort(p));
             refuse("names " + std::to_string(matches.size()) + " adapters; add :SERIAL to choose one:" + which);
         }
         portPath_ = matches[0].Device;

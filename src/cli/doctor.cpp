@@ -184,29 +184,51 @@ std::vector<TCheck> CheckPortNodes(const TSystemView& system)
     return checks;
 }
 
-std::vector<TCheck> CheckPortHolders(const TSystemView& system)
+std::vector<TCheck> CheckPortHolders(const TSystemView& system, const std::string& portPath)
 {
     std::vector<TCheck> checks;
-    std::vector<std::pair<std::string, TCheckLink>> devices;
-    for (const auto& p : ListSerialPortIdentities(system.Root)) devices.emplace_back(p.Device, TCheckLink::Serial);
-    for (const auto& p : ListParallelPortIdentities(system.Root)) devices.emplace_back(p.Device, TCheckLink::Parallel);
+    // A port is matched by its node, so that a by-id name, a link or ".." in a path finds it.
+    auto node = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        return ec ? fs::path(path).lexically_normal().string() : resolved.string();
+    };
+    struct TWatched {
+        std::string Device, Node;
+        TCheckLink Link;
+    };
+    std::vector<TWatched> devices;
+    for (const auto& p : ListSerialPortIdentities(system.Root))
+        devices.push_back({p.Device, node(system.Root + p.Device), TCheckLink::Serial});
+    for (const auto& p : ListParallelPortIdentities(system.Root))
+        devices.push_back({p.Device, node(system.Root + p.Device), TCheckLink::Parallel});
+    // The box's port given as a path need not be a port the system lists (a pseudo-terminal).
+    if (!portPath.empty()) {
+        const std::string n = node(portPath);
+        if (std::none_of(devices.begin(), devices.end(), [&](const TWatched& d) { return d.Node == n; }))
+            devices.push_back({portPath, n, TCheckLink::Serial});
+    }
     const std::vector<TProcess> processes = Processes(system.Root);
-    for (const auto& [device, link] : devices) {
-        std::string holders;
-        for (const TProcess& proc : processes) {
-            std::error_code ec;
-            for (const auto& fd : fs::directory_iterator(system.Root + "/proc/" + proc.Pid + "/fd", ec)) {
-                std::error_code lec;
-                if (fs::read_symlink(fd.path(), lec).string() == device && !lec) {
-                    holders += (holders.empty() ? "" : ", ") + proc.Name + " (pid " + proc.Pid + ")";
-                    break;
-                }
+    std::vector<std::string> holders(devices.size());
+    for (const TProcess& proc : processes) {
+        std::vector<bool> counted(devices.size(), false);
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator(system.Root + "/proc/" + proc.Pid + "/fd", ec)) {
+            std::error_code lec;
+            const std::string target = fs::read_symlink(fd.path(), lec).string();
+            if (lec || target.rfind("/dev/", 0) != 0) continue;
+            const std::string held = node(system.Root + target);
+            for (size_t i = 0; i < devices.size(); ++i) {
+                if (counted[i] || devices[i].Node != held) continue;
+                counted[i] = true;
+                holders[i] += (holders[i].empty() ? "" : ", ") + proc.Name + " (pid " + proc.Pid + ")";
             }
         }
-        if (!holders.empty())
-            checks.push_back({"port in use", TCheckStatus::Fail, device + " is open in " + holders,
-                              "end that program, or choose another port", link, device});
     }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (!holders[i].empty())
+            checks.push_back({"port in use", TCheckStatus::Fail, devices[i].Device + " is open in " + holders[i],
+                              "end that program, or choose another port", devices[i].Link, devices[i].Device});
     if (checks.empty()) checks.push_back({"ports in use", TCheckStatus::Ok, "no other program holds a port open", {}});
     for (const TProcess& proc : processes) {
         if (proc.Name == "ModemManager")
@@ -219,6 +241,31 @@ std::vector<TCheck> CheckPortHolders(const TSystemView& system)
             checks.push_back({"brltty", TCheckStatus::Warn,
                               "brltty is running (pid " + proc.Pid + ") and takes over some USB serial adapters (CH341, CP210x)",
                               "sudo apt-get remove brltty, or sudo systemctl mask brltty-udev"});
+    }
+    return checks;
+}
+
+std::vector<TCheck> CheckAdapterLatency(const TSystemView& system)
+{
+    std::vector<TCheck> checks;
+    for (const TSerialPortIdentity& p : ListSerialPortIdentities(system.Root)) {
+        if (p.Device.rfind("/dev/", 0) != 0) continue;
+        const std::string name = fs::path(p.Device).filename().string();
+        // FTDI's driver shows the timer on the port's device; other drivers have none.
+        const std::string value = ReadLine(system.Root + "/sys/class/tty/" + name + "/device/latency_timer");
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos || value.size() > 4) continue;
+        const int ms = std::stoi(value);
+        if (ms <= 1) continue;
+        // The box answers every 16-byte block: 2,048 answers for 32 KB.
+        const int extraSeconds = (2048 * ms + 500) / 1000;
+        checks.push_back({"latency timer", TCheckStatus::Warn,
+                          p.Device + " holds every answer of the box up to " + std::to_string(ms) +
+                              " ms (latency_timer), which adds about " + std::to_string(extraSeconds) +
+                              " s to programming 32 KB",
+                          "echo 1 | sudo tee /sys/bus/usb-serial/devices/" + name +
+                              "/latency_timer; to keep it, install the udev rule of the zemprix package "
+                              "(60-zemprix.rules) and replug the adapter",
+                          TCheckLink::Serial, p.Device});
     }
     return checks;
 }
@@ -369,7 +416,8 @@ int Doctor(TCliContext& c)
 {
     const TSystemView system = SystemForCommand();
     std::vector<TCheck> checks = CheckPortNodes(system);
-    for (auto* more : {&CheckPortHolders, &CheckParallelDrivers})
+    for (TCheck& check : CheckPortHolders(system, c.PortPath())) checks.push_back(std::move(check));
+    for (auto* more : {&CheckAdapterLatency, &CheckParallelDrivers})
         for (TCheck& check : more(system)) checks.push_back(std::move(check));
 
     // The settings the CLI and the window share.

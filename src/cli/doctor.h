@@ -44,8 +44,12 @@ struct TPortInUse {
 
 // The device nodes of the serial and parallel ports and whether this user may open them.
 std::vector<TCheck> CheckPortNodes(const TSystemView& system);
-// Processes holding a port open, and services known to grab USB serial adapters.
-std::vector<TCheck> CheckPortHolders(const TSystemView& system);
+// Processes holding a port open, and services known to grab USB serial adapters. `portPath` is
+// the box's port when given as a path (outside the tree), which is watched even when the system
+// does not list it.
+std::vector<TCheck> CheckPortHolders(const TSystemView& system, const std::string& portPath = {});
+// USB serial adapters whose latency timer holds each short answer of the box for more than 1 ms.
+std::vector<TCheck> CheckAdapterLatency(const TSystemView& system);
 // The ppdev module and the lp printer driver.
 std::vector<TCheck> CheckParallelDrivers(const TSystemView& system);
 // Whether a folder is (or can be made) writable for a file in it.

@@ -164,12 +164,12 @@ void ForwardOutput(std::vector<TSlot>& slots, const TCliOptions& options, std::o
         } else if (stream == kErr) {
             if (!line.empty() && line[0] != '{') slot.lastErrLine = line;
             if (options.progressJson && !line.empty() && line[0] == '{') err << line << "\n";
-            else err << "[" << slot.port << "] " << line << "\n";
+            else err << "[" << PrintableText(slot.port) << "] " << line << "\n";
             err.flush();
         } else if (options.json) {
             slot.stdoutText += line + "\n";
         } else {
-            out << "[" << slot.port << "] " << line << "\n";
+            out << "[" << PrintableText(slot.port) << "] " << line << "\n";
             out.flush();
         }
     };
@@ -251,7 +251,7 @@ void PrintJsonSummary(const std::vector<TSlot>& slots, const TCliOptions& option
 void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& serials, bool colour, std::ostream& out)
 {
     size_t width = 4;
-    for (const TSlot& s : slots) width = std::max(width, s.port.size());
+    for (const TSlot& s : slots) width = std::max(width, PrintableText(s.port).size());
     out << std::left << std::setw(static_cast<int>(width)) << "Port" << "  " << std::setw(13) << "Result"
         << "  Exit  Last line\n";
     for (const TSlot& s : slots) {
@@ -259,7 +259,7 @@ void PrintTableSummary(const std::vector<TSlot>& slots, const std::string& seria
         result << std::left << std::setw(13) << ResultText(s.exitCode);
         // Colour around the padded cell, so that the columns stay aligned.
         const char* on = !colour ? "" : s.exitCode == kExitOk ? "\x1b[32m" : "\x1b[31m";
-        out << std::left << std::setw(static_cast<int>(width)) << s.port << "  " << on << result.str()
+        out << std::left << std::setw(static_cast<int>(width)) << PrintableText(s.port) << "  " << on << result.str()
             << (colour ? "\x1b[0m" : "") << "  " << std::setw(4) << s.exitCode << "  "
             << (s.lastLine.empty() ? s.lastErrLine : s.lastLine) << "\n";
     }

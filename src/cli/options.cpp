@@ -1,6 +1,7 @@
 // Parsing of the zemprix-cli command line and its help text.
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <sstream>
 
 #include "cli.h"
@@ -88,11 +89,27 @@ bool TakesValue(const std::string& arg)
            std::end(kValued);
 }
 
+// What a port name stands for: a path with its links and ".." resolved (a by-id name and the
+// node it points to are one box), COMn and LPTn in any case.
+std::string SamePortKey(const std::string& port)
+{
+    if (port.empty() || port[0] != '/') return port.size() == 4 ? hex::ToUpper(port) : port;
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(port, ec);
+    return ec ? std::filesystem::path(port).lexically_normal().string() : resolved.string();
+}
+
 void ApplyPort(TCliOptions& o, const std::string& port)
 {
-    if (!IsValidPort(port)) throw TUsageError{"Invalid port \"" + port + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
-    if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
-        throw TUsageError{"Port \"" + port + "\" is given twice"};
+    if (!IsValidPort(port))
+        throw TUsageError{"Invalid port \"" + PrintableText(port) + "\" (COM1..COM8, LPT1..LPT3 or a device path)"};
+    const std::string key = SamePortKey(port);
+    for (const std::string& earlier : o.ports) {
+        if (SamePortKey(earlier) != key) continue;
+        if (earlier == port) throw TUsageError{"Port \"" + PrintableText(port) + "\" is given twice"};
+        throw TUsageError{"Ports \"" + PrintableText(earlier) + "\" and \"" + PrintableText(port) + "\" are the same port (" +
+                          PrintableText(key) + ")"};
+    }
     if (o.ports.empty()) o.port = port;
     o.ports.push_back(port);
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include "base/hextext.h"
 #include "lpt/findlpt.h"
@@ -179,4 +180,33 @@ std::vector<TSerialPortIdentity> MatchUsbSelector(const std::string& selector, c
             (parts.size() < 3 || p.Serial == parts[2]))
             matches.push_back(p);
     return matches;
+}
+
+std::string DescribePortHolders(const std::string& device, const std::string& root)
+{
+    auto node = [](const std::string& path) {
+        std::error_code ec;
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        return ec ? fs::path(path).lexically_normal().string() : resolved.string();
+    };
+    const std::string wanted = node(device);
+    std::vector<std::pair<long, std::string>> holders;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(root + "/proc"), ec)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || pid.size() > 9 || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code dec;
+        for (const auto& fd : fs::directory_iterator(entry.path() / "fd", dec)) {
+            std::error_code lec;
+            const std::string target = fs::read_symlink(fd.path(), lec).string();
+            if (lec || target.rfind("/dev/", 0) != 0 || node(root + target) != wanted) continue;
+            holders.emplace_back(std::stol(pid), ReadLine(entry.path() / "comm"));
+            break;
+        }
+    }
+    std::sort(holders.begin(), holders.end());
+    std::string text;
+    for (const auto& [pid, name] : holders)
+        text += (text.empty() ? "" : ", ") + name + " (pid " + std::to_string(pid) + ")";
+    return text;
 }

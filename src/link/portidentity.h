@@ -35,3 +35,8 @@ std::string DescribeParallelPort(const TParallelPortIdentity& port);
 // std::invalid_argument for a selector that is not of that form.
 std::vector<TSerialPortIdentity> MatchUsbSelector(const std::string& selector, const std::string& root = "");
 bool IsUsbSelector(const std::string& text);
+
+// The programs holding `device` open, by any of its names, as "minicom (pid 200), ...", read from
+// /proc under `root`; `device` is a path on this machine (under `root` in a prepared tree). Empty
+// when none is found (or the processes cannot be looked into).
+std::string DescribePortHolders(const std::string& device, const std::string& root = "");

@@ -1,6 +1,10 @@
 #include "link/serialport.h"
 
 #include <cstdlib>
+#ifdef __linux__
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 #include "base/hextext.h"
 #include "base/isperrors.h"
@@ -19,5 +23,20 @@ std::string ResolveComPortName(const std::string& name, const std::function<std:
     const auto ports = listPorts();
     if (static_cast<size_t>(n) <= ports.size()) return ports[static_cast<size_t>(n) - 1];
     return name;
+#endif
+}
+
+bool RequestLowLatency(int fd)
+{
+#ifdef __linux__
+    if (fd < 0) return false;
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return false;
+    if (info.flags & ASYNC_LOW_LATENCY) return true;
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+#else
+    (void)fd;
+    return false;
 #endif
 }

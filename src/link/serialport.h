@@ -34,7 +34,15 @@ public:
     // Pushes written bytes out (the link writes single bytes; a port may batch them until here
     // or until it next waits for input).
     virtual void Flush() {}
+    // Asks the driver to hand over received bytes at once. USB serial adapters otherwise hold a
+    // short answer for their latency timer (16 ms on FTDI chips), and the box answers every
+    // 16-byte block. Best effort: false where the driver has no such setting.
+    virtual bool RequestLowLatency() { return false; }
 };
+
+// Sets the serial driver's low-latency flag on an open terminal; false when the descriptor is no
+// serial driver's (a pseudo-terminal) or the system has no such flag. Never raises.
+bool RequestLowLatency(int fd);
 
 // What the serial link creates its port with; each session's link context holds one (the
 // platform layer gives it QSerialPort's).

@@ -5,6 +5,7 @@
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <deque>
+#include <filesystem>
 
 #include "base/isperrors.h"
 #include "link/linkcontext.h"
@@ -35,9 +36,14 @@ class TQtSerialPort final : public ISerialPort {
 public:
     void Open(const std::string& name, int32_t baud) override
     {
-        port_.setPortName(QString::fromStdString(ResolveComPortName(name, ListPorts)));
+        device_ = ResolveComPortName(name, ListPorts);
+        port_.setPortName(QString::fromStdString(device_));
         if (!port_.open(QIODevice::ReadWrite)) {
-            const std::string why = port_.errorString().toStdString();
+            std::string why = port_.errorString().toStdString();
+            // A port another program holds: say which, so that it can be ended.
+            if (port_.error() == QSerialPort::PermissionError || port_.error() == QSerialPort::ResourceError)
+                if (const std::string holders = DescribePortHolders(device_); !holders.empty())
+                    why = device_ + " is in use by " + holders;
             throw ESerialOpenError(why);
         }
         port_.setReadBufferSize(0);  // unlimited: whole block answers must fit
@@ -101,6 +107,7 @@ public:
     }
     void WriteByte(uint8_t value) override { out_.push_back(static_cast<char>(value)); }
     void Flush() override { Push(); }
+    bool RequestLowLatency() override { return port_.isOpen() && ::RequestLowLatency(static_cast<int>(port_.handle())); }
 
 private:
     // Modem lines and parity cannot be set on a pseudo-terminal; that is harmless.
@@ -115,7 +122,11 @@ private:
             if (e != QSerialPort::NoError) port_.clearError();
             return;
         }
-        const std::string why = port_.errorString().toStdString();
+        // An unplugged adapter (or a simulator that ended) fails whatever call comes next, often
+        // with an ioctl's error that says nothing about the cause.
+        std::error_code ec;
+        const bool gone = e == QSerialPort::ResourceError || !std::filesystem::exists(device_, ec);
+        const std::string why = gone ? "the port " + device_ + " went away (unplugged?)" : port_.errorString().toStdString();
         port_.clearError();
         throw ESerialError(why);
     }
@@ -138,6 +149,7 @@ private:
     }
 
     QSerialPort port_;
+    std::string device_;  // the node opened, for messages
     std::deque<uint8_t> in_;
     std::string out_;
 };

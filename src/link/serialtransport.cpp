@@ -66,6 +66,7 @@ void TSerialTransport::Open(uint16_t portIndex)
     const std::string name = owner_.Context().SerialPortName().empty() ? "COM" + std::to_string(portIndex + 1) : owner_.Context().SerialPortName();
     port_->SetBufferSizes(kBufferSize, kBufferSize);
     port_->Open(name, kBaud);
+    port_->RequestLowLatency();
     port_->SetDtr(true);
     port_->SetRts(true);
 

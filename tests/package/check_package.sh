@@ -113,6 +113,7 @@ for page in zemprix zemprix-cli zemprix-boxsim; do
 done
 bash -n "$work/root/usr/share/bash-completion/completions/zemprix-cli" || fail "completion syntax"
 grep -q 'TAG+="uaccess"' "$work/root/usr/lib/udev/rules.d/60-zemprix.rules" || fail "udev rule gives no uaccess"
+grep -q 'DRIVER=="ftdi_sio", ATTR{latency_timer}="1"' "$work/root/usr/lib/udev/rules.d/60-zemprix.rules" || fail "udev rule leaves the FTDI latency timer"
 
 # --- lintian -----------------------------------------------------------------------------------
 if command -v lintian >/dev/null; then
