@@ -290,7 +290,8 @@ TEST_F(Cli, DeviceCommandsWithoutABoxFailCleanly)
         full.insert(full.end(), {"--no-settings", "--hardware", "com", "--port", Path("no-such-port")});
         const CliRun r = Run(full);
         EXPECT_EQ(r.code, 1) << args[0];
-        EXPECT_TRUE(r.ErrHas("ZEMPRIX (COM): Could not open communications port")) << r.err;
+        EXPECT_TRUE(r.ErrHas("ZEMPRIX (COM): Could not open communications port - ")) << r.err;
+        EXPECT_TRUE(r.ErrHas("No such file or directory")) << "the reason is shown: " << r.err;
     }
 }
 

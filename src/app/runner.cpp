@@ -153,8 +153,11 @@ TOutcome TOperationRunner::AppException(std::exception_ptr error)
     } catch (const EAbort&) {
         // The silent abort of a cancelled dialog is never reported.
         return TOutcome::Cancelled;
-    } catch (const ESerialOpenError&) {
-        FailOp(hw + ": Could not open communications port");
+    } catch (const ESerialOpenError& e) {
+        // The reason (the port missing, held by another program, no permission) is the line's
+        // detail: the status bar keeps its short text, the log and the command line show why.
+        const std::string why = e.what();
+        FailOp(hw + ": Could not open communications port" + (why.empty() ? "" : "!" + why));
     } catch (const ESerialError& e) {
         FailOp(hw + ":" + "Communications Error (" + e.what() + ")");
     } catch (const EISPException& e) {
