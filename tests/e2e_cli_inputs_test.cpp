@@ -42,16 +42,6 @@ struct CliInputs : ::testing::Test {
 
 const char kNoPort[] = "Could not open communications port";
 
-bool WaitFor(const std::string& file, const std::string& text, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (ReadAll(file).find(text) != std::string::npos) return true;
-        usleep(20'000);
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST_F(CliInputs, ProjectsAreSavedAndLoadedWithNoBoxAttached)
@@ -157,10 +147,10 @@ TEST_F(CliInputs, PlugAndProgStartsWithNoBoardOnABoxThatRefusesTheTiming)
         execv(exe.c_str(), argv.data());
         _exit(127);
     }
-    ASSERT_TRUE(WaitFor(Path("err"), "Plug and Program Mode: Waiting for Target Board", 20)) << ReadAll(Path("err"));
+    ASSERT_TRUE(WaitForText(Path("err"), "Plug and Program Mode: Waiting for Target Board", 20)) << ReadAll(Path("err"));
     std::ofstream(Path("poke.tmp")) << "attach\n";
     ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
-    EXPECT_TRUE(WaitFor(Path("err"), "Auto Program: Complete (1 devices programmed this session)", 30)) << ReadAll(Path("err"));
+    EXPECT_TRUE(WaitForText(Path("err"), "Auto Program: Complete (1 devices programmed this session)", 30)) << ReadAll(Path("err"));
     kill(cli, SIGINT);
     int status = 0;
     waitpid(cli, &status, 0);

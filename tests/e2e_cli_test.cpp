@@ -176,17 +176,6 @@ pid_t StartCli(const std::vector<std::string>& args, const std::string& dir)
     return child;
 }
 
-// Waits (bounded) until `file` holds `text`.
-bool WaitForText(const std::string& file, const std::string& text, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (ReadAll(file).find(text) != std::string::npos) return true;
-        usleep(20'000);
-    }
-    return false;
-}
-
 }  // namespace
 
 TEST_F(CliE2E, InterruptAbortsLikeTheAbortButtonAndLeavesTheBoxUsable)

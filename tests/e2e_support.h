@@ -2,6 +2,7 @@
 // Running zemprix-cli and zemprix-boxsim as separate processes for end-to-end tests.
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,17 @@ inline std::string ReadAll(const std::string& path)
         std::fclose(f);
     }
     return s;
+}
+
+// Waits (bounded) until `file` holds `text`.
+inline bool WaitForText(const std::string& file, const std::string& text, double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (ReadAll(file).find(text) != std::string::npos) return true;
+        usleep(20'000);
+    }
+    return false;
 }
 
 inline std::string CliPath() { return std::string(ZEMPRIX_BIN_DIR) + "/cli/zemprix-cli"; }

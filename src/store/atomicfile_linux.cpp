@@ -133,6 +133,31 @@ int CreateTemporary(const std::string& target, mode_t mode, std::string& path)
     Fail(EEXIST);
 }
 
+// Whether the target exists (its status in `given`); a folder or a failing look-up raises.
+bool StatTarget(const std::string& fileName, struct stat& given)
+{
+    const bool exists = stat(fileName.c_str(), &given) == 0;
+    if (!exists && errno != ENOENT) Fail(errno);
+    if (exists && S_ISDIR(given.st_mode)) Fail(EISDIR);
+    return exists;
+}
+
+// A file the user may not write stays as it is, as it would when written in place.
+void ProbeWritable(const std::string& fileName)
+{
+    const TFd probe(open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (probe.Get() < 0) Fail(errno);
+}
+
+// Through a symbolic link the file it names is replaced, and the link stays.
+std::filesystem::path ReplacedPath(const std::string& fileName)
+{
+    std::filesystem::path target(fileName);
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
+    return target;
+}
+
 void WriteInPlace(const std::string& fileName, const std::string& text)
 {
     const TFd file(open(fileName.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
@@ -150,48 +175,31 @@ std::string TemporaryName(const std::string& target, unsigned attempt)
 void CheckReplaceable(const std::string& fileName)
 {
     struct stat given {};
-    const bool exists = stat(fileName.c_str(), &given) == 0;
-    if (!exists && errno != ENOENT) Fail(errno);
-    if (exists && S_ISDIR(given.st_mode)) Fail(EISDIR);
+    const bool exists = StatTarget(fileName, given);
     // Opening a pipe to try it could wait for a reader: its permission is asked instead.
     if (exists && !S_ISREG(given.st_mode)) {
         if (access(fileName.c_str(), W_OK) != 0) Fail(errno);
         return;
     }
-    if (exists) {
-        const TFd probe(open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        if (probe.Get() < 0) Fail(errno);
-    }
-    std::filesystem::path target(fileName);
-    std::error_code ec;
-    if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
+    if (exists) ProbeWritable(fileName);
     // The save writes a new file beside the target: the folder must take one.
     std::string tmp;
-    const TFd file(CreateTemporary(target.string(), 0600, tmp));
+    const TFd file(CreateTemporary(ReplacedPath(fileName).string(), 0600, tmp));
     unlink(tmp.c_str());
 }
 
 void ReplaceContents(const std::string& fileName, const std::string& text)
 {
     struct stat given {};
-    const bool exists = stat(fileName.c_str(), &given) == 0;
-    if (!exists && errno != ENOENT) Fail(errno);
-    if (exists && S_ISDIR(given.st_mode)) Fail(EISDIR);
+    const bool exists = StatTarget(fileName, given);
     // A pipe or a device (standard output, a terminal) is written into: renaming a file over it
     // would destroy it instead.
     if (exists && !S_ISREG(given.st_mode)) {
         WriteInPlace(fileName, text);
         return;
     }
-    // A file the user may not write stays as it is, as it would when written in place.
-    if (exists) {
-        const TFd probe(open(fileName.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-        if (probe.Get() < 0) Fail(errno);
-    }
-    // Through a symbolic link the file it names is replaced, and the link stays.
-    std::filesystem::path target(fileName);
-    std::error_code ec;
-    if (std::filesystem::is_symlink(target, ec)) target = std::filesystem::weakly_canonical(target);
+    if (exists) ProbeWritable(fileName);
+    const std::filesystem::path target = ReplacedPath(fileName);
 
     RemoveLeftovers(target);
     std::string tmp;
