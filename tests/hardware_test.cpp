@@ -23,7 +23,7 @@ TEST_F(HardwareTable, LookupsAndCanonicalNames)
     EXPECT_EQ(CanonicalHardwareName("nothing like it"), "ZEMPRIX (LPT)");
     EXPECT_EQ(CanonicalHardwareName("zemprix (com)"), "zemprix (com)");
     EXPECT_EQ(HardwareNames(), (std::vector<std::string>{"ZEMPRIX (LPT)", "ZEMPRIX (COM)"}));
-    EXPECT_EQ(GetHardwareByName("Zemprix (Com)").Name, "ZEMPRIX (COM)");
+    EXPECT_STREQ(GetHardwareByName("Zemprix (Com)").Name, "ZEMPRIX (COM)");
     EXPECT_EQ(BuiltInHardware().Count(), 2);
 }
 

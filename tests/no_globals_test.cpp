@@ -70,6 +70,8 @@ std::vector<std::string> WritableObjects(const std::string& archive)
         if (name.rfind(".hidden ", 0) == 0) name = name.substr(8);
         // The compiler's own references to exception type information.
         if (name.rfind("DW.ref.", 0) == 0) continue;
+        // AddressSanitizer's one-definition markers beside every global, const tables too.
+        if (name.rfind("__odr_asan", 0) == 0 || name.rfind("___asan_gen_", 0) == 0) continue;
         found.push_back(name + "  [" + section + "]");
     }
     return found;
