@@ -158,9 +158,18 @@ TEST_F(CommandFixture, ProgramFlashCopiesTheOptionByteFirst)
     EXPECT_EQ(programmer.programmed.back(), 0x26);
 }
 
-TEST_F(CommandFixture, ImageBlankButForTheOptionByteStillPrograms)
+TEST_F(CommandFixture, ImageHoldingOnlyTheOptionByteIsEmpty)
 {
+    // As after Clear Flash Buffer or a device switch: the mirrored option byte is the only non-FF byte.
     EXPECT_EQ(LastByte(), 0x06);
+    EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Failed);
+    EXPECT_EQ(runner.Log(), (Lines{"Flash: Programming", "Flash Buffer is Empty"}));
+    EXPECT_TRUE(programmer.calls.empty());
+    EXPECT_TRUE(programmer.programmed.empty());
+
+    // The byte just below the option byte is code, and one byte of code is enough.
+    runner.ClearLog();
+    project.Flash.SetValue(project.Flash.Size() - 2, 0x00);
     EXPECT_EQ(Shell(commands::ProgramFlash), TOutcome::Completed);
     EXPECT_EQ(runner.Log().back(), "Flash: Programming Complete - 00:00");
     EXPECT_EQ(programmer.calls.back(), "ProgramFlash");

@@ -42,6 +42,15 @@ bool DeviceHasFlash(const TCommandContext& ctx)
 
 const std::string& Timing(const TCommandContext& ctx) { return ctx.Options.Label4(); }
 
+// The option byte is mirrored into the image's last byte, so that byte alone is no code: an image
+// holding nothing else would only write 00h over the device's last page.
+bool HoldsCode(const THexList& image)
+{
+    for (uint32_t address = 0; address + 1 < image.Size(); ++address)
+        if (image.GetValue(address) != 0xFF) return true;
+    return false;
+}
+
 }  // namespace
 
 void CopyOptionByte(TCommandContext& ctx)
@@ -66,7 +75,7 @@ void ProgramFlash(TCommandContext& ctx)
     if (!DeviceHasFlash(ctx) || !p) return;
     ctx.Runner.StartProgressOp("Flash: Programming");
     THexList& image = ctx.Project.Flash;
-    if (image.TopAddress() == -1) {
+    if (!HoldsCode(image)) {
         ctx.Runner.FailOp("Flash Buffer is Empty");
         Call(ctx.ShowFlashPage);
         return;

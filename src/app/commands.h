@@ -52,7 +52,8 @@ namespace commands {
 void CopyOptionByte(TCommandContext& ctx);
 
 void Erase(TCommandContext& ctx);
-// "Flash Buffer is Empty" ends it before anything is sent when the image holds only FFh.
+// "Flash Buffer is Empty" ends it before anything is sent when the image holds only FFh apart from
+// the option byte.
 void ProgramFlash(TCommandContext& ctx);
 void ReadFlash(TCommandContext& ctx);
 // Compares the image with the device; the option byte compared is the device's own.
