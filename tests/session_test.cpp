@@ -272,6 +272,43 @@ TEST_F(Session, InitialiseIspReportsBadSwitchesAndEndsWithTheCompletionLine)
     EXPECT_EQ(session.Programmer()->HardwareName(), kFake);
 }
 
+// A command line file that does not load is always reported; Auto Program does not run on
+// whatever the image held before, and a failed connection does not keep the file from loading.
+TEST_F(Session, StartupFileFailureIsReportedAndStopsAutoProgram)
+{
+    session.Settings().Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kFake);
+    session.Settings().Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBE9");
+    session.Settings().Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    auto autoRan = [&] {
+        const Lines& log = session.Runner().Log();
+        return std::find(log.begin(), log.end(), "Auto Programming Device") != log.end();
+    };
+
+    TStartupSwitches switches = ParseStartupSwitches({"/A", "/L:" + Path("missing.hex")});
+    EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Failed);
+    EXPECT_FALSE(autoRan());
+    EXPECT_EQ(session.Runner().StatusKind(), sk_failed);
+    EXPECT_EQ(session.Runner().StatusText(), "Flash File Load: File load failed");
+    EXPECT_FALSE(session.Runner().Busy());
+
+    // No box: the file still loads, its failure line comes before the connection's.
+    std::ofstream(Path("in.hex")) << ":0400100001020304E2\n:00000001FF\n";
+    session.Runner().ClearLog();
+    Created().failNextOn = "Connect";
+    switches = ParseStartupSwitches({"/L:" + Path("in.hex")});
+    EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Failed);
+    EXPECT_EQ(session.Project().Flash.GetValue(0x11), 0x02);
+    EXPECT_EQ(session.Runner().StatusText(), std::string(kFake) + ": Could not open communications port");
+
+    session.Runner().ClearLog();
+    switches = ParseStartupSwitches({"/L:" + Path("missing.hex")});
+    EXPECT_EQ(session.Run([&] { session.InitialiseIsp(switches); }), TOutcome::Failed);
+    const Lines& log = session.Runner().Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Flash File Load: File load failed"), log.end());
+    EXPECT_EQ(session.Runner().StatusText(), std::string(kFake) + ": Could not open communications port");
+    EXPECT_FALSE(session.Runner().Busy());
+}
+
 // The programmer's setup and report reach the user only through the session's view: the link
 // hands over the ports and the report, the view shows them, the choice goes back to the link.
 TEST_F(Session, SetupAndInformationGoThroughTheView)

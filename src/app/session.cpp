@@ -183,14 +183,24 @@ void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
     }
     const std::string hardware =
         switches.Hardware ? hardware_->Canonical(switches.HardwareName) : StartupHardware();
-    SwitchDevice(StartupDevice(hardware), hardware);
+    // Loading needs no box: the file is loaded (and its failure told) also when connecting fails.
+    auto load = [&] {
+        if (!switches.Load) return true;
+        const bool ok = LoadFlashFile(switches.LoadFile, true).ok;
+        view_.ShowFlashPage();
+        return ok;
+    };
+    try {
+        SwitchDevice(StartupDevice(hardware), hardware);
+    } catch (...) {
+        if (project_.Device()) (void)load();
+        throw;
+    }
     runner_.StartProgressOp("ISP Initializing");
     programmer_->LoadSettings();
     commands::CopyOptionByte(commands_);
-    if (switches.Load) {
-        (void)LoadFlashFile(switches.LoadFile, true);
-        view_.ShowFlashPage();
-    }
+    // Auto Program on a file that did not load would program whatever the image held before.
+    if (!load()) return;
     if (switches.Auto)
         autoProgram_.AutoProgramExecute();
     else
@@ -204,7 +214,7 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     THexList::TBulkChange bulk(image);
     TLoadResult result;
     auto fail = [&](const std::string& message, const std::string& why) {
-        if (!quiet) runner_.FailOp(message);
+        runner_.FailOp(message);
         result.error = why;
         return result;
     };

@@ -131,8 +131,8 @@ public:
     // Raises like SwitchDevice; run it through Run.
     void InitialiseIsp(const TStartupSwitches& switches);
 
-    // Loads a Flash file into the image with the application's status lines (unless `quiet`)
-    // and copies the option byte into its last byte.
+    // Loads a Flash file into the image with the application's status lines (`quiet` leaves out
+    // the success line, never a failure) and copies the option byte into its last byte.
     struct TLoadResult {
         bool ok = false;
         int format = 0;     // the detected format id, 0 or less when none
