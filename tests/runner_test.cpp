@@ -223,6 +223,16 @@ TEST_F(Runner, FirmwareMismatchOffersTheUpdate)
     view.offerAnswer = true;
     EXPECT_EQ(runner.Run([] { throw EFirmwareMisMatch("x"); }), TOutcome::FirmwareUpdate);
     EXPECT_EQ(updates, 1);
+
+    // An update whose reconnection still finds the old firmware ends in the failure state.
+    runner.SetFirmwareUpdate([&] {
+        runner.StartOp("Attempting to switch to Device:X Hardware:Y");
+        throw EFirmwareMisMatch("Your ISP needs a firmware update");
+    });
+    EXPECT_EQ(runner.Run([] { throw EFirmwareMisMatch("x"); }), TOutcome::FirmwareUpdate);
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_EQ(runner.StatusText(), "Firmware Update Required");
+    EXPECT_FALSE(runner.Busy());
 }
 
 TEST_F(Runner, CanOperateAndBlink)

@@ -191,8 +191,9 @@ void TOperationRunner::HandleFirmwareMismatch()
         firmwareUpdate_();
     } catch (const EFirmwareMisMatch&) {
         view_.ShowFirmwareUpdateFailed();
-        // The update's own operation never ended: leave the window idle, not stuck on "Abort".
-        if (busy_) EndOp("");
+        // The update's reconnection never ended its operation: the window goes idle on the
+        // failure, not on the orange "Attempting to switch" line and "Abort".
+        FailOp("Firmware Update Required");
     } catch (const EISPException&) {
         AppException(std::current_exception());
     }

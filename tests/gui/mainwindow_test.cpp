@@ -562,6 +562,8 @@ TEST_F(MainWindow, TheFirmwareOfferRunsTheUpdateAndSaysWhenItDidNotHelp)
     ASSERT_EQ(boxes.asked.size(), 2);
     EXPECT_EQ(boxes.asked[0], TOperationRunner::kFirmwareQuestion);
     EXPECT_EQ(boxes.asked[1], TOperationRunner::kFirmwareFailed);
+    EXPECT_EQ(Kind(), sk_failed);
+    EXPECT_EQ(Status(), "Firmware Update Required");
     EXPECT_FALSE(window->Session().Runner().Busy());
     EXPECT_EQ(window->ResetButton()->text(), "Reset");
 }
