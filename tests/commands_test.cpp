@@ -188,6 +188,20 @@ TEST_F(CommandFixture, AllBlankImageFailsBeforeTalkingToTheBox)
     EXPECT_FALSE(runner.Busy());
 }
 
+TEST_F(CommandFixture, FailedReloadLeavesTheViewShowingTheClearedImage)
+{
+    project.Flash.SetFileName("/nonexistent/zemprix/gone.hex");
+    project.Flash.SetValue(0x20, 0xAB);
+    hooks.clear();
+    EXPECT_EQ(Shell(commands::ReloadFlashFile), TOutcome::Failed);
+    EXPECT_EQ(project.Flash.GetValue(0x20), 0xFF);  // the load cleared the image before it failed
+    // The view hears of the change and drops its place (and any half-typed byte) as after a good reload.
+    EXPECT_EQ(hooks, (Lines{"image changed", "home"}));
+    EXPECT_EQ(runner.Log().front(), "Reloading: Flash Intel Hex File");
+    EXPECT_EQ(runner.StatusKind(), sk_failed);
+    EXPECT_FALSE(runner.Busy());
+}
+
 TEST_F(CommandFixture, DeviceWithoutFlashIsNeitherProgrammedNorVerified)
 {
     const TDevice noFlash("NOFLASH", SetOf({2}), 0, 0, 64, {});

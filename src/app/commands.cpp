@@ -236,9 +236,14 @@ void ReloadFlashFile(TCommandContext& ctx)
     const std::string file = ctx.CommandLineFile.empty() ? image.FileName() : ctx.CommandLineFile;
     if (ctx.ShowFileName) ctx.ShowFileName(file);
     int result = 0;
-    {
+    try {
         THexList::TBulkChange bulk(image);
         result = TFileLoader::LoadFile(file, image);
+    } catch (...) {
+        // The load cleared the image before it failed: the view drops its place and any
+        // half-typed byte so that it shows what the image holds now.
+        Call(ctx.ScrollViewHome);
+        throw;
     }
     Call(ctx.ScrollViewHome);
     ctx.Runner.EndOp(result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
