@@ -574,7 +574,9 @@ void TMain::customEvent(QEvent* event)
 void TMain::closeEvent(QCloseEvent* event)
 {
     if (!session_->CanClose()) {
-        boxes_.Warn(this, kApplicationTitle, QStringLiteral("Can't exit while programming operation in progress"));
+        // The operation goes on while the refusal is on screen.
+        boxes_.WarnWithoutWaiting(this, kApplicationTitle,
+                                  QStringLiteral("Can't exit while programming operation in progress"));
         event->ignore();
         return;
     }

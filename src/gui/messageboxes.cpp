@@ -25,6 +25,22 @@ void TQtMessageBoxes::Warn(QWidget* parent, const QString& title, const QString&
     QMessageBox::warning(parent, title, text);
 }
 
+void TQtMessageBoxes::WarnWithoutWaiting(QWidget* parent, const QString& title, const QString& text)
+{
+    // One box at a time: closing the window again brings the same box to the front.
+    const QString name = QStringLiteral("WarnWithoutWaiting");
+    QMessageBox* box = parent ? parent->findChild<QMessageBox*>(name, Qt::FindDirectChildrenOnly) : nullptr;
+    if (!box) {
+        box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+        box->setObjectName(name);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+    }
+    box->setText(text);
+    box->show();
+    box->raise();
+}
+
 void TQtMessageBoxes::Error(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox::critical(parent, title, text);

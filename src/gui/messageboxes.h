@@ -16,6 +16,12 @@ public:
     virtual void Inform(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void Warn(QWidget* parent, const QString& title, const QString& text) = 0;
     virtual void Error(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A warning that returns at once: a modal box shown while an operation pumps the event loop
+    // would hold the operation until it is closed.
+    virtual void WarnWithoutWaiting(QWidget* parent, const QString& title, const QString& text)
+    {
+        Warn(parent, title, text);
+    }
     // File dialogs: the chosen path, empty when cancelled; `filter` is the chosen entry's index
     // into `filters` (in: the one to preselect).
     virtual QString OpenFile(QWidget* parent, const QString& title, const QStringList& filters, int& filter) = 0;
@@ -31,6 +37,7 @@ public:
     void Inform(QWidget* parent, const QString& title, const QString& text) override;
     void Warn(QWidget* parent, const QString& title, const QString& text) override;
     void Error(QWidget* parent, const QString& title, const QString& text) override;
+    void WarnWithoutWaiting(QWidget* parent, const QString& title, const QString& text) override;
     QString OpenFile(QWidget* parent, const QString& title, const QStringList& filters, int& filter) override;
     QString SaveFile(QWidget* parent, const QString& title, const QStringList& filters, int& filter,
                      const QString& defaultSuffix) override;

@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -17,6 +18,7 @@
 #include "app/session.h"
 #include "devices/optioneditor.h"
 #include "gui/infodialogs.h"
+#include "gui/messageboxes.h"
 #include "gui/portdialogs.h"
 #include "gui/serialnumdialog.h"
 #include "image/hexlist.h"
@@ -401,4 +403,21 @@ TEST(SessionPortSetup, TheDialogsChoicesLandInTheSessionsOwnLinkOnly)
     EXPECT_EQ(other.LinkContext().Wide().PGMTIME, untouched.PGMTIME);
     EXPECT_EQ(other.LinkContext().Lpt().CurrentPort(), 1);
     EXPECT_NE(other.LinkContext().Lpt().LptMode(), 2);
+}
+
+// The refusal to close during an operation must not hold the operation: the box is shown and the
+// call returns; a second refusal brings the same box forward instead of stacking another.
+TEST(MessageBoxes, WarnWithoutWaitingReturnsAtOnceWithOneNonModalBox)
+{
+    QWidget parent;
+    parent.show();
+    TQtMessageBoxes boxes;
+    boxes.WarnWithoutWaiting(&parent, QStringLiteral("Title"), QStringLiteral("first"));
+    boxes.WarnWithoutWaiting(&parent, QStringLiteral("Title"), QStringLiteral("second"));
+    const QList<QMessageBox*> shown = parent.findChildren<QMessageBox*>();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown.front()->isVisible());
+    EXPECT_EQ(shown.front()->windowModality(), Qt::NonModal);
+    EXPECT_EQ(shown.front()->text(), QStringLiteral("second"));
+    shown.front()->close();
 }

@@ -92,6 +92,12 @@ struct ScriptedBoxes final : IMessageBoxes {
     }
     void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
     void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
+    QStringList notWaiting;  // shown by a box that does not hold the caller
+    void WarnWithoutWaiting(QWidget*, const QString&, const QString& text) override
+    {
+        asked << text;
+        notWaiting << text;
+    }
     void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
     QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return openPath; }
     QString SaveFile(QWidget*, const QString&, const QStringList& filters, int& filter, const QString&) override
@@ -287,6 +293,7 @@ TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCl
     window->Actions().DeviceErase->trigger();
     EXPECT_FALSE(closedDuring);
     EXPECT_TRUE(boxes.asked.contains("Can't exit while programming operation in progress"));
+    EXPECT_TRUE(boxes.notWaiting.contains("Can't exit while programming operation in progress"));
     Fake().onCall = nullptr;
 
     window->Session().Options().SelectPGMTIM(7);
