@@ -145,7 +145,7 @@ void TMain::ViewReadme()
 
 QString TMain::AboutText()
 {
-    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
+    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - \n\nVersion: v%2")
         .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION));
 }
 

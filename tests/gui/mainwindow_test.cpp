@@ -367,6 +367,14 @@ TEST_F(MainWindow, DeviceInfoPageShowsTheImagesFacts)
     EXPECT_TRUE(page.contains("00000000 - 00007FFF"));
     EXPECT_TRUE(page.contains("32768 bytes"));
     EXPECT_TRUE(page.contains(kFake));
+
+    window->Session().Project().Flash.SetSize(0);  // the last address of nothing wraps
+    window->Pages()->setCurrentIndex(TMain::StatusPage);
+    window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
+    QStringList empty;
+    for (const QLabel* l : window->Pages()->widget(TMain::DeviceInfoPage)->findChildren<QLabel*>()) empty << l->text();
+    EXPECT_TRUE(empty.contains("00000000 - FFFFFFFF")) << empty.join('|').toStdString();
+    EXPECT_TRUE(empty.contains("0 bytes"));
 }
 
 TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
@@ -474,6 +482,8 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
     EXPECT_FALSE(support->isVisible());
     ASSERT_EQ(boxes.asked.size(), 1);
     EXPECT_TRUE(boxes.asked[0].contains("Version: v" ZEMPRIX_FILE_VERSION));
+    // The description line ends after its dash; the name is not repeated there.
+    EXPECT_TRUE(boxes.asked[0].startsWith("ZEMPRIX\nHardware Support:\nZEMPRIX - \n")) << boxes.asked[0].toStdString();
 
     window->About(true);
     EXPECT_TRUE(support->isVisible());
@@ -662,6 +672,9 @@ TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
     const QStringList log = Log();
     EXPECT_TRUE(log.front().startsWith("Settings: started on defaults - The settings file ")) << log.front().toStdString();
     EXPECT_TRUE(log.front().contains("line 3"));
+    // The remedy is one the window takes: it has no switch to skip the settings.
+    EXPECT_TRUE(log.front().contains("repair or remove the file")) << log.front().toStdString();
+    EXPECT_FALSE(log.front().contains("--no-settings"));
     const QStringList kept = QDir(dir.filePath("corrupt/morvel")).entryList({"ZEMPRIX.conf.corrupt-*"});
     ASSERT_EQ(kept.size(), 1);
     window->Session().Runner().SetBusy(false);
