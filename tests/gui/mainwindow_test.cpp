@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -423,6 +424,24 @@ TEST_F(MainWindow, ReadmeAndHelpFoundInTheInstalledLayout)
     std::ofstream((root + "/bin/doc/index.html").toStdString()) << "<p>beside</p>\n";
     EXPECT_EQ(window->ReadmePath(), root + "/bin/readme.txt");
     EXPECT_EQ(window->HelpPath(), root + "/bin/doc/index.html");
+
+    // Help Topics hands the file to the browser; when none takes it, a box names the file.
+    QList<QUrl> opened;
+    bool browser = true;
+    window->SetUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return browser;
+    });
+    boxes.asked.clear();
+    window->Actions().HelpTopics->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(root + "/bin/doc/index.html"));
+    EXPECT_TRUE(boxes.asked.isEmpty());
+    browser = false;
+    window->Actions().HelpTopics->trigger();
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_TRUE(boxes.asked[0].contains("No web browser")) << boxes.asked[0].toStdString();
+    EXPECT_TRUE(boxes.asked[0].contains(root + "/bin/doc/index.html"));
 }
 
 TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
