@@ -265,7 +265,9 @@ void TMain::ShowStatus(TStatusKind kind, const std::string& text)
 void TMain::AppendLog(const std::string& line)
 {
     WriteLogFile(Q(line));
-    statusLog_->addItem(Q(line));
+    auto* item = new QListWidgetItem(Q(line));
+    item->setToolTip(item->text());  // a line wider than the page is cut short on screen
+    statusLog_->addItem(item);
     if (pages_->currentIndex() == StatusPage) statusLog_->setCurrentRow(statusLog_->count() - 1);
 }
 

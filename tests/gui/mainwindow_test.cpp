@@ -418,6 +418,10 @@ TEST_F(MainWindow, ReadmeAndHelpFoundInTheInstalledLayout)
     window->UpdateActions();
     window->Actions().HelpReadme->trigger();
     EXPECT_EQ(Log().first(), "installed");
+    // A line too wide for the page can still be read whole.
+    const QString wide = QString("wide ").repeated(80);
+    window->Session().Runner().AppendLog(wide.toStdString());
+    EXPECT_EQ(window->StatusLog()->item(window->StatusLog()->count() - 1)->toolTip(), wide);
 
     ASSERT_TRUE(QDir().mkpath(root + "/bin/doc"));
     std::ofstream((root + "/bin/readme.txt").toStdString()) << "beside\n";
