@@ -178,7 +178,7 @@ void TAppSession::InitialiseIsp(const TStartupSwitches& switches)
     } catch (const ESettingsCorrupt& e) {
         // The window still starts, on defaults; the file is kept before anything saves over it.
         const std::string kept = settings_.Backend() ? settings_.Backend()->KeepCorruptCopy() : std::string();
-        runner_.FailOp(std::string("Settings: started on defaults!") + e.what() +
+        runner_.FailOp(std::string("Settings: started on defaults!") + e.Problem() + "; repair or remove the file" +
                        (kept.empty() ? std::string() : "; the file is kept as " + kept));
     }
     const std::string hardware =

@@ -265,7 +265,9 @@ void TMain::ShowStatus(TStatusKind kind, const std::string& text)
 void TMain::AppendLog(const std::string& line)
 {
     WriteLogFile(Q(line));
-    statusLog_->addItem(Q(line));
+    auto* item = new QListWidgetItem(Q(line));
+    item->setToolTip(item->text());  // a line wider than the page is cut short on screen
+    statusLog_->addItem(item);
     if (pages_->currentIndex() == StatusPage) statusLog_->setCurrentRow(statusLog_->count() - 1);
 }
 
@@ -474,7 +476,8 @@ void TMain::FillDeviceInfo()
     deviceName_->setText(QStringLiteral("Dezudeda Ruzoduruvezor ") + (device ? Q(device->Name()) : QString()));
     const uint32_t size = image.Size();
     codeMemory_->setText(QStringLiteral("00000000 - ") +
-                         QStringLiteral("%1").arg(size == 0 ? 0u : size - 1, 8, 16, QLatin1Char('0')).toUpper());
+                         // An empty image shows the unsigned wrap of its last address: FFFFFFFF.
+                         QStringLiteral("%1").arg(static_cast<uint32_t>(size - 1u), 8, 16, QLatin1Char('0')).toUpper());
     memorySize_->setText(QString::number(size) + QStringLiteral(" bytes"));
     const TISPProgrammer* p = session_->Programmer();
     programmerType_->setText(p ? Q(p->HardwareName()) : QString());

@@ -26,6 +26,7 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class QUrl;
 class TAdvancedFrm;
 class TBaseFuseFrame;
 class THexWindow;
@@ -121,6 +122,9 @@ public:
     // tree, an unpacked folder), else in the installed share folder.
     QString ReadmePath() const;
     QString HelpPath() const;
+    // Hands a file or web address to the desktop's browser; false when none took it. Tests replace it.
+    using TUrlOpener = std::function<bool(const QUrl&)>;
+    void SetUrlOpener(TUrlOpener opener) { urlOpener_ = std::move(opener); }
 
     // The recent-files list, newest first.
     const QStringList& RecentFiles() const { return recent_; }
@@ -234,6 +238,7 @@ private:
     TLoadConfigForm* loadConfigForm_ = nullptr;
     TConfigurationChooser chooser_;
     std::function<void(QDialog&)> dialogRunner_;
+    TUrlOpener urlOpener_;
     TSerialNumDialog* serialDialog_ = nullptr;
     TAdvancedFrm* advancedForm_ = nullptr;
     TPrintStatusD* printStatus_ = nullptr;

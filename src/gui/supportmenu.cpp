@@ -83,9 +83,13 @@ void TMainActions::BuildHelpMenu()
               [this] { return QFileInfo::exists(w_.ReadmePath()); });
     HelpTopics = Add(help, "HelpTopics", QStringLiteral("Help Topics"), QKeySequence(Qt::Key_F1), [this] {
         const QString helpFile = w_.HelpPath();
-        if (QFileInfo::exists(helpFile))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(helpFile));
-        else
+        const QUrl url = QUrl::fromLocalFile(helpFile);
+        if (QFileInfo::exists(helpFile)) {
+            // Without a browser the open fails quietly; the user is told where the file is instead.
+            if (!(w_.urlOpener_ ? w_.urlOpener_(url) : QDesktopServices::openUrl(url)))
+                w_.boxes_.Inform(&w_, TMain::kApplicationTitle,
+                                 QStringLiteral("No web browser could open the help file. It is at %1.").arg(helpFile));
+        } else
             w_.boxes_.Inform(&w_, TMain::kApplicationTitle, QStringLiteral("The help file %1 is not installed.").arg(helpFile));
     });
     QMenu* online = help->addMenu(QStringLiteral("Online Support"));
@@ -145,7 +149,7 @@ void TMain::ViewReadme()
 
 QString TMain::AboutText()
 {
-    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - %1\n\nVersion: v%2")
+    return QStringLiteral("%1\nHardware Support:\nZEMPRIX - \n\nVersion: v%2")
         .arg(QString::fromLatin1(kApplicationTitle), QStringLiteral(ZEMPRIX_FILE_VERSION));
 }
 

@@ -80,9 +80,18 @@ public:
 
 // The settings cannot be read: their file is malformed (the message names the file and the line),
 // larger than kMaxSettingsFileBytes, or cannot be opened (the message gives the reason).
+// The message ends with the command line's remedy; Problem() leaves it out, since the window
+// does not take that switch and names its own.
 class ESettingsCorrupt : public Exception {
 public:
-    using Exception::Exception;
+    ESettingsCorrupt(const std::string& problem, const std::string& remedy)
+        : Exception(problem + "; " + remedy), problem_(problem)
+    {
+    }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    std::string problem_;
 };
 
 // A settings file above this size is refused unread.

@@ -31,7 +31,7 @@ const char kSettingsAdvice[] = "run with --no-settings to ignore it, or repair o
 // window then starts on defaults and a script is told how to go on.
 [[noreturn]] void Unreadable(const QString& path, const QString& why)
 {
-    throw ESettingsCorrupt("The settings file " + path.toStdString() + " cannot be read (" + why.toStdString() + "); " +
+    throw ESettingsCorrupt("The settings file " + path.toStdString() + " cannot be read (" + why.toStdString() + ")",
                            kSettingsAdvice);
 }
 
@@ -55,7 +55,7 @@ void CheckIniFile(const QString& path)
     if (info.size() > kMaxSettingsFileBytes)
         throw ESettingsCorrupt("The settings file " + path.toStdString() + " is too large (" +
                                std::to_string(info.size()) + " bytes, at most " +
-                               std::to_string(kMaxSettingsFileBytes / (1024 * 1024)) + " MB); " + kSettingsAdvice);
+                               std::to_string(kMaxSettingsFileBytes / (1024 * 1024)) + " MB)", kSettingsAdvice);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) Unreadable(path, file.errorString());
     long line = 0;
@@ -70,7 +70,7 @@ void CheckIniFile(const QString& path)
             for (char& c : excerpt)
                 if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = '?';
             throw ESettingsCorrupt("The settings file " + path.toStdString() + " is corrupt at line " +
-                                   std::to_string(line) + " (\"" + excerpt.toStdString() + "\"); " + kSettingsAdvice);
+                                   std::to_string(line) + " (\"" + excerpt.toStdString() + "\")", kSettingsAdvice);
         }
     }
 }

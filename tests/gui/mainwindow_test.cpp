@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -374,6 +375,14 @@ TEST_F(MainWindow, DeviceInfoPageShowsTheImagesFacts)
     EXPECT_TRUE(page.contains("00000000 - 00007FFF"));
     EXPECT_TRUE(page.contains("32768 bytes"));
     EXPECT_TRUE(page.contains(kFake));
+
+    window->Session().Project().Flash.SetSize(0);  // the last address of nothing wraps
+    window->Pages()->setCurrentIndex(TMain::StatusPage);
+    window->Pages()->setCurrentIndex(TMain::DeviceInfoPage);
+    QStringList empty;
+    for (const QLabel* l : window->Pages()->widget(TMain::DeviceInfoPage)->findChildren<QLabel*>()) empty << l->text();
+    EXPECT_TRUE(empty.contains("00000000 - FFFFFFFF")) << empty.join('|').toStdString();
+    EXPECT_TRUE(empty.contains("0 bytes"));
 }
 
 TEST_F(MainWindow, ChoosingADeviceSwitchesAndChoosingTheSameOneDoesNothing)
@@ -416,12 +425,34 @@ TEST_F(MainWindow, ReadmeAndHelpFoundInTheInstalledLayout)
     window->UpdateActions();
     window->Actions().HelpReadme->trigger();
     EXPECT_EQ(Log().first(), "installed");
+    // A line too wide for the page can still be read whole.
+    const QString wide = QString("wide ").repeated(80);
+    window->Session().Runner().AppendLog(wide.toStdString());
+    EXPECT_EQ(window->StatusLog()->item(window->StatusLog()->count() - 1)->toolTip(), wide);
 
     ASSERT_TRUE(QDir().mkpath(root + "/bin/doc"));
     std::ofstream((root + "/bin/readme.txt").toStdString()) << "beside\n";
     std::ofstream((root + "/bin/doc/index.html").toStdString()) << "<p>beside</p>\n";
     EXPECT_EQ(window->ReadmePath(), root + "/bin/readme.txt");
     EXPECT_EQ(window->HelpPath(), root + "/bin/doc/index.html");
+
+    // Help Topics hands the file to the browser; when none takes it, a box names the file.
+    QList<QUrl> opened;
+    bool browser = true;
+    window->SetUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return browser;
+    });
+    boxes.asked.clear();
+    window->Actions().HelpTopics->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(root + "/bin/doc/index.html"));
+    EXPECT_TRUE(boxes.asked.isEmpty());
+    browser = false;
+    window->Actions().HelpTopics->trigger();
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_TRUE(boxes.asked[0].contains("No web browser")) << boxes.asked[0].toStdString();
+    EXPECT_TRUE(boxes.asked[0].contains(root + "/bin/doc/index.html"));
 }
 
 TEST_F(MainWindow, ReadmeLogFileAndRecentFiles)
@@ -481,6 +512,8 @@ TEST_F(MainWindow, ShiftAboutRevealsTheSupportMenu)
     EXPECT_FALSE(support->isVisible());
     ASSERT_EQ(boxes.asked.size(), 1);
     EXPECT_TRUE(boxes.asked[0].contains("Version: v" ZEMPRIX_FILE_VERSION));
+    // The description line ends after its dash; the name is not repeated there.
+    EXPECT_TRUE(boxes.asked[0].startsWith("ZEMPRIX\nHardware Support:\nZEMPRIX - \n")) << boxes.asked[0].toStdString();
 
     window->About(true);
     EXPECT_TRUE(support->isVisible());
@@ -671,6 +704,9 @@ TEST_F(MainWindow, ACorruptSettingsFileStartsOnDefaultsAndIsKeptBeforeTheSave)
     const QStringList log = Log();
     EXPECT_TRUE(log.front().startsWith("Settings: started on defaults - The settings file ")) << log.front().toStdString();
     EXPECT_TRUE(log.front().contains("line 3"));
+    // The remedy is one the window takes: it has no switch to skip the settings.
+    EXPECT_TRUE(log.front().contains("repair or remove the file")) << log.front().toStdString();
+    EXPECT_FALSE(log.front().contains("--no-settings"));
     const QStringList kept = QDir(dir.filePath("corrupt/morvel")).entryList({"ZEMPRIX.conf.corrupt-*"});
     ASSERT_EQ(kept.size(), 1);
     window->Session().Runner().SetBusy(false);
