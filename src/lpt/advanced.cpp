@@ -11,7 +11,7 @@ const std::array<const char*, mb_count> kLptModeLogNames = {"SPP Mode", "PS2 Mod
 
 namespace {
 
-const char* kRule = "============================";
+const char* const kRule = "============================";
 
 std::string Rounded(double v) { return std::to_string(std::llround(v)); }
 
