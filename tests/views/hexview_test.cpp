@@ -223,3 +223,33 @@ TEST_F(HexView, AReadOnlyImageIsShownButNeverEdited)
     QTest::keyClicks(&view, "3C");
     EXPECT_EQ(image.GetValue(0x20), 0x3C);
 }
+
+TEST_F(HexView, EveryByteIsPaintedInTheCellThatClicksAndTheCursorUse)
+{
+    // Only the changed byte's pixels differ, and they lie inside its cells in both columns: a
+    // byte drawn elsewhere would make clicks on the right half of a row select its neighbour.
+    for (uint32_t a = 0; a < 16; ++a) image.SetValue(a, 0x00);
+    view.MoveCursor(0x100);
+    const THexLayout& L = view.Layout();
+    for (int k : {7, 15}) {
+        QPixmap before(view.viewport()->width(), 3 * L.h);
+        view.Render(before);
+        image.SetValue(static_cast<uint32_t>(k), 0xEE);
+        QPixmap after(view.viewport()->width(), 3 * L.h);
+        view.Render(after);
+        image.SetValue(static_cast<uint32_t>(k), 0x00);
+        const QImage a = before.toImage(), b = after.toImage();
+        int changed = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                if (a.pixel(x, y) == b.pixel(x, y)) continue;
+                ++changed;
+                const bool inHex = x >= L.HexX(k) && x < L.HexX(k) + 2 * L.w;
+                const bool inChar = x >= L.CharX(k) && x < L.CharX(k) + L.w;
+                EXPECT_TRUE(inHex || inChar) << "byte " << k << " changed x " << x << " (hex cell at " << L.HexX(k)
+                                             << ", char cell at " << L.CharX(k) << ")";
+                if (!inHex && !inChar) return;
+            }
+        EXPECT_GT(changed, 0);
+    }
+}
