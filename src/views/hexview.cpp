@@ -326,7 +326,9 @@ void THexWindow::keyPressEvent(QKeyEvent* event)
             else
                 editBuffer_.truncate(1);
         }
-        viewport()->update();
+        // Like every key, it ends with the cursor re-placed: what remains is one digit at most, so
+        // nothing is written and the cell shows the byte's own value again.
+        AfterKey();
         return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
@@ -365,7 +367,9 @@ void THexWindow::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Up:
     case Qt::Key_Down:
         if (ctrl) {
-            ScrollTo(topRow_ + (event->key() == Qt::Key_Up ? -1 : 1), false);
+            // Scrolls like the scroll bar's arrows, which keep the cursor in view.
+            ScrollTo(topRow_ + (event->key() == Qt::Key_Up ? -1 : 1), true);
+            AfterKey();
             return;
         }
         target = cursor_ + (event->key() == Qt::Key_Up ? -16 : 16);

@@ -253,3 +253,54 @@ TEST_F(HexView, EveryByteIsPaintedInTheCellThatClicksAndTheCursorUse)
         EXPECT_GT(changed, 0);
     }
 }
+
+TEST_F(HexView, BackspaceDropsTheEditAndTheNextDigitsMakeANewByte)
+{
+    // After a click the cell shows the byte's two digits; Backspace gives them up unwritten, so
+    // two digits typed next are the new value, not the old first digit and one new one.
+    Click(0x23);
+    view.repaint();
+    EXPECT_EQ(view.EditBuffer(), "23");
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(view.EditBuffer(), "");
+    EXPECT_TRUE(view.Editing());
+    EXPECT_EQ(image.GetValue(0x23), 0x23);
+    QTest::keyClicks(&view, "4");
+    EXPECT_EQ(image.GetValue(0x23), 0x23);
+    QTest::keyClicks(&view, "5");
+    EXPECT_EQ(image.GetValue(0x23), 0x45);
+    EXPECT_EQ(view.CursorAddress(), 0x24);
+    // One digit typed, then Backspace: nothing written, and the byte can still be typed whole.
+    QTest::keyClicks(&view, "7");
+    Key(Qt::Key_Backspace);
+    QTest::keyClicks(&view, "89");
+    EXPECT_EQ(image.GetValue(0x24), 0x89);
+    // In the character column it ends the edit.
+    Click(0x31, true);
+    Key(Qt::Key_Backspace);
+    EXPECT_FALSE(view.Editing());
+    EXPECT_EQ(image.GetValue(0x31), 0x31);
+}
+
+TEST_F(HexView, CtrlUpAndDownScrollAndKeepTheCursorInView)
+{
+    const int rows = view.VisibleRows();
+    ASSERT_GT(rows, 2);
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 3);
+    EXPECT_EQ(view.CursorAddress(), 3 * 16);  // pulled down from row 0
+    view.MoveCursor(3 * 16 + 5);
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 2);
+    EXPECT_EQ(view.CursorAddress(), 3 * 16 + 5);  // still in view: stays
+    // From the last row shown, scrolling up pulls the cursor up with the view.
+    Key(Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(view.CursorAddress(), (2 + rows) * 16);
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 1);
+    EXPECT_EQ(view.CursorAddress(), (1 + rows) * 16);
+    EXPECT_EQ(view.verticalScrollBar()->value(), 1 + rows);  // the bar follows the cursor's row
+    // At the top it stops.
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 0);
+}
