@@ -146,35 +146,17 @@ void THexWindow::Draw(QPainter& p, int height)
         const int y = L.RowY(i) + ascent;
         p.setPen(labelColor_);
         p.drawText(L.LabelX(), y, Hex(static_cast<uint64_t>(first), 8));
-        // Runs of one colour are drawn as one text: a full paint stays within a few milliseconds.
-        QString run;
-        int runStart = 0;
-        QColor runColour;
-        QString chars;
-        auto flush = [&] {
-            if (run.isEmpty()) return;
-            p.setPen(runColour);
-            p.drawText(L.HexX(runStart), y, run);
-            run.clear();
-        };
+        // Each byte at its own cell: the font's true advance is rarely a whole pixel, so a row
+        // drawn as one text drifts from the cells that clicks and the cursor use.
         for (int k = 0; k < 16 && first + k < size; ++k) {
             const uint32_t a = static_cast<uint32_t>(first + k);
             const uint8_t v = data_->GetValue(a);
             const TProgStatus st = data_->GetStatus(a);
-            const QColor& colour = st.Has(ps_failed) ? errorColor_ : st.Has(ps_verified) ? passColor_ : dataColor_;
-            if (run.isEmpty() || colour != runColour) {
-                flush();
-                runStart = k;
-                runColour = colour;
-            } else {
-                run += QLatin1Char(' ');
-            }
-            run += Hex(v, 2);
-            chars += Shown(v);
+            p.setPen(st.Has(ps_failed) ? errorColor_ : st.Has(ps_verified) ? passColor_ : dataColor_);
+            p.drawText(L.HexX(k), y, Hex(v, 2));
+            p.setPen(asciiColor_);
+            p.drawText(L.CharX(k), y, QString(Shown(v)));
         }
-        flush();
-        p.setPen(asciiColor_);
-        p.drawText(L.CharX(0), y, chars);
     }
 
     // The cursor.
@@ -344,7 +326,9 @@ void THexWindow::keyPressEvent(QKeyEvent* event)
             else
                 editBuffer_.truncate(1);
         }
-        viewport()->update();
+        // Like every key, it ends with the cursor re-placed: what remains is one digit at most, so
+        // nothing is written and the cell shows the byte's own value again.
+        AfterKey();
         return;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
@@ -383,7 +367,9 @@ void THexWindow::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Up:
     case Qt::Key_Down:
         if (ctrl) {
-            ScrollTo(topRow_ + (event->key() == Qt::Key_Up ? -1 : 1), false);
+            // Scrolls like the scroll bar's arrows, which keep the cursor in view.
+            ScrollTo(topRow_ + (event->key() == Qt::Key_Up ? -1 : 1), true);
+            AfterKey();
             return;
         }
         target = cursor_ + (event->key() == Qt::Key_Up ? -16 : 16);

@@ -223,3 +223,84 @@ TEST_F(HexView, AReadOnlyImageIsShownButNeverEdited)
     QTest::keyClicks(&view, "3C");
     EXPECT_EQ(image.GetValue(0x20), 0x3C);
 }
+
+TEST_F(HexView, EveryByteIsPaintedInTheCellThatClicksAndTheCursorUse)
+{
+    // Only the changed byte's pixels differ, and they lie inside its cells in both columns: a
+    // byte drawn elsewhere would make clicks on the right half of a row select its neighbour.
+    for (uint32_t a = 0; a < 16; ++a) image.SetValue(a, 0x00);
+    view.MoveCursor(0x100);
+    const THexLayout& L = view.Layout();
+    for (int k : {7, 15}) {
+        QPixmap before(view.viewport()->width(), 3 * L.h);
+        view.Render(before);
+        image.SetValue(static_cast<uint32_t>(k), 0xEE);
+        QPixmap after(view.viewport()->width(), 3 * L.h);
+        view.Render(after);
+        image.SetValue(static_cast<uint32_t>(k), 0x00);
+        const QImage a = before.toImage(), b = after.toImage();
+        int changed = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                if (a.pixel(x, y) == b.pixel(x, y)) continue;
+                ++changed;
+                const bool inHex = x >= L.HexX(k) && x < L.HexX(k) + 2 * L.w;
+                const bool inChar = x >= L.CharX(k) && x < L.CharX(k) + L.w;
+                EXPECT_TRUE(inHex || inChar) << "byte " << k << " changed x " << x << " (hex cell at " << L.HexX(k)
+                                             << ", char cell at " << L.CharX(k) << ")";
+                if (!inHex && !inChar) return;
+            }
+        EXPECT_GT(changed, 0);
+    }
+}
+
+TEST_F(HexView, BackspaceDropsTheEditAndTheNextDigitsMakeANewByte)
+{
+    // After a click the cell shows the byte's two digits; Backspace gives them up unwritten, so
+    // two digits typed next are the new value, not the old first digit and one new one.
+    Click(0x23);
+    view.repaint();
+    EXPECT_EQ(view.EditBuffer(), "23");
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(view.EditBuffer(), "");
+    EXPECT_TRUE(view.Editing());
+    EXPECT_EQ(image.GetValue(0x23), 0x23);
+    QTest::keyClicks(&view, "4");
+    EXPECT_EQ(image.GetValue(0x23), 0x23);
+    QTest::keyClicks(&view, "5");
+    EXPECT_EQ(image.GetValue(0x23), 0x45);
+    EXPECT_EQ(view.CursorAddress(), 0x24);
+    // One digit typed, then Backspace: nothing written, and the byte can still be typed whole.
+    QTest::keyClicks(&view, "7");
+    Key(Qt::Key_Backspace);
+    QTest::keyClicks(&view, "89");
+    EXPECT_EQ(image.GetValue(0x24), 0x89);
+    // In the character column it ends the edit.
+    Click(0x31, true);
+    Key(Qt::Key_Backspace);
+    EXPECT_FALSE(view.Editing());
+    EXPECT_EQ(image.GetValue(0x31), 0x31);
+}
+
+TEST_F(HexView, CtrlUpAndDownScrollAndKeepTheCursorInView)
+{
+    const int rows = view.VisibleRows();
+    ASSERT_GT(rows, 2);
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 3);
+    EXPECT_EQ(view.CursorAddress(), 3 * 16);  // pulled down from row 0
+    view.MoveCursor(3 * 16 + 5);
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 2);
+    EXPECT_EQ(view.CursorAddress(), 3 * 16 + 5);  // still in view: stays
+    // From the last row shown, scrolling up pulls the cursor up with the view.
+    Key(Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(view.CursorAddress(), (2 + rows) * 16);
+    Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 1);
+    EXPECT_EQ(view.CursorAddress(), (1 + rows) * 16);
+    EXPECT_EQ(view.verticalScrollBar()->value(), 1 + rows);  // the bar follows the cursor's row
+    // At the top it stops.
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(view.TopRow(), 0);
+}
