@@ -249,9 +249,7 @@ TEST(CliOutput, AGangsBoxNamesItsPortInTheLogFileAndHandsItsStatusLinesToTheGang
     view.AppendTrace("trace 12:00:00.000 > S");
     view.AppendLog("odd\x1b[2Jline");
     close(fds[1]);
-    std::string gang;
-    char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) gang.append(buffer, static_cast<size_t>(n));
+    const std::string gang = ReadToEnd(fds[0]);
     close(fds[0]);
     // -q shows nothing of this, yet the gang's table gets each status line, escaped, and no trace.
     EXPECT_EQ(err.str(), "");
@@ -279,9 +277,7 @@ TEST(CliSignals, ASecondInterruptEndsAtOnceWithOneLine)
             _exit(2);
         }
         close(fds[1]);
-        std::string text;
-        char buffer[256];
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+        const std::string text = ReadToEnd(fds[0]);
         close(fds[0]);
         int status = 0;
         waitpid(child, &status, 0);

@@ -267,9 +267,7 @@ TEST_F(Saving, ASaveStoppedPartWayFailsAndKeepsTheOldFile)
         _exit(result == 1 && written == static_cast<ssize_t>(error.size()) ? 3 : 0);
     }
     close(fds[1]);
-    std::string error;
-    char buffer[512];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) error.append(buffer, static_cast<size_t>(n));
+    const std::string error = ReadToEnd(fds[0]);
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);

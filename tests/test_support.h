@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the test files.
 #include <cstdio>
+#include <unistd.h>
 #include <exception>
 #include <fstream>
 #include <functional>
@@ -37,4 +38,13 @@ inline std::string CommandOutput(const std::string& command)
         pclose(p);
     }
     return out;
+}
+
+// Everything a descriptor gives until its end (a pipe whose writers have all closed).
+inline std::string ReadToEnd(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    return text;
 }
