@@ -239,6 +239,11 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
 {
     TCommandContext& ctx = commands_;
     TOperationRunner& runner = ctx.Runner;
+    // Whatever way the mode ends, later operations time themselves again.
+    struct TClearMark {
+        TOperationRunner& r;
+        ~TClearMark() { r.SetAutoRunMark(false); }
+    } clearMark{runner};
     auto present = [&]() -> uint8_t {
         TISPProgrammer* p = ctx.Programmer();
         return p ? p->TargetPresent() : 0;
@@ -247,13 +252,21 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
     window.SetCancelled(false);
     bool boardError = false;
     while (!window.Cancelled()) {
-        if (present() == 1 && !window.Cancelled()) {
-            // A board left attached from before is never programmed twice.
-            window.SetMessage("Unplug ISP cable to program a target");
-            while (!window.Cancelled() && present() == 1) window.Pump();
+        try {
+            if (present() == 1 && !window.Cancelled()) {
+                // A board left attached from before is never programmed twice.
+                window.SetMessage("Unplug ISP cable to program a target");
+                while (!window.Cancelled() && present() == 1) window.Pump();
+            }
+            window.SetMessage("Waiting for Target Board");
+            while (!window.Cancelled() && present() == 0) window.Pump();
+        } catch (...) {
+            // The box went away while the loop waited: its own failure line, then the mode's.
+            window.Hide();
+            runner.AppException(std::current_exception());
+            runner.FailOp("Plug and Prog: Aborted due to error!");
+            return;
         }
-        window.SetMessage("Waiting for Target Board");
-        while (!window.Cancelled() && present() == 0) window.Pump();
         if (window.Cancelled()) {
             runner.EndOp("Plug and Prog: Aborted!");
             window.Hide();
@@ -281,7 +294,14 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
         };
         guarded([&] { Reconnect(); });
         // The reload lies outside: its failure leaves the mode through the application's handler.
-        if (!boardError) ReloadStep(steps);
+        if (!boardError) {
+            try {
+                ReloadStep(steps);
+            } catch (...) {
+                window.Hide();
+                throw;
+            }
+        }
         guarded([&] { DeviceSteps(steps); });
         CountDevice();
         runner.SetAutoRunMark(false);

@@ -64,7 +64,9 @@ public:
     virtual void SetMessage(const std::string& text) = 0;
     virtual bool Cancelled() const = 0;
     virtual void SetCancelled(bool cancelled) = 0;
-    // Lets the window (and the rest of the shell) handle its events while the loop polls.
+    // Called between two polls for a board: waits about kPollMs (a steady pace, not flat out)
+    // and lets the shell run what it must meanwhile.
+    static constexpr int kPollMs = 25;
     virtual void Pump() = 0;
 };
 

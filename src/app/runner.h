@@ -2,6 +2,7 @@
 // The operation runner: one device operation at a time, bracketed by StartOp/EndOp or FailOp,
 // with the status line, lamp, progress, abort request and the single exception handler. It
 // drives an IOperationView, which the GUI implements with widgets and the CLI with text.
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -123,8 +124,9 @@ private:
     TISPProgrammer* programmer_ = nullptr;
     std::weak_ptr<const void> lifetime_;
     std::function<void()> firmwareUpdate_;
-    bool busy_ = false;
-    bool abortRequest_ = false;
+    // Read by the window's thread while the session's worker runs the operation.
+    std::atomic<bool> busy_{false};
+    std::atomic<bool> abortRequest_{false};
     uint32_t failureLines_ = 0;
     int64_t startTick_ = 0;  // 64-bit milliseconds: no wrap after 49.7 days of uptime
     bool timed_ = false;  // a start tick was recorded (the tick itself may be 0)

@@ -49,7 +49,12 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
     options_.BindImage(&project_.Flash);
 }
 
-TAppSession::~TAppSession() { ReleaseProgrammer(); }
+TAppSession::~TAppSession()
+{
+    // The worker ends its job first: it may be using the programmer.
+    worker_.Stop();
+    ReleaseProgrammer();
+}
 
 void TAppSession::ReleaseProgrammer()
 {
@@ -256,11 +261,25 @@ void TAppSession::SaveEnvironment()
 
 TOutcome TAppSession::Run(const std::function<void()>& command)
 {
-    if (running_ > 0) return TOutcome::Refused;
+    if (running_ > 0 && !(betweenPolls_ && worker_.OnWorker())) return TOutcome::Refused;
     struct TCount {
-        int& n;
-        explicit TCount(int& count) : n(count) { ++n; }
+        std::atomic<int>& n;
+        explicit TCount(std::atomic<int>& count) : n(count) { ++n; }
         ~TCount() { --n; }
     } count(running_);
     return runner_.Run(command);
+}
+
+void TAppSession::Start(std::function<void()> command, std::function<void(TOutcome)> done)
+{
+    worker_.Post([this, command = std::move(command), done = std::move(done)] {
+        TOutcome outcome = TOutcome::Failed;
+        try {
+            outcome = Run(command);
+        } catch (...) {
+            // Run hands everything to the handler; this keeps the worker alive whatever happens.
+            outcome = runner_.AppException(std::current_exception());
+        }
+        if (done) done(outcome);
+    });
 }

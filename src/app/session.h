@@ -4,6 +4,7 @@
 // Auto Program state, with the start-up resolution, the device switch, the Flash file load and
 // the environment save. The desktop window, zemprix-cli and every gang slot each run one, and
 // each answers the session through one IShellView.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "app/linkportsetup.h"
 #include "app/runner.h"
 #include "app/startup.h"
+#include "app/worker.h"
 #include "devices/optioneditor.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
@@ -152,6 +154,15 @@ public:
     // The window may close only while nothing runs.
     bool CanClose() const { return running_ == 0 && !runner_.Busy(); }
 
+    // Run on the session's worker thread: returns at once, and `done` is called on the worker
+    // with the outcome once the command ended. The window's thread never waits on the link.
+    void Start(std::function<void()> command, std::function<void(TOutcome)> done);
+    TSessionWorker& Worker() { return worker_; }
+    // While a long command waits (plug-and-program between two polls), commands posted to the
+    // worker run between its polls instead of being refused.
+    void AllowCommandsBetweenPolls(bool allow) { betweenPolls_ = allow; }
+    bool CommandsBetweenPolls() const { return betweenPolls_; }
+
 private:
     class THost;
     void ReleaseProgrammer();
@@ -173,5 +184,8 @@ private:
     TLinkPortSetup portSetup_;
     std::unique_ptr<THost> host_;
     std::unique_ptr<TISPProgrammer> programmer_;
-    int running_ = 0;
+    std::atomic<int> running_{0};
+    std::atomic<bool> betweenPolls_{false};
+    // Last: its thread ends (after the job in progress) before anything it uses goes.
+    TSessionWorker worker_;
 };

@@ -119,7 +119,7 @@ public:
     bool Cancelled() const override { return cancelled_ || InterruptSignal() != 0; }
     void SetCancelled(bool cancelled) override { cancelled_ = cancelled; }
     // Each poll asks the box; a short pause keeps an idle wait from spinning a core.
-    void Pump() override { Clock().Sleep(5); }
+    void Pump() override { Clock().Sleep(kPollMs); }
 
 private:
     TTextView& view_;

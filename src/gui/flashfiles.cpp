@@ -62,7 +62,7 @@ void TMain::LoadFlashFile()
 void TMain::LoadFlashFileNamed(const QString& path)
 {
     // Loading is not an operation (it sets no busy flag), but it must not run inside one.
-    if (session_->CommandRunning() || session_->Runner().Busy()) return;
+    if (BusyState() == TBusy::Busy) return;
     SetHourglass(true);
     TAppSession::TLoadResult result;
     Command([&] { result = session_->LoadFlashFile(path.toStdString()); });
@@ -75,24 +75,27 @@ void TMain::SaveFlashFile()
     Command([this] {
         TOperationRunner& runner = session_->Runner();
         runner.StartOp("Flash: Saving File");
-        int filter = saveFilter_;
-        const QString path = boxes_.SaveFile(this, QStringLiteral("Select file for Intel Hex file Save"),
-                                             saveFilters_, filter, QStringLiteral("hex"));
-        SetHourglass(false);
+        QString path, shown;
+        OnWindow([&] {
+            int filter = saveFilter_;
+            path = boxes_.SaveFile(this, QStringLiteral("Select file for Intel Hex file Save"), saveFilters_, filter,
+                                   QStringLiteral("hex"));
+            SetHourglass(false);
+            saveFilter_ = std::clamp(filter, 0, 9);
+            shown = fontMetrics().elidedText(path, Qt::ElideMiddle, kTitlePathPixels);
+        });
         if (path.isEmpty()) {
             runner.EndOp("Flash: Save Cancelled");
             return;
         }
-        saveFilter_ = std::clamp(filter, 0, 9);
         std::string error;
         const std::string file = path.toStdString();
-        const QString shown = fontMetrics().elidedText(path, Qt::ElideMiddle, kTitlePathPixels);
         // A save that did not happen is reported, never shown as saved.
         if (TFileLoader::SaveFile(file, session_->Project().Flash, saveFilter_ + 1, error) != 0) {
             runner.FailOp("Flash: Save Failed (" + shown.toStdString() + ")!" + error);
             return;
         }
-        SetTitleSuffix(path);
+        OnWindow([&] { SetTitleSuffix(path); });
         runner.EndOp("Flash: File Saved (" + shown.toStdString() + ")");
     });
 }

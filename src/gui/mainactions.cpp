@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
@@ -42,10 +43,13 @@ QAction* TMainActions::Add(QMenu* menu, const QString& name, const QString& capt
     action->setShortcutContext(Qt::WindowShortcut);
     if (menu) menu->addAction(action);
     w_.addAction(action);
+    all_.push_back(action);
     // The rule is checked again when the action fires: a shortcut pressed between two
     // evaluations must not start what the rule forbids.
-    connect(action, &QAction::triggered, this, [this, handler = std::move(handler), rule] {
-        if (rule && !rule()) return;
+    connect(action, &QAction::triggered, this, [this, action, handler = std::move(handler), rule] {
+        const TMain::TBusy busy = w_.BusyState();
+        if (busy != TMain::TBusy::Idle ? !AllowedWhileBusy(action, busy == TMain::TBusy::PlugWaiting) : rule && !rule())
+            return;
         handler();
         UpdateActions();
     });
@@ -53,15 +57,57 @@ QAction* TMainActions::Add(QMenu* menu, const QString& name, const QString& capt
     return action;
 }
 
+bool TMainActions::AllowedWhileBusy(QAction* action, bool plugWaiting) const
+{
+    // Looking, copying, help and the exit's refusal never disturb an operation.
+    if (action == ViewFlash || action == ViewOptionByte || action == ViewStatus || action == HelpReadme ||
+        action == HelpTopics || action == HelpAbout || action == CopyDeviceList || action == FileExit)
+        return action != ViewFlash || w_.Pages()->isTabEnabled(TMain::FlashPage);
+    if (!plugWaiting) return false;
+    // The commands a waiting plug-and-program loop runs between two polls, as they were allowed
+    // when the window was last idle. What changes the hardware, the settings or the projects waits.
+    static const char* const kBetweenPolls[] = {
+        "DeviceErase", "FlashProgram", "OptionsProgram", "WriteDeviceTime", "FlashRead", "ReadDeviceTime",
+        "OptionsRead", "FlashVerify", "DeviceRun", "ViewInformation", "FileLoadFlash", "FileSaveFlash",
+        "FileReloadFlash", "PopupClearFlash"};
+    for (const char* name : kBetweenPolls)
+        if (action->objectName() == QLatin1String(name)) {
+            const auto it = idleEnabled_.find(action);
+            return it == idleEnabled_.end() || it->second;
+        }
+    return false;
+}
+
+QAction* TMainActions::DisabledFor(const QKeySequence& keys) const
+{
+    for (QAction* action : all_)
+        if (!action->isEnabled() && !action->shortcut().isEmpty() && action->shortcut().matches(keys) == QKeySequence::ExactMatch)
+            return action;
+    return nullptr;
+}
+
 void TMainActions::UpdateActions()
 {
-    for (auto& [action, rule] : rules_) action->setEnabled(rule());
+    const TMain::TBusy busy = w_.BusyState();
+    if (busy == TMain::TBusy::Idle) {
+        for (QAction* action : all_) action->setEnabled(true);
+        for (auto& [action, rule] : rules_) action->setEnabled(rule());
+        for (auto& [popup, original] : mirrors_) popup->setEnabled(original->isEnabled());
+        for (QAction* action : all_) idleEnabled_[action] = action->isEnabled();
+    } else {
+        const bool waiting = busy == TMain::TBusy::PlugWaiting;
+        for (QAction* action : all_) action->setEnabled(AllowedWhileBusy(action, waiting));
+        for (auto& [popup, original] : mirrors_) popup->setEnabled(original->isEnabled());
+    }
+    const bool idle = busy == TMain::TBusy::Idle;
+    w_.DeviceSelector()->setEnabled(idle && w_.selectorsEnabled_);
+    w_.ProgrammerSelector()->setEnabled(idle && w_.selectorsEnabled_);
     const int page = w_.Pages()->currentIndex();
     ViewFlash->setChecked(page == TMain::FlashPage);
     ViewOptionByte->setChecked(page == TMain::OptionsPage);
     ViewStatus->setChecked(page == TMain::StatusPage);
-    const TISPProgrammer* p = w_.Session().Programmer();
-    w_.SetupButton()->setEnabled(w_.CanOperate() && p && p->HasSetup());
+    const TISPProgrammer* p = idle ? w_.Session().Programmer() : nullptr;
+    w_.SetupButton()->setEnabled(idle && w_.selectorsEnabled_ && w_.CanOperate() && p && p->HasSetup());
 }
 
 void TMainActions::BuildFileMenu()
@@ -161,7 +207,7 @@ void TMainActions::BuildFlashPopup()
         QAction* action = FlashPopup->addAction(caption);
         action->setObjectName(name);
         connect(action, &QAction::triggered, original, &QAction::trigger);
-        rules_.emplace_back(action, [original] { return original->isEnabled(); });
+        mirrors_.emplace_back(action, original);
         return action;
     };
     PopupProgramFlash = popup("PopupProgramFlash", QStringLiteral("Program Flash"), FlashProgram);

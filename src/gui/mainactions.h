@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -19,8 +20,12 @@ public:
     // shortcuts work on every page.
     explicit TMainActions(TMain& window);
 
-    // Applies every enabling rule and the View menu's checks now.
+    // Applies every enabling rule and the View menu's checks now. While a command runs only what
+    // cannot disturb it stays enabled (and, while plug-and-program waits for a board, the
+    // commands it runs between two polls).
     void UpdateActions();
+    // The disabled action a key sequence stands for, if any.
+    QAction* DisabledFor(const QKeySequence& keys) const;
 
     QMenu* RecentMenu = nullptr;
     QMenu* SupportMenu = nullptr;  // hidden until Shift+About
@@ -49,6 +54,13 @@ private:
     void BuildHelpMenu();
     void BuildFlashPopup();
 
+    bool AllowedWhileBusy(QAction* action, bool plugWaiting) const;
+
     TMain& w_;
     std::vector<std::pair<QAction*, std::function<bool()>>> rules_;
+    std::vector<QAction*> all_;
+    // Pop-up entries and the actions they stand for.
+    std::vector<std::pair<QAction*, QAction*>> mirrors_;
+    // Each action's state when the window was last idle.
+    std::map<QAction*, bool> idleEnabled_;
 };

@@ -6,6 +6,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
+#include <QKeyEvent>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -56,9 +58,10 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList& arguments, QWidget* parent)
     : QMainWindow(parent),
       boxes_(boxes),
-      session_(std::make_unique<TAppSession>(*this, settings)),
+      session_(std::make_unique<TAppSession>(queuedView_, settings)),
       programFolder_(QCoreApplication::applicationDirPath())
 {
+    ui_.SetOwner(std::this_thread::get_id());
     std::vector<std::string> parameters;
     for (const QString& a : arguments) parameters.push_back(a.toStdString());
     switches_ = ParseStartupSwitches(parameters);
@@ -82,6 +85,8 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
         return editor;
     });
     plugWindow_ = new TPlugWindow(this);
+    plugWindow_->SetOnMessage([this] { UpdateActions(); });
+    queuedPlug_ = std::make_unique<TQueuedPlugWindow>(*plugWindow_, ui_, *session_);
     loadConfigForm_ = new TLoadConfigForm(
         {[this] { return projects::Names(*session_); }, [this](const std::string& name) { projects::Delete(*session_, name); }},
         this);
@@ -110,9 +115,22 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
     blinkTimer_->setInterval(500);
     // The exception handler's firmware-update offer runs the same command as the menu.
     session_->Runner().SetFirmwareUpdate([this] { RunFirmwareUpdate(); });
-    connect(blinkTimer_, &QTimer::timeout, this, [this] { session_->Runner().BlinkTick(); });
+    connect(blinkTimer_, &QTimer::timeout, this, [this] { BlinkTick(); });
+    // While a command runs the window drains what the worker hands it a few milliseconds apart;
+    // idle, the timer stops and the window sleeps.
+    drainTimer_ = new QTimer(this);
+    drainTimer_->setInterval(4);
+    connect(drainTimer_, &QTimer::timeout, this, [this] { ui_.Drain(); });
+    // A refused shortcut says why; the filter sees keys for the window's own widgets only.
+    qApp->installEventFilter(this);
 
-    deviceSwitched_ = session_->DeviceSwitched.Subscribe([this] { DeviceSwitched(); });
+    deviceSwitched_ = session_->DeviceSwitched.Subscribe([this] {
+        // On the worker the views follow once the command ended.
+        if (!ui_.OnOwner())
+            deviceSwitchPending_ = true;
+        else
+            DeviceSwitched();
+    });
     imageChanged_ = session_->Project().Flash.Changed.Subscribe([this] { ImageChanged(); });
     RebuildRecentMenu();
     pages_->setCurrentIndex(FlashPage);
@@ -121,6 +139,9 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
 
 TMain::~TMain()
 {
+    // A command still waiting for an answer from the window gets none; then the worker ends.
+    ui_.Close();
+    session_->Worker().Stop();
     if (hourglass_) QApplication::restoreOverrideCursor();
 }
 
@@ -235,18 +256,101 @@ void TMain::BuildStatusBar()
 
 TOutcome TMain::Command(const std::function<void()>& body)
 {
+    if (BusyState() == TBusy::Busy) return TOutcome::Refused;
+    BeginBusy();
     TOutcome outcome = TOutcome::Refused;
-    try {
-        outcome = session_->Run(body);
-    } catch (...) {
-        // Run reports everything itself; this only keeps Qt's event loop free of exceptions.
-        outcome = session_->Runner().AppException(std::current_exception());
-    }
+    bool finished = false;
+    QEventLoop loop;
+    // The outcome comes back through the window's queue, after everything the command showed.
+    session_->Start(body, [this, &outcome, &finished, &loop](TOutcome o) {
+        ui_.Post([&outcome, &finished, &loop, o] {
+            outcome = o;
+            finished = true;
+            loop.quit();
+        });
+    });
+    // The window's own loop turns while the worker runs: repaints, Abort, page switching.
+    while (!finished) loop.exec();
+    EndBusy();
     UpdateActions();
     return outcome;
 }
 
-bool TMain::CanOperate() const { return session_->Runner().CanOperate() && !session_->CommandRunning(); }
+void TMain::OnWindow(const std::function<void()>& call) { ui_.Call(call); }
+
+TMain::TBusy TMain::BusyState() const
+{
+    if (busyDepth_ == 0) return TBusy::Idle;
+    // The plug-and-program loop alone, waiting for a board: its commands run between two polls.
+    if (busyDepth_ == 1 && plugWindow_ && plugWindow_->isVisible() && plugWindow_->Waiting()) return TBusy::PlugWaiting;
+    return TBusy::Busy;
+}
+
+QString TMain::RefusalText() const { return secondPanel_ ? secondPanel_->text() : QString(); }
+
+void TMain::BeginBusy()
+{
+    if (busyDepth_++ > 0) return;
+    THexList& image = session_->Project().Flash;
+    // The hex view shows a read-only copy; the worker's later copies replace it.
+    shownImage_ = std::make_unique<THexList>(image);
+    shownImage_->SetReadOnly(true);
+    if (flashView_ && flashView_->Data() == &image) flashView_->Rebind(shownImage_.get());
+    if (optionEditor_) optionEditor_->SetLive(false);
+    imagePublisher_ = image.Changed.Subscribe([this] { PublishImage(); });
+    drainTimer_->start();
+    UpdateActions();
+}
+
+void TMain::EndBusy()
+{
+    if (--busyDepth_ > 0) return;
+    ui_.Drain();
+    drainTimer_->stop();
+    imagePublisher_.Reset();
+    {
+        std::lock_guard<std::mutex> lock(publishMutex_);
+        published_.reset();
+        publishQueued_ = false;
+    }
+    if (deviceSwitchPending_) {
+        deviceSwitchPending_ = false;
+        DeviceSwitched();
+    } else {
+        const TDevice* device = session_->Device();
+        const bool hasFlash = device && device->FlashSize() >= 1;
+        if (flashView_ && flashView_->Data() == shownImage_.get())
+            flashView_->Rebind(hasFlash ? &session_->Project().Flash : nullptr);
+        if (optionEditor_) optionEditor_->SetLive(true);
+    }
+    shownImage_.reset();
+    if (pages_->currentIndex() == DeviceInfoPage) FillDeviceInfo();
+}
+
+// On the worker, when the image changed: a copy for the window, folded until the window took it.
+void TMain::PublishImage()
+{
+    auto copy = std::make_unique<THexList>(session_->Project().Flash);
+    std::lock_guard<std::mutex> lock(publishMutex_);
+    published_ = std::move(copy);
+    if (publishQueued_) return;
+    publishQueued_ = true;
+    ui_.Post([this] {
+        std::unique_ptr<THexList> latest;
+        {
+            std::lock_guard<std::mutex> taken(publishMutex_);
+            latest = std::move(published_);
+            publishQueued_ = false;
+        }
+        if (latest && shownImage_) *shownImage_ = *latest;
+        if (pages_->currentIndex() == DeviceInfoPage) FillDeviceInfo();
+    });
+}
+
+bool TMain::CanOperate() const
+{
+    return BusyState() == TBusy::Idle && session_->Runner().CanOperate() && !session_->CommandRunning();
+}
 
 void TMain::UpdateActions()
 {
@@ -257,7 +361,10 @@ void TMain::UpdateActions()
 
 void TMain::ShowStatus(TStatusKind kind, const std::string& text)
 {
-    statusPanel_->SetBlinkPhase(session_->Runner().BlinkPhase() || kind != sk_failed);
+    // A failure shows red first, then alternates with the blink timer.
+    if (kind == sk_failed) blinkPhase_ = true;
+    shownKind_ = kind;
+    statusPanel_->SetBlinkPhase(blinkPhase_ || kind != sk_failed);
     statusPanel_->SetStatus(kind, Q(text));
     secondPanel_->setText(QString());
 }
@@ -300,9 +407,7 @@ void TMain::ShowProgress(int32_t position, int32_t maximum, const std::string& c
 
 void TMain::SetSelectorsEnabled(bool enabled)
 {
-    deviceSelector_->setEnabled(enabled);
-    programmerSelector_->setEnabled(enabled);
-    setupButton_->setEnabled(enabled);
+    selectorsEnabled_ = enabled;
     UpdateActions();
 }
 
@@ -312,9 +417,15 @@ void TMain::PumpMessages() { QCoreApplication::processEvents(); }
 
 void TMain::RepaintStatusBar()
 {
-    statusPanel_->SetBlinkPhase(session_->Runner().BlinkPhase() ||
-                                session_->Runner().StatusKind() != sk_failed);
-    statusPanel_->repaint();
+    statusPanel_->SetBlinkPhase(blinkPhase_ || shownKind_ != sk_failed);
+    statusPanel_->update();
+}
+
+void TMain::BlinkTick()
+{
+    if (shownKind_ != sk_failed) return;
+    blinkPhase_ = !blinkPhase_;
+    RepaintStatusBar();
 }
 
 void TMain::PopUp(const std::string& message) { boxes_.Inform(this, kApplicationTitle, Q(message)); }
@@ -451,10 +562,11 @@ void TMain::changeEvent(QEvent* event)
 
 void TMain::PageChanged(int index)
 {
-    commands::CopyOptionByte(session_->Commands());
+    // While a command runs the models are the worker's; the image gets its option byte at the end.
+    if (BusyState() == TBusy::Idle) commands::CopyOptionByte(session_->Commands());
     if (index == StatusPage && statusLog_->count() > 0) statusLog_->setCurrentRow(statusLog_->count() - 1);
     if (index == DeviceInfoPage) FillDeviceInfo();
-    if (index == FlashPage) SetTitleSuffix(Q(session_->Project().Flash.FileName()));
+    if (index == FlashPage) SetTitleSuffix(Q(shownImage_ ? shownImage_->FileName() : session_->Project().Flash.FileName()));
     UpdateActions();
 }
 
@@ -466,12 +578,11 @@ void TMain::ImageChanged()
 
 void TMain::FillDeviceInfo()
 {
-    const THexList& image = session_->Project().Flash;
-    for (size_t i = 0; i < 5; ++i) {
-        SetHourglass(true);
+    const THexList& image = shownImage_ ? *shownImage_ : session_->Project().Flash;
+    for (size_t i = 0; i < 5; ++i)
         checksumFields_[i]->setText(Q(DigestText(ChecksumByName(ChecksumNames()[i])->Compute(image.Values()))));
-        SetHourglass(false);
-    }
+    // The rest is the session's own: filled again once the command ended.
+    if (shownImage_) return;
     const TDevice* device = session_->Device();
     deviceName_->setText(QStringLiteral("Dezudeda Ruzoduruvezor ") + (device ? Q(device->Name()) : QString()));
     const uint32_t size = image.Size();
@@ -513,7 +624,8 @@ void TMain::HardwareSelectorChange()
 
 void TMain::ResetButtonClick()
 {
-    if (session_->Runner().Busy()) {
+    // While anything runs the button is Abort; the question does not stop the worker.
+    if (BusyState() == TBusy::Busy) {
         if (boxes_.AskYesNo(this, kApplicationTitle, QStringLiteral("Are you sure you want to cancel the operation?")))
             session_->Runner().RequestAbort();
         return;
@@ -532,7 +644,7 @@ void TMain::AutoProgramExecute()
 void TMain::PlugAndProgClick()
 {
     AttachProductionRecord();
-    Command([this] { session_->AutoProgram().PlugAndProgram(*plugWindow_); });
+    Command([this] { session_->AutoProgram().PlugAndProgram(*queuedPlug_); });
 }
 
 void TMain::FirmwareUpdate()
@@ -540,12 +652,16 @@ void TMain::FirmwareUpdate()
     Command([this] { RunFirmwareUpdate(); });
 }
 
+// On the worker: the device and hardware in place are what the selectors show.
 void TMain::RunFirmwareUpdate()
 {
+    const TDevice* device = session_->Device();
+    const TISPProgrammer* p = session_->Programmer();
     TFirmwareUpdate::Run(
-        *session_, *updater_, programFolder_.toStdString(), deviceSelector_->currentText().toStdString(),
-        programmerSelector_->currentText().toStdString(),
-        [this](const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }, firmwareLimitMs_);
+        *session_, *updater_, programFolder_.toStdString(), device ? device->Name() : std::string(),
+        p ? p->HardwareName() : std::string(),
+        [this](const std::string& text) { OnWindow([&] { boxes_.Inform(this, kApplicationTitle, Q(text)); }); },
+        firmwareLimitMs_);
 }
 
 // ---- window events -----------------------------------------------------------------------------
@@ -576,7 +692,7 @@ void TMain::customEvent(QEvent* event)
 
 void TMain::closeEvent(QCloseEvent* event)
 {
-    if (!session_->CanClose()) {
+    if (busyDepth_ > 0 || !session_->CanClose()) {
         // The operation goes on while the refusal is on screen.
         boxes_.WarnWithoutWaiting(this, kApplicationTitle,
                                   QStringLiteral("Can't exit while programming operation in progress"));
@@ -595,4 +711,22 @@ void TMain::closeEvent(QCloseEvent* event)
 void TMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+}
+
+bool TMain::eventFilter(QObject* watched, QEvent* event)
+{
+    // A shortcut of a disabled action reaches the focused widget as a plain key: while a command
+    // runs, say why nothing happens instead of dropping it silently.
+    if (event->type() == QEvent::KeyPress && busyDepth_ > 0 && actions_) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (QAction* refused = actions_->DisabledFor(QKeySequence(key->keyCombination()))) {
+                secondPanel_->setText(QStringLiteral("%1 is not available while an operation runs")
+                                          .arg(refused->text().remove(QLatin1Char('&'))));
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

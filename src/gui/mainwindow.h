@@ -7,11 +7,14 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "app/firmwareupdate.h"
 #include "app/productiontests.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "app/worker.h"
+#include "gui/queuedview.h"
 
 class IMessageBoxes;
 class ISettingsBackend;
@@ -69,8 +72,21 @@ public:
     // The start-up request has been handled.
     bool Started() const { return started_; }
 
-    // Runs a command handler: refused while another runs, exceptions reported, rules refreshed.
+    // Runs a command handler on the session's worker: refused while another runs, exceptions
+    // reported, rules refreshed. The window's loop turns (repaints, Abort, page switching) until
+    // the command ended; what the command shows reaches the window through its call queue.
     TOutcome Command(const std::function<void()>& body);
+    // Runs `call` on the window's thread and waits for it: how a command on the worker opens a
+    // dialog or touches a widget. At once when already on the window's thread.
+    void OnWindow(const std::function<void()>& call);
+    // What the window lets the user do now: everything, the commands a waiting plug-and-program
+    // loop runs between its polls, or only what cannot disturb the operation.
+    enum class TBusy { Idle, PlugWaiting, Busy };
+    TBusy BusyState() const;
+    // The blink timer's tick: a failure's lamp alternates.
+    void BlinkTick();
+    // The status bar's second panel: why a pressed shortcut did nothing.
+    QString RefusalText() const;
     // Re-evaluates every enabling rule now.
     void UpdateActions();
     // A device command may start: the runner is idle with a programmer and no command runs.
@@ -176,11 +192,17 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void customEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
+    // The window's side of a command: while one runs the views show copies the worker publishes,
+    // the editors are read-only, and nothing the window does touches the session's models.
+    void BeginBusy();
+    void EndBusy();
+    void PublishImage();
     void DeviceSwitched();
     void ImageChanged();
     void BuildPages();
@@ -205,7 +227,24 @@ private:
     void AttachProductionRecord();
 
     IMessageBoxes& boxes_;
+    // Before the session, which talks to the window through them.
+    TCallQueue ui_;
+    TQueuedShellView queuedView_{*this, ui_};
     std::unique_ptr<TAppSession> session_;
+    QTimer* drainTimer_ = nullptr;
+    int busyDepth_ = 0;
+    bool deviceSwitchPending_ = false;
+    bool selectorsEnabled_ = true;
+    // The lamp's blink is the window's own: the runner's figures live on the worker.
+    TStatusKind shownKind_ = sk_none;
+    bool blinkPhase_ = false;
+    // What the hex view shows while a command runs, and the worker's latest copy of the image.
+    std::unique_ptr<THexList> shownImage_;
+    std::mutex publishMutex_;
+    std::unique_ptr<THexList> published_;
+    bool publishQueued_ = false;
+    TSubscription imagePublisher_;
+    std::unique_ptr<TQueuedPlugWindow> queuedPlug_;
     TStartupSwitches switches_;
     bool startRequested_ = false;
     int startupRetries_ = 0;

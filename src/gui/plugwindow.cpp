@@ -1,5 +1,6 @@
 #include "gui/plugwindow.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -34,12 +35,28 @@ void TPlugWindow::Show()
     }
     show();
     raise();
+    if (onMessage_) onMessage_();
+}
+
+void TPlugWindow::Hide()
+{
+    hide();
+    if (onMessage_) onMessage_();
 }
 
 void TPlugWindow::SetMessage(const std::string& text)
 {
     const QString t = QString::fromStdString(text);
     if (message_->text() != t) message_->setText(t);
+    if (onMessage_) onMessage_();
+}
+
+bool TPlugWindow::Waiting() const { return message_->text() != QLatin1String("Programming in progress"); }
+
+void TPlugWindow::closeEvent(QCloseEvent* event)
+{
+    cancelled_ = true;
+    QWidget::closeEvent(event);
 }
 
 void TPlugWindow::Pump() { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }

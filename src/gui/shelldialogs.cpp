@@ -111,7 +111,7 @@ void TMain::SaveWorkspaceExecute()
     if (!Choose(chooser_, *loadConfigForm_, name, TLoadConfigForm::Save)) return;
     Command([this, name] {
         projects::StoreProject(*session_, name);
-        workspaceName_ = name;
+        OnWindow([&] { workspaceName_ = name; });
     });
 }
 
@@ -123,9 +123,9 @@ void TMain::LoadWorkSpaceExecute()
         TOperationRunner& runner = session_->Runner();
         runner.StartOp("Loading Workspace");
         projects::RestoreProject(*session_, name, [this](const std::string& message) {
-            boxes_.Error(this, kApplicationTitle, Q(message));
+            OnWindow([&] { boxes_.Error(this, kApplicationTitle, Q(message)); });
         });
-        workspaceName_ = name;
+        OnWindow([&] { workspaceName_ = name; });
         runner.EndOp("Workspace loaded successfully");
     });
 }

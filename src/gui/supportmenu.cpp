@@ -60,7 +60,7 @@ void TMainActions::BuildSupportMenu()
     FlashWriteTests = Add(tests, "FlashWriteTests", QStringLiteral("Flash Write Tests"), {}, [this] {
         w_.Command([this] {
             production::FlashWriteTests(w_.session_->Commands(), w_.random_, [this](const std::string& m) {
-                w_.boxes_.Inform(&w_, TMain::kApplicationTitle, Q(m));
+                w_.OnWindow([&] { w_.boxes_.Inform(&w_, TMain::kApplicationTitle, Q(m)); });
             });
         });
     });
@@ -136,13 +136,18 @@ void TMain::ViewReadme()
         TOperationRunner& runner = session_->Runner();
         runner.StartOp("README: Loading File");
         runner.ClearLog();
-        statusLog_->clear();
-        QFile file(ReadmePath());
+        QString path;
+        // The log's clearing is queued behind the start line, so the page starts with the file.
+        OnWindow([&] {
+            statusLog_->clear();
+            path = ReadmePath();
+        });
+        QFile file(path);
         if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
             QTextStream in(&file);
             while (!in.atEnd()) runner.AppendLog(in.readLine().toStdString());
         }
-        pages_->setCurrentIndex(StatusPage);
+        OnWindow([&] { pages_->setCurrentIndex(StatusPage); });
         runner.EndOp("README: File Loaded Successfully");
     });
 }

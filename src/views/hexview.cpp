@@ -61,6 +61,14 @@ void THexWindow::SetData(THexList* data)
         viewport()->update();
 }
 
+void THexWindow::Rebind(THexList* data)
+{
+    if (data == data_) return;
+    Follow(data);
+    data_ = data;
+    ImageResized();
+}
+
 void THexWindow::Follow(THexList* data)
 {
     changed_.Reset();

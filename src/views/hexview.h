@@ -23,6 +23,9 @@ public:
     // image resets the view. The view repaints whenever the bound image announces a change.
     void SetData(THexList* data);
     THexList* Data() const { return data_; }
+    // Follows another image of the same place (a copy shown while an operation runs) and keeps
+    // the top row and the cursor where they still fit; a half-typed byte is given up.
+    void Rebind(THexList* data);
     void ResetView();
     void ScrollHome() { ResetView(); }
     // The bound image is read-only: keys and clicks move the cursor but never edit.

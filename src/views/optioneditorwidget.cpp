@@ -97,6 +97,17 @@ void TBaseFuseFrame::DisableClockSelector() { clockSelector_->setEnabled(false);
 
 void TBaseFuseFrame::HideAccessCompMode() { accessBox_->hide(); }
 
+void TBaseFuseFrame::SetLive(bool live)
+{
+    setEnabled(live);
+    if (!live) {
+        modelChanged_.Reset();
+        return;
+    }
+    if (!modelChanged_) modelChanged_ = model_.OnChange.Subscribe([this] { Refresh(); });
+    Refresh();
+}
+
 void TBaseFuseFrame::Refresh()
 {
     refreshing_ = true;

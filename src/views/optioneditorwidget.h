@@ -27,6 +27,9 @@ public:
 
     // Shows the model's state; called whenever the model says it changed.
     void Refresh();
+    // While an operation runs the model is not the window's to read or change: the editor stops
+    // following it and takes no clicks; live again, it shows the model's state.
+    void SetLive(bool live);
 
     QButtonGroup* Group(const char* name) const;
     QComboBox* ClockSelector() const { return clockSelector_; }

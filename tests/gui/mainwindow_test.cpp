@@ -174,7 +174,8 @@ TEST_F(MainWindow, StartsUpOnceTheWindowIsOnScreen)
 {
     bool visibleAtConnect = false;
     NextOnCall() = [&](const std::string& call) {
-        if (call == "Connect") visibleAtConnect = window->isVisible();
+        // On the session's worker: the window answers through its own thread.
+        if (call == "Connect") window->OnWindow([&] { visibleAtConnect = window->isVisible(); });
     };
     window = std::make_unique<TMain>(&backend, boxes, QStringList{"/Q"});
     window->Session().SetHardwareTable(hardware.table);
@@ -242,7 +243,7 @@ TEST_F(MainWindow, AFailureBlinksAndPopsUpOnlyWhenAsked)
     EXPECT_EQ(Status(), "ISP timed out during operation");
     EXPECT_TRUE(boxes.asked.isEmpty());
     const QColor first = window->StatusPanel()->LampColour();
-    window->Session().Runner().BlinkTick();
+    window->BlinkTick();
     const QColor second = window->StatusPanel()->LampColour();
     EXPECT_NE(first, second);
     EXPECT_TRUE((first == QColor(255, 0, 0) && second == QColor(0, 0, 0)) ||
@@ -261,8 +262,11 @@ TEST_F(MainWindow, ResetWhileBusyAsksAndAbortsAtTheNextProgressCall)
     QString captionDuring;
     Fake().onCall = [&](const std::string& call) {
         if (call != "ProgramFlash") return;
-        captionDuring = window->ResetButton()->text();
-        QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+        // The programmer runs on the session's worker; the click happens on the window's thread.
+        window->OnWindow([&] {
+            captionDuring = window->ResetButton()->text();
+            QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
+        });
         Fake().OnProgress()(10, 100);
     };
     boxes.yes = false;
@@ -289,7 +293,7 @@ TEST_F(MainWindow, TheWindowStaysWhileACommandRunsAndSavesTheEnvironmentWhenItCl
     Start();
     bool closedDuring = true;
     Fake().onCall = [&](const std::string& call) {
-        if (call == "EraseDevice") closedDuring = window->close();
+        if (call == "EraseDevice") window->OnWindow([&] { closedDuring = window->close(); });
     };
     window->Actions().DeviceErase->trigger();
     EXPECT_FALSE(closedDuring);
