@@ -4,3 +4,6 @@
 class TAppSession;
 
 void UseQtSerialPort(TAppSession& session);
+
+// The session's worker runs on a thread Qt knows (a QThread), as QSerialPort needs.
+void UseQtWorkerThread(TAppSession& session);

@@ -1,5 +1,8 @@
 #include "app/worker.h"
 
+#include <memory>
+#include <utility>
+
 void TCallQueue::SetOwner(std::thread::id owner)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -104,8 +107,14 @@ TSessionWorker::~TSessionWorker() { Stop(); }
 void TSessionWorker::Stop()
 {
     jobs_.Close();
-    std::lock_guard<std::mutex> lock(startMutex_);
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    std::function<void()> join;
+    {
+        std::lock_guard<std::mutex> lock(startMutex_);
+        // A job that ends its own session must not wait for itself.
+        if (jobs_.OnOwner()) return;
+        join = std::exchange(join_, nullptr);
+    }
+    if (join) join();
 }
 
 void TSessionWorker::Post(std::function<void()> job)
@@ -113,9 +122,13 @@ void TSessionWorker::Post(std::function<void()> job)
     {
         std::lock_guard<std::mutex> lock(startMutex_);
         if (jobs_.Closed()) return;
-        if (!thread_.joinable()) {
-            thread_ = std::thread([this] { Loop(); });
-            jobs_.SetOwner(thread_.get_id());
+        if (!join_) {
+            if (starter_) {
+                join_ = starter_([this] { Loop(); });
+            } else {
+                auto thread = std::make_shared<std::thread>([this] { Loop(); });
+                join_ = [thread] { thread->join(); };
+            }
         }
     }
     jobs_.Post(std::move(job));

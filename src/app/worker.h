@@ -50,11 +50,17 @@ private:
 // waits for the job in progress and drops the rest.
 class TSessionWorker {
 public:
+    // Starts a thread running `body` and gives what joins it. The default is a std::thread; a Qt
+    // shell hands one whose thread Qt knows, so that Qt objects made on it (a serial port) work.
+    using TThreadStarter = std::function<std::function<void()>(std::function<void()> body)>;
+
     TSessionWorker() = default;
     ~TSessionWorker();
     TSessionWorker(const TSessionWorker&) = delete;
     TSessionWorker& operator=(const TSessionWorker&) = delete;
 
+    // Before the first job.
+    void SetThreadStarter(TThreadStarter starter) { starter_ = std::move(starter); }
     void Post(std::function<void()> job);
     // Waits for the job in progress, drops the rest and ends the thread; later jobs are dropped.
     void Stop();
@@ -69,6 +75,7 @@ private:
     void Loop();
 
     TCallQueue jobs_;
-    std::thread thread_;
+    TThreadStarter starter_;
+    std::function<void()> join_;
     std::mutex startMutex_;
 };

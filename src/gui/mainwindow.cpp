@@ -30,6 +30,7 @@
 #include <algorithm>
 
 #include "app/commands.h"
+#include "app/desktoplink.h"
 #include "app/projects.h"
 #include "devices/devices.h"
 #include "gui/mainactions.h"
@@ -62,6 +63,7 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
       programFolder_(QCoreApplication::applicationDirPath())
 {
     ui_.SetOwner(std::this_thread::get_id());
+    UseQtWorkerThread(*session_);
     std::vector<std::string> parameters;
     for (const QString& a : arguments) parameters.push_back(a.toStdString());
     switches_ = ParseStartupSwitches(parameters);

@@ -39,13 +39,15 @@ public:
         device_ = ResolveComPortName(name, ListPorts);
         port_.setPortName(QString::fromStdString(device_));
         if (!port_.open(QIODevice::ReadWrite)) {
-            std::string why = port_.errorString().toStdString();
+            // The port's own name first: "COM1" says nothing about which node failed.
+            std::string why = device_ + ": " + port_.errorString().toStdString();
             // A port another program holds: say which, so that it can be ended.
             if (port_.error() == QSerialPort::PermissionError || port_.error() == QSerialPort::ResourceError)
                 if (const std::string holders = DescribePortHolders(device_); !holders.empty())
                     why = device_ + " is in use by " + holders;
             throw ESerialOpenError(why);
         }
+        gone_ = false;
         port_.setReadBufferSize(0);  // unlimited: whole block answers must fit
         Tolerate(port_.setBaudRate(baud));
         Tolerate(port_.setDataBits(QSerialPort::Data8));
@@ -80,12 +82,14 @@ public:
     }
     size_t BytesWaiting() override
     {
+        Gone();
         Push();
         Gather(0);
         return in_.size();
     }
     size_t WaitForBytes(size_t count, int ms) override
     {
+        Gone();
         Push();
         Gather(0);
         if (in_.size() >= count || ms <= 0) return in_.size();
@@ -105,8 +109,16 @@ public:
         in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
         return s;
     }
-    void WriteByte(uint8_t value) override { out_.push_back(static_cast<char>(value)); }
-    void Flush() override { Push(); }
+    void WriteByte(uint8_t value) override
+    {
+        Gone();
+        out_.push_back(static_cast<char>(value));
+    }
+    void Flush() override
+    {
+        Gone();
+        Push();
+    }
     bool RequestLowLatency() override { return port_.isOpen() && ::RequestLowLatency(static_cast<int>(port_.handle())); }
 
 private:
@@ -128,7 +140,18 @@ private:
         const bool gone = e == QSerialPort::ResourceError || !std::filesystem::exists(device_, ec);
         const std::string why = gone ? "the port " + device_ + " went away (unplugged?)" : port_.errorString().toStdString();
         port_.clearError();
+        // A port that hung up is closed: the next command opens it again and says why it cannot,
+        // and nothing keeps reading a dead descriptor meanwhile.
+        if (gone) {
+            Close();
+            gone_ = true;
+        }
         throw ESerialError(why);
+    }
+    // Every command after a hang-up fails at once with the port's name, until it is opened again.
+    void Gone() const
+    {
+        if (gone_) throw ESerialError("the port " + device_ + " went away (unplugged?)");
     }
     void Push()
     {
@@ -150,6 +173,7 @@ private:
 
     QSerialPort port_;
     std::string device_;  // the node opened, for messages
+    bool gone_ = false;
     std::deque<uint8_t> in_;
     std::string out_;
 };
