@@ -199,6 +199,8 @@ TEST_F(LiveWindow, ReadAndProgramLeaveTheImageAloneRefuseShortcutsAndAbortCleanl
     StartBox();
     StartWindow();
     THexList& image = window->Session().Project().Flash;
+    // After the start-up the view edits the session's own image.
+    EXPECT_EQ(window->FlashView()->Data(), &image);
     // A full image: programming and reading it over the paced line take seconds.
     {
         THexList::TBulkChange bulk(image);

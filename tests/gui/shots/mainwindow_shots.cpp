@@ -1,6 +1,13 @@
 // The main window after start-up on the simulated serial box: the Flash page, the Device Info page
 // and the Status page with the start-up's log.
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
 #include <QTabWidget>
+#include <QTimer>
+#include <chrono>
+#include <thread>
 #include <QTest>
 
 #include <QAction>
@@ -45,7 +52,18 @@ struct TQuietBoxes final : IMessageBoxes {
     QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
 };
 
-std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
+// A box that answers at a serial line's pace, so that an operation lasts long enough to be seen.
+class TSlowSimPort final : public TSimSerialPort {
+public:
+    using TSimSerialPort::TSimSerialPort;
+    void WriteByte(uint8_t value) override
+    {
+        std::this_thread::sleep_for(std::chrono::microseconds(90));
+        TSimSerialPort::WriteByte(value);
+    }
+};
+
+std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false, bool slow = false)
 {
     static TBoxModel box(*DeviceList().FindDevice("COP8SBR9", GetHardwareByName(kHardwareCom).DeviceSet));
     static TMemorySettingsBackend backend;
@@ -56,7 +74,10 @@ std::unique_ptr<QWidget> StartedWindow(int page, bool afterWork = false)
     store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
 
     auto window = std::make_unique<TMain>(&backend, boxes, QStringList{});
-    window->Session().LinkContext().SetSerialFactory([] { return std::make_unique<TSimSerialPort>(box); });
+    if (slow)
+        window->Session().LinkContext().SetSerialFactory([] { return std::make_unique<TSlowSimPort>(box); });
+    else
+        window->Session().LinkContext().SetSerialFactory([] { return std::make_unique<TSimSerialPort>(box); });
     window->resize(900, 600);
     window->show();
     (void)QTest::qWaitForWindowExposed(window.get());
@@ -109,6 +130,71 @@ ZEMPRIX_SHOT("dialog-saveconfiguration.png")
     form->Prepare("Line B (rev 2)", TLoadConfigForm::Save);
     form->List()->setCurrentRow(1);
     return form;
+}
+
+namespace {
+
+// The window and what lies on it (an open menu, the plug-and-program window), grabbed while a
+// command runs: the picture outlives the command.
+std::unique_ptr<QWidget> Composed(TMain& window, QWidget* above)
+{
+    QPixmap picture = window.grab();
+    if (above && above->isVisible()) {
+        QPainter painter(&picture);
+        const QPixmap top = above->grab();
+        // A tool window has no place of its own on the offscreen screen: centred, as it shows.
+        const QPoint at = above->isWindow() && !qobject_cast<QMenu*>(above)
+                              ? QPoint((picture.width() - top.width()) / 2, (picture.height() - top.height()) / 2)
+                              : window.mapFromGlobal(above->mapToGlobal(QPoint(0, 0)));
+        painter.drawPixmap(at, top);
+    }
+    auto label = std::make_unique<QLabel>();
+    label->setPixmap(picture);
+    label->setFixedSize(picture.size());
+    return label;
+}
+
+}  // namespace
+
+// Programming: the lamp, the progress, Abort, the greyed selectors and the Device menu's greyed commands.
+ZEMPRIX_SHOT("mainwindow-programming.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage, false, true);
+    auto* window = static_cast<TMain*>(owner.get());
+    THexList& image = window->Session().Project().Flash;
+    {
+        THexList::TBulkChange bulk(image);
+        for (uint32_t a = 0; a < image.Size(); ++a) image.SetValue(a, static_cast<uint8_t>(a * 7 + 1));
+    }
+    std::unique_ptr<QWidget> picture;
+    QTimer::singleShot(600, window, [&] {
+        QMenu* device = window->Actions().DeviceErase->associatedObjects().isEmpty()
+                            ? nullptr
+                            : qobject_cast<QMenu*>(window->Actions().DeviceErase->associatedObjects().first());
+        if (device) {
+            device->popup(window->mapToGlobal(QPoint(60, window->menuBar()->height())));
+            QTest::qWait(100);
+        }
+        picture = Composed(*window, device);
+        if (device) device->hide();
+        window->Session().Runner().RequestAbort();
+    });
+    window->Actions().FlashProgram->trigger();
+    return picture;
+}
+
+// Plug-and-program mode waiting for the board on the cable to be unplugged.
+ZEMPRIX_SHOT("mainwindow-plugandprogram.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    std::unique_ptr<QWidget> picture;
+    QTimer::singleShot(400, window, [&] {
+        picture = Composed(*window, window->PlugWindow());
+        window->PlugWindow()->close();
+    });
+    window->PlugAndProgClick();
+    return picture;
 }
 
 ZEMPRIX_SHOT("plugwindow.png")
