@@ -458,3 +458,32 @@ TEST(ProductionRecord, ProgramsAppendingAtOnceWriteOneHeaderAndWholeLines)
     EXPECT_TRUE(headerFirst);
     EXPECT_EQ(records, 160);
 }
+
+TEST_F(AutoProgram, PlugAndProgramClearsTheRunMarkOnEveryWayOut)
+{
+    // A reload that fails: the application's handler reports it, and later commands time themselves.
+    project.Flash.SetFileName(::testing::TempDir() + "/autoprogram_gone.hex");
+    Steps({0, 2});
+    programmer.presence = {0, 1};
+    ScriptedPlugWindow window;
+    EXPECT_EQ(runner.Run([&] { autoProgram.PlugAndProgram(window); }), TOutcome::Failed);
+    EXPECT_FALSE(runner.AutoRunMark());
+    EXPECT_FALSE(window.visible);
+    EXPECT_EQ(std::count(programmer.calls.begin(), programmer.calls.end(), "ProgramFlash"), 0);
+
+    // The box goes away while the loop waits: its own failure line, then the mode's.
+    ScriptedPlugWindow waiting;
+    programmer.presence = {0};
+    programmer.presencePolls = 0;
+    waiting.onPump = [&] {
+        if (waiting.pumps == 3)
+            programmer.presenceFailure = [] { throw ESerialError("the port /dev/ttyUSB0 went away (unplugged?)"); };
+    };
+    EXPECT_EQ(runner.Run([&] { autoProgram.PlugAndProgram(waiting); }), TOutcome::Failed);
+    ASSERT_GE(runner.Log().size(), 2u);
+    EXPECT_EQ(runner.Log().back(), "Plug and Prog: Aborted due to error");
+    EXPECT_NE(runner.Log()[runner.Log().size() - 2].find("/dev/ttyUSB0 went away"), std::string::npos)
+        << runner.Log()[runner.Log().size() - 2];
+    EXPECT_FALSE(waiting.visible);
+    EXPECT_FALSE(runner.AutoRunMark());
+}

@@ -92,8 +92,11 @@ public:
     // Attached-board answers, one per poll; the last one repeats.
     std::vector<uint8_t> presence{0};
     size_t presencePolls = 0;
+    // Raises instead of answering, when set (the box gone while a loop polls it).
+    std::function<void()> presenceFailure;
     uint8_t TargetPresent() override
     {
+        if (presenceFailure) presenceFailure();
         const uint8_t answer = presence[std::min(presencePolls, presence.size() - 1)];
         ++presencePolls;
         return answer;
