@@ -240,7 +240,11 @@ TEST(StartupSwitches, LetterIsTheSecondCharacterAndValuesStartAtTheFourth)
     EXPECT_TRUE(s.Hardware);
     EXPECT_EQ(s.HardwareName, "ZEMPRIX (lpt)");
     EXPECT_EQ(s.Invalid, 3);  // "A" alone, "/Q" and the empty parameter
+    EXPECT_FALSE(s.Operator);
     EXPECT_FALSE(ParseStartupSwitches({}).Auto);
+    const TStartupSwitches o = ParseStartupSwitches({"/o", "/P"});
+    EXPECT_TRUE(o.Operator);
+    EXPECT_EQ(o.Invalid, 1);  // every letter but A, L, M and O stays an invalid switch
 }
 
 TEST_F(Session, InitialiseIspReportsBadSwitchesAndEndsWithTheCompletionLine)

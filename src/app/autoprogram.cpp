@@ -86,6 +86,7 @@ std::string TAutoProgram::CompletionMessage() const
 void TAutoProgram::AutoProgramExecute()
 {
     if (!commands_.Programmer()) return;
+    if (BeforeBoard) BeforeBoard();
     TAutoProgramSteps steps = LoadSteps();
     CountDevice();
     if (!steps.AnyChecked()) steps.Execute(settings_, ShowOptionsDialog);
@@ -271,6 +272,14 @@ void TAutoProgram::PlugAndProgram(IPlugWindow& window)
             runner.EndOp("Plug and Prog: Aborted!");
             window.Hide();
             return;
+        }
+        if (BeforeBoard) {
+            try {
+                BeforeBoard();
+            } catch (...) {
+                window.Hide();
+                throw;
+            }
         }
         runner.SetAutoRunMark(true);
         runner.StartOp("Auto Programming Device");

@@ -106,6 +106,10 @@ public:
         std::string ImageCrc32;    // of the image as its device steps began, serial number included
     };
     TObservers<const TBoard&> OnBoardDone;
+    // Called on the session's thread before each run and each plug-and-program board, before
+    // anything is sent: a shell checks here whether the Flash file changed on disk and reloads it
+    // (or not) as the user says, so that a board gets the old image or the new one, never a mix.
+    std::function<void()> BeforeBoard;
     // Called after the reload, just before the device steps of each board: a production line
     // places the board's own serial number here (the reload would wipe one placed earlier).
     std::function<void()> BeforeDeviceSteps;

@@ -238,6 +238,8 @@ void ReloadFlashFile(TCommandContext& ctx)
     int result = 0;
     try {
         THexList::TBulkChange bulk(image);
+        // Stamped before reading: a write during the read shows as a change before the next board.
+        ctx.LoadedFile = TFileStamp::Of(file);
         result = TFileLoader::LoadFile(file, image);
     } catch (...) {
         // The load cleared the image before it failed: the view drops its place and any

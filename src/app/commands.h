@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "app/filestamp.h"
 #include "app/runner.h"
 
 class TBaseFuseForm;
@@ -31,6 +32,8 @@ struct TCommandContext {
     std::string SoftwareVersion;
     // The file named on the command line; when set, Reload reads it instead of the image's own.
     std::string CommandLineFile;
+    // The Flash file as it was on disk when last loaded or reloaded.
+    TFileStamp LoadedFile;
 
     // Scrolls the hex view back to its first row.
     std::function<void()> ScrollViewHome;

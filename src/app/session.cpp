@@ -227,6 +227,7 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     if (!std::filesystem::exists(path, ignored)) return fail("Flash File Load: File load failed", "No such file: " + path);
     int loaded = 0;
     try {
+        commands_.LoadedFile = TFileStamp::Of(path);
         result.format = TFileLoader::DetectAndLoad(path, image, loaded);
     } catch (const EFileLoader& e) {
         // The text after "!" is the detail the log shows after the status text.

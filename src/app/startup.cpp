@@ -21,6 +21,9 @@ TStartupSwitches ParseStartupSwitches(const std::vector<std::string>& arguments)
             s.Hardware = true;
             s.HardwareName += value;
             break;
+        case 'O':
+            s.Operator = true;
+            break;
         default:
             ++s.Invalid;
         }

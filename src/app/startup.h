@@ -1,7 +1,7 @@
 #pragma once
 // The desktop program's command line: one switch per parameter, its letter the parameter's second
-// character ("/A", "-a" and "xA" all ask for Auto Program); L and M carry a value from the fourth
-// character on, after a separator of any kind.
+// character ("/A", "-a" and "xA" all ask for Auto Program; "/O" for operator mode); L and M carry a
+// value from the fourth character on, after a separator of any kind.
 #include <string>
 #include <vector>
 
@@ -9,6 +9,7 @@ struct TStartupSwitches {
     bool Auto = false;      // A: run Auto Program instead of the start-up completion line
     bool Load = false;      // L: load LoadFile at start-up and for every later Reload
     bool Hardware = false;  // M: use HardwareName instead of the remembered hardware
+    bool Operator = false;  // O: start in operator mode
     std::string LoadFile;
     std::string HardwareName;
     int Invalid = 0;  // parameters that name no switch; each is reported, the rest still apply

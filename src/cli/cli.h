@@ -39,6 +39,7 @@ struct TCliOptions {
     std::vector<std::string> steps;  // auto-program steps in the order given
     bool stepsGiven = false;
     bool plugAndProg = false;  // auto: board after board until Ctrl+C or a failing board
+    bool reloadOnChange = false;  // auto: a Flash file changed on disk is reloaded before the next board
     bool json = false;
     bool progressJson = false;  // --progress json: one JSON object per line on stderr
     bool quiet = false;         // -q: failure lines only

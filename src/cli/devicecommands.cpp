@@ -7,6 +7,9 @@
 #include <memory>
 #include <sstream>
 
+#include <cstdio>
+#include <unistd.h>
+
 #include "app/autoprogram.h"
 #include "app/commands.h"
 #include "app/productionrecord.h"
@@ -126,6 +129,30 @@ private:
     std::string shown_;
     bool cancelled_ = false;
 };
+
+// Before each board: a Flash file written, replaced or removed since it was read is reported, and
+// reloaded when --reload-on-change says so or the user at the terminal agrees; a script that did
+// not ask keeps programming the image it read. Either way no board gets a mix of both.
+void ReloadIfChanged(TCliContext& c, TAppSession& s)
+{
+    TCommandContext& ctx = s.Commands();
+    if (!ctx.LoadedFile.Changed()) return;
+    const std::string path = ctx.LoadedFile.Path;
+    c.View().AppendLog("Flash file changed on disk: " + path);
+    bool reload = c.Options().reloadOnChange;
+    if (!reload && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
+        std::fprintf(stderr, "Reload it before the next board? [y/N] ");
+        std::fflush(stderr);
+        char answer[16] = {};
+        reload = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+    }
+    if (reload) {
+        commands::ReloadFlashFile(ctx);
+        return;
+    }
+    c.View().AppendLog("Flash file changed on disk: programming the image read before");
+    ctx.LoadedFile = TFileStamp::Of(path);
+}
 
 int LoadInto(TCliContext& c, const std::string& file)
 {
@@ -327,6 +354,7 @@ int Auto(TCliContext& c)
                                  [&s](const std::string& why) { s.Runner().FailOp(why); });
         TSubscription numbering;
         if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
+        s.AutoProgram().BeforeBoard = [&c, &s] { ReloadIfChanged(c, s); };
         struct TReportNext {
             TCliContext& c;
             TAppSession& s;

@@ -73,6 +73,7 @@ bool ApplyFlag(TCliOptions& o, const std::string& arg)
     else if (arg == "--json") o.json = true;
     else if (arg == "--no-settings") o.noSettings = true;
     else if (arg == "--plug-and-prog") o.plugAndProg = true;
+    else if (arg == "--reload-on-change") o.reloadOnChange = true;
     else if (arg == "-q" || arg == "--quiet") o.quiet = true;
     else if (arg == "--probe") o.probe = true;
     else if (arg == "-v" || arg == "--verbose") o.verbose = true;
@@ -171,6 +172,8 @@ void CheckCombinations(const TCliOptions& o)
 {
     if (o.plugAndProg && !o.command.empty() && o.command != "auto")
         throw TUsageError{"--plug-and-prog belongs to the auto command"};
+    if (o.reloadOnChange && !o.command.empty() && o.command != "auto")
+        throw TUsageError{"--reload-on-change belongs to the auto command"};
     if (o.probe && o.command != "doctor") throw TUsageError{"--probe belongs to the doctor command"};
     // Elsewhere no board is recorded: the file would stay empty without a word.
     if (!o.recordFile.empty() && !o.command.empty() && o.command != "auto")
@@ -251,6 +254,8 @@ std::string HelpText()
         "  --steps LIST      auto-program steps: reload,erase,program,verify,options,serial,run\n"
         "  --plug-and-prog   auto: program board after board as each is attached; Ctrl+C ends the\n"
         "                    mode like the Cancel button (after the board in progress)\n"
+        "  --reload-on-change  auto: when the Flash file changes on disk, reload it before the next\n"
+        "                    board without asking (else a terminal is asked, a script keeps the image)\n"
         "  --json            print one JSON object with the result on stdout at the end\n"
         "  --progress json   one JSON object per line on stderr for every status line, progress step\n"
         "                    and the result: {\"type\":\"status\"|\"progress\"|\"result\", \"port\":...}\n"

@@ -1,6 +1,7 @@
 #include "gui/mainactions.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileInfo>
@@ -47,8 +48,9 @@ QAction* TMainActions::Add(QMenu* menu, const QString& name, const QString& capt
     // The rule is checked again when the action fires: a shortcut pressed between two
     // evaluations must not start what the rule forbids.
     connect(action, &QAction::triggered, this, [this, action, handler = std::move(handler), rule] {
-        const TMain::TBusy busy = w_.BusyState();
-        if (busy != TMain::TBusy::Idle ? !AllowedWhileBusy(action, busy == TMain::TBusy::PlugWaiting) : rule && !rule())
+        if (w_.OperatorMode() ? !AllowedToOperator(action, rule)
+            : w_.BusyState() != TMain::TBusy::Idle ? !AllowedWhileBusy(action, w_.BusyState() == TMain::TBusy::PlugWaiting)
+                                                   : rule && !rule())
             return;
         handler();
         UpdateActions();
@@ -78,6 +80,15 @@ bool TMainActions::AllowedWhileBusy(QAction* action, bool plugWaiting) const
     return false;
 }
 
+bool TMainActions::AllowedToOperator(QAction* action, const std::function<bool()>& rule) const
+{
+    // An operator runs boards and may leave the mode; Abort is the Reset button.
+    if (w_.BusyState() != TMain::TBusy::Idle) return false;
+    if (action == ViewOperatorMode) return true;
+    if (action == AutoProgramRun || action == PlugAndProg) return !rule || rule();
+    return false;
+}
+
 QAction* TMainActions::DisabledFor(const QKeySequence& keys) const
 {
     for (QAction* action : all_)
@@ -89,7 +100,14 @@ QAction* TMainActions::DisabledFor(const QKeySequence& keys) const
 void TMainActions::UpdateActions()
 {
     const TMain::TBusy busy = w_.BusyState();
-    if (busy == TMain::TBusy::Idle) {
+    ViewOperatorMode->setChecked(w_.OperatorMode());
+    if (w_.OperatorMode()) {
+        for (QAction* action : all_) {
+            const auto rule = std::find_if(rules_.begin(), rules_.end(), [action](const auto& r) { return r.first == action; });
+            action->setEnabled(AllowedToOperator(action, rule == rules_.end() ? std::function<bool()>() : rule->second));
+        }
+        for (auto& [popup, original] : mirrors_) popup->setEnabled(false);
+    } else if (busy == TMain::TBusy::Idle) {
         for (QAction* action : all_) action->setEnabled(true);
         for (auto& [action, rule] : rules_) action->setEnabled(rule());
         for (auto& [popup, original] : mirrors_) popup->setEnabled(original->isEnabled());
@@ -100,14 +118,17 @@ void TMainActions::UpdateActions()
         for (auto& [popup, original] : mirrors_) popup->setEnabled(original->isEnabled());
     }
     const bool idle = busy == TMain::TBusy::Idle;
-    w_.DeviceSelector()->setEnabled(idle && w_.selectorsEnabled_);
-    w_.ProgrammerSelector()->setEnabled(idle && w_.selectorsEnabled_);
+    // An operator's selectors are locked, and the Reset button is there only to abort.
+    const bool choose = idle && w_.selectorsEnabled_ && !w_.OperatorMode();
+    w_.DeviceSelector()->setEnabled(choose);
+    w_.ProgrammerSelector()->setEnabled(choose);
+    w_.ResetButton()->setEnabled(!w_.OperatorMode() || busy == TMain::TBusy::Busy);
     const int page = w_.Pages()->currentIndex();
     ViewFlash->setChecked(page == TMain::FlashPage);
     ViewOptionByte->setChecked(page == TMain::OptionsPage);
     ViewStatus->setChecked(page == TMain::StatusPage);
     const TISPProgrammer* p = idle ? w_.Session().Programmer() : nullptr;
-    w_.SetupButton()->setEnabled(idle && w_.selectorsEnabled_ && w_.CanOperate() && p && p->HasSetup());
+    w_.SetupButton()->setEnabled(choose && w_.CanOperate() && p && p->HasSetup());
 }
 
 void TMainActions::BuildFileMenu()
@@ -188,6 +209,11 @@ void TMainActions::BuildViewMenu()
                   [this] { w_.pages_->setCurrentIndex(TMain::OptionsPage); });
     a->setCheckable(true);
     a = ViewStatus = Add(view, "ViewStatus", QStringLiteral("Status"), {}, [this] { w_.pages_->setCurrentIndex(TMain::StatusPage); });
+    a->setCheckable(true);
+    view->addSeparator();
+    a = ViewOperatorMode = Add(view, "ViewOperatorMode", QStringLiteral("Operator Mode"), {}, [this] {
+        w_.SetOperatorMode(!w_.OperatorMode());
+    });
     a->setCheckable(true);
     view->addSeparator();
     ViewInformation = Add(view, "ViewInformation", QStringLiteral("Information"), {}, device(&commands::Information), [this] {

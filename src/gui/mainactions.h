@@ -36,7 +36,7 @@ public:
     // Device
     QAction *DeviceErase = nullptr, *FlashProgram = nullptr, *OptionsProgram = nullptr, *WriteDeviceTime = nullptr, *FlashRead = nullptr, *ReadDeviceTime = nullptr, *OptionsRead = nullptr, *FlashVerify = nullptr, *DeviceRun = nullptr, *AutoProgramRun = nullptr, *AutoProgramOptions = nullptr, *SerialNumbers = nullptr, *PlugAndProg = nullptr;
     // View
-    QAction *ViewFlash = nullptr, *ViewOptionByte = nullptr, *ViewStatus = nullptr, *ViewInformation = nullptr, *PopUpWarnings = nullptr;
+    QAction *ViewFlash = nullptr, *ViewOptionByte = nullptr, *ViewStatus = nullptr, *ViewOperatorMode = nullptr, *ViewInformation = nullptr, *PopUpWarnings = nullptr;
     // Support
     QAction *RandomData = nullptr, *PagedTestFile = nullptr, *EncodeFile = nullptr, *CopyDeviceList = nullptr, *FlashWriteTests = nullptr, *AutoProgramSeries = nullptr, *TestAllFreqs = nullptr, *EnableAdvanced = nullptr;
     // Help
@@ -55,6 +55,7 @@ private:
     void BuildFlashPopup();
 
     bool AllowedWhileBusy(QAction* action, bool plugWaiting) const;
+    bool AllowedToOperator(QAction* action, const std::function<bool()>& rule) const;
 
     TMain& w_;
     std::vector<std::pair<QAction*, std::function<bool()>>> rules_;

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFileSystemWatcher>
+#include <QStackedWidget>
 #include <QKeyEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +38,7 @@
 #include "gui/mainactions.h"
 #include "gui/messageboxes.h"
 #include "gui/loadconfigform.h"
+#include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
 #include "views/optioneditorwidget.h"
@@ -87,7 +90,11 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
         return editor;
     });
     plugWindow_ = new TPlugWindow(this);
-    plugWindow_->SetOnMessage([this] { UpdateActions(); });
+    plugWindow_->SetOnMessage([this] {
+        operatorPage_->ShowPlugState(QStringLiteral("Plug and Program Mode: ") +
+                                     (plugWindow_->isVisible() ? plugWindow_->Message() : QStringLiteral("off")));
+        UpdateActions();
+    });
     queuedPlug_ = std::make_unique<TQueuedPlugWindow>(*plugWindow_, ui_, *session_);
     loadConfigForm_ = new TLoadConfigForm(
         {[this] { return projects::Names(*session_); }, [this](const std::string& name) { projects::Delete(*session_, name); }},
@@ -134,6 +141,15 @@ TMain::TMain(ISettingsBackend* settings, IMessageBoxes& boxes, const QStringList
             DeviceSwitched();
     });
     imageChanged_ = session_->Project().Flash.Changed.Subscribe([this] { ImageChanged(); });
+    // Each finished board reaches the operator page from the worker.
+    boardDone_ = session_->AutoProgram().OnBoardDone.Subscribe([this](const TAutoProgram::TBoard& board) {
+        TOperatorPage::TBoardResult result{board.Ok, QString::fromStdString(board.SerialPlaced),
+                                           QString::fromStdString(board.Failure)};
+        ui_.Post([this, result] { operatorPage_->ShowBoard(result); });
+    });
+    session_->AutoProgram().BeforeBoard = [this] { AskAboutChangedFile(); };
+    fileWatcher_ = new QFileSystemWatcher(this);
+    connect(fileWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString& path) { FlashFileChanged(path); });
     RebuildRecentMenu();
     pages_->setCurrentIndex(FlashPage);
     UpdateActions();
@@ -152,8 +168,13 @@ TMain::~TMain()
 
 void TMain::BuildPages()
 {
-    pages_ = new QTabWidget(this);
-    setCentralWidget(pages_);
+    central_ = new QStackedWidget(this);
+    setCentralWidget(central_);
+    pages_ = new QTabWidget(central_);
+    central_->addWidget(pages_);
+    operatorPage_ = new TOperatorPage(central_);
+    central_->addWidget(operatorPage_);
+    central_->setCurrentWidget(pages_);
 
     flashPage_ = new QWidget;
     auto* flashLayout = new QVBoxLayout(flashPage_);
@@ -327,6 +348,93 @@ void TMain::EndBusy()
     }
     shownImage_.reset();
     if (pages_->currentIndex() == DeviceInfoPage) FillDeviceInfo();
+    WatchFlashFile();
+    RefreshOperatorPage();
+}
+
+void TMain::WatchFlashFile()
+{
+    const TFileStamp& loaded = session_->Commands().LoadedFile;
+    const QString path = QString::fromStdString(loaded.Path);
+    if (path != watchedFile_) {
+        if (!watchedFile_.isEmpty()) fileWatcher_->removePath(watchedFile_);
+        watchedFile_ = path;
+        fileWarned_ = false;
+    }
+    if (!path.isEmpty() && !fileWatcher_->files().contains(path) && QFileInfo::exists(path)) fileWatcher_->addPath(path);
+    // Reloaded, or the user chose to keep the image: the warning has been answered.
+    if (!loaded.Changed()) {
+        fileWarned_ = false;
+        operatorPage_->ShowFileWarning(QString());
+    }
+}
+
+void TMain::FlashFileChanged(const QString& path)
+{
+    if (path != watchedFile_) return;
+    // A file replaced by a rename leaves the watcher: follow the new one at the same path.
+    if (!fileWatcher_->files().contains(path) && QFileInfo::exists(path)) fileWatcher_->addPath(path);
+    if (fileWarned_) return;
+    fileWarned_ = true;
+    const QString text = FileChangedText(path);
+    AppendLog(text.toStdString());
+    secondPanel_->setText(text);
+    operatorPage_->ShowFileWarning(text);
+}
+
+void TMain::AskAboutChangedFile()
+{
+    TCommandContext& ctx = session_->Commands();
+    if (!ctx.LoadedFile.Changed()) return;
+    const QString path = QString::fromStdString(ctx.LoadedFile.Path);
+    bool reload = false;
+    OnWindow([&] {
+        FlashFileChanged(path);
+        reload = boxes_.AskYesNo(this, kApplicationTitle,
+                                 FileChangedText(path) + QStringLiteral("\n\nReload it before programming? No programs the "
+                                                                         "image loaded before."));
+    });
+    if (reload) {
+        commands::ReloadFlashFile(ctx);
+        return;
+    }
+    ctx.LoadedFile = TFileStamp::Of(ctx.LoadedFile.Path);
+}
+
+void TMain::RefreshOperatorPage()
+{
+    if (!operatorMode_ || busyDepth_ > 0) return;
+    const THexList& image = session_->Project().Flash;
+    TOperatorPage::TImage facts;
+    if (const TDevice* device = session_->Device()) facts.Device = Q(device->Name());
+    const QString file = QString::fromStdString(session_->Commands().LoadedFile.Path);
+    if (!file.isEmpty()) {
+        facts.File = file;
+        facts.Size = image.Size();
+        facts.Crc32 = Q(DigestText(ChecksumByName("CRC-32")->Compute(image.Values())));
+        facts.FileTime = QFileInfo(file).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    operatorPage_->ShowImage(facts);
+}
+
+bool TMain::SetOperatorMode(bool on, bool confirm)
+{
+    if (on == operatorMode_) return true;
+    if (!on && confirm && !boxes_.AskYesNo(this, kApplicationTitle, QString::fromLatin1(kLeaveOperatorQuestion))) {
+        UpdateActions();
+        return false;
+    }
+    operatorMode_ = on;
+    central_->setCurrentWidget(on ? static_cast<QWidget*>(operatorPage_) : pages_);
+    session_->Settings().Put("ENVIRONMENT", "OPERATORMODE", kGlobalGroup, on);
+    try {
+        session_->Settings().Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    } catch (const std::exception&) {
+        // Remembered at the next save; the mode itself works.
+    }
+    RefreshOperatorPage();
+    UpdateActions();
+    return true;
 }
 
 // On the worker, when the image changed: a copy for the window, folded until the window took it.
@@ -374,6 +482,7 @@ void TMain::ShowStatus(TStatusKind kind, const std::string& text)
 void TMain::AppendLog(const std::string& line)
 {
     WriteLogFile(Q(line));
+    operatorPage_->AppendLog(Q(line));
     auto* item = new QListWidgetItem(Q(line));
     item->setToolTip(item->text());  // a line wider than the page is cut short on screen
     statusLog_->addItem(item);
@@ -689,6 +798,8 @@ void TMain::customEvent(QEvent* event)
     Command([this] { session_->InitialiseIsp(switches_); });
     // The recent files are the window's own memory, kept beside the environment it just loaded.
     LoadRecentFiles();
+    if (switches_.Operator || session_->Settings().Get("ENVIRONMENT", "OPERATORMODE", false).AsBoolean(false))
+        SetOperatorMode(true, false);
     started_ = true;
 }
 

@@ -35,6 +35,9 @@ class TBaseFuseFrame;
 class THexWindow;
 class TLoadConfigForm;
 class TMainActions;
+class TOperatorPage;
+class QFileSystemWatcher;
+class QStackedWidget;
 class TPrintStatusD;
 class TSerialNumDialog;
 class TPlugWindow;
@@ -87,6 +90,18 @@ public:
     void BlinkTick();
     // The status bar's second panel: why a pressed shortcut did nothing.
     QString RefusalText() const;
+
+    // Operator mode: the production page instead of the four pages, only Auto Program, plug and
+    // program, Abort and leaving enabled. Leaving asks first when `confirm`; remembered in the
+    // settings. False when the user chose to stay.
+    bool SetOperatorMode(bool on, bool confirm = true);
+    bool OperatorMode() const { return operatorMode_; }
+    TOperatorPage* OperatorPage() const { return operatorPage_; }
+    static constexpr const char* kLeaveOperatorQuestion = "Leave operator mode?";
+    // The warning written when the loaded Flash file changes on disk.
+    static QString FileChangedText(const QString& path) { return QStringLiteral("Flash file changed on disk: ") + path; }
+    // Reads the loaded file's place again (after a load), and tells a change of it as it happens.
+    void WatchFlashFile();
     // Re-evaluates every enabling rule now.
     void UpdateActions();
     // A device command may start: the runner is idle with a programmer and no command runs.
@@ -203,6 +218,10 @@ private:
     void BeginBusy();
     void EndBusy();
     void PublishImage();
+    void FlashFileChanged(const QString& path);
+    void RefreshOperatorPage();
+    // On the worker before each board: the changed file is reloaded, or not, as the user says.
+    void AskAboutChangedFile();
     void DeviceSwitched();
     void ImageChanged();
     void BuildPages();
@@ -251,6 +270,13 @@ private:
     bool started_ = false;
     bool hourglass_ = false;
 
+    QStackedWidget* central_ = nullptr;
+    TOperatorPage* operatorPage_ = nullptr;
+    bool operatorMode_ = false;
+    QFileSystemWatcher* fileWatcher_ = nullptr;
+    QString watchedFile_;
+    bool fileWarned_ = false;
+    TSubscription boardDone_;
     QTabWidget* pages_ = nullptr;
     QWidget* flashPage_ = nullptr;
     THexWindow* flashView_ = nullptr;
