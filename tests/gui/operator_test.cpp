@@ -1,0 +1,284 @@
+// Operator mode and the watched Flash file, driven with real key and mouse events against the
+// in-process box simulator (its target attached and detached by the test).
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+#include "app/autoprogram.h"
+#include "devices/devices.h"
+#include "gui/mainactions.h"
+#include "gui/mainwindow.h"
+#include "gui/messageboxes.h"
+#include "gui/operatorpage.h"
+#include "gui/plugwindow.h"
+#include "gui/statuspanel.h"
+#include "link/hardware.h"
+#include "sim/boxmodel.h"
+#include "sim/simserial.h"
+#include "store/settings.h"
+
+namespace {
+
+struct TAnswers final : IMessageBoxes {
+    QStringList asked;
+    bool yes = true;
+    bool AskYesNo(QWidget*, const QString&, const QString& text) override
+    {
+        asked << text;
+        return yes;
+    }
+    bool AskOkCancel(QWidget*, const QString&, const QString& text) override
+    {
+        asked << text;
+        return false;
+    }
+    void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
+    void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
+    void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
+    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return {}; }
+    QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
+};
+
+// The box's target is on the cable while `attached` says so; the flag is read on the worker,
+// where the box model lives while a command runs.
+class TAttachablePort final : public TSimSerialPort {
+public:
+    TAttachablePort(TBoxModel& box, const std::atomic<bool>& attached) : TSimSerialPort(box), attached_(attached) {}
+    void WriteByte(uint8_t value) override
+    {
+        Box().Faults().targetAbsent = !attached_;
+        TSimSerialPort::WriteByte(value);
+    }
+
+private:
+    const std::atomic<bool>& attached_;
+};
+
+// An Intel hex file of `count` bytes of `value` from address 0.
+void WriteHex(const QString& path, uint8_t value, int count)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    for (int at = 0; at < count; at += 16) {
+        QByteArray line = QByteArray(":10") + QByteArray::number(at, 16).rightJustified(4, '0').toUpper() + "00";
+        uint32_t sum = 0x10 + (at >> 8) + (at & 0xFF);
+        for (int i = 0; i < 16; ++i) {
+            line += QByteArray::number(value, 16).rightJustified(2, '0').toUpper();
+            sum += value;
+        }
+        line += QByteArray::number((0x100 - (sum & 0xFF)) & 0xFF, 16).rightJustified(2, '0').toUpper() + "\r\n";
+        file.write(line);
+    }
+    file.write(":00000001FF\r\n");
+}
+
+class OperatorWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TISPSettings store(&settings);
+        store.Put("ENVIRONMENT", "LASTHARDWARE", kGlobalGroup, kHardwareCom);
+        store.Put("ENVIRONMENT", "LASTDEVICE", kGlobalGroup, "COP8SBR9");
+        store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    }
+    void TearDown() override
+    {
+        if (window) {
+            window->PlugWindow()->SetCancelled(true);
+            QTRY_VERIFY_WITH_TIMEOUT(window->BusyState() == TMain::TBusy::Idle, 10000);
+            window.reset();
+        }
+    }
+    void Start(const QStringList& arguments = {})
+    {
+        window = std::make_unique<TMain>(&settings, boxes, arguments);
+        window->Session().LinkContext().SetSerialFactory([this] { return std::make_unique<TAttachablePort>(box, attached); });
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        window->activateWindow();
+        (void)QTest::qWaitForWindowActive(window.get());
+        QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 10000);
+    }
+    void SetSteps(std::initializer_list<int> on)
+    {
+        TISPSettings& store = window->Session().Settings();
+        for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+            store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup, std::find(on.begin(), on.end(), i) != on.end());
+    }
+    std::vector<std::string> Enabled() const
+    {
+        std::vector<std::string> names;
+        for (QAction* a : window->findChildren<QAction*>())
+            if (a->isEnabled() && !a->objectName().isEmpty()) names.push_back(a->objectName().toStdString());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Runs `then` from the window's loop once a log line starts with `start`.
+    void WhenLogged(const QString& start, std::function<void()> then)
+    {
+        auto* poll = new QTimer(window.get());
+        poll->setInterval(20);
+        QObject::connect(poll, &QTimer::timeout, window.get(), [this, poll, start, then] {
+            for (const QString& line : Log())
+                if (line.startsWith(start)) {
+                    poll->stop();
+                    poll->deleteLater();
+                    then();
+                    return;
+                }
+        });
+        poll->start();
+    }
+    QStringList Log() const
+    {
+        QStringList lines;
+        for (int i = 0; i < window->StatusLog()->count(); ++i) lines << window->StatusLog()->item(i)->text();
+        return lines;
+    }
+
+    TMemorySettingsBackend settings;
+    TAnswers boxes;
+    TBoxModel box{*DeviceList().FindDevice("COP8SBR9", 0xFF)};
+    std::atomic<bool> attached{true};
+    std::unique_ptr<TMain> window;
+    QTemporaryDir dir;
+};
+
+}  // namespace
+
+TEST_F(OperatorWindow, OperatorModeLeavesOnlyProductionCountsBoardsAndAsksBeforeLeaving)
+{
+    Start();
+    window->Actions().ViewOperatorMode->trigger();
+    ASSERT_TRUE(window->OperatorMode());
+    auto* central = qobject_cast<QStackedWidget*>(window->centralWidget());
+    ASSERT_NE(central, nullptr);
+    EXPECT_EQ(central->currentWidget(), window->OperatorPage());
+    EXPECT_EQ(Enabled(), (std::vector<std::string>{"AutoProgram", "PlugAndProg", "ViewOperatorMode"}));
+    EXPECT_FALSE(window->DeviceSelector()->isEnabled());
+    EXPECT_FALSE(window->ProgrammerSelector()->isEnabled());
+    EXPECT_FALSE(window->ResetButton()->isEnabled());
+    EXPECT_TRUE(window->OperatorPage()->ImageText().contains("COP8SBR9")) << window->OperatorPage()->ImageText().toStdString();
+    // A shortcut of the workshop is refused; the operator's F5 runs a board.
+    const QString path = dir.filePath("board.hex");
+    WriteHex(path, 0x5A, 64);
+    EXPECT_EQ(window->Session().Settings().Get("ENVIRONMENT", "OPERATORMODE", false).AsBoolean(false), true);
+
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramOptions});
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(window->OperatorPage()->Verdict(), "PASS");
+    EXPECT_EQ(window->OperatorPage()->Counters(), "Pass 1    Fail 0    Total 1");
+    EXPECT_TRUE(window->OperatorPage()->FailureLine().isEmpty());
+
+    // A board that fails: the panel says why, the log is one click away.
+    attached = false;
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    attached = true;
+    EXPECT_EQ(window->OperatorPage()->Verdict(), "FAIL");
+    EXPECT_EQ(window->OperatorPage()->Counters(), "Pass 1    Fail 1    Total 2");
+    EXPECT_FALSE(window->OperatorPage()->FailureLine().isEmpty());
+    EXPECT_FALSE(window->OperatorPage()->Log()->isVisible());
+    QTest::mouseClick(window->OperatorPage()->LogButton(), Qt::LeftButton);
+    EXPECT_TRUE(window->OperatorPage()->Log()->isVisible());
+    EXPECT_GT(window->OperatorPage()->Log()->count(), 3);
+
+    // Leaving asks; No stays.
+    boxes.yes = false;
+    window->Actions().ViewOperatorMode->trigger();
+    EXPECT_TRUE(window->OperatorMode());
+    EXPECT_TRUE(boxes.asked.contains(TMain::kLeaveOperatorQuestion));
+    boxes.yes = true;
+    window->Actions().ViewOperatorMode->trigger();
+    EXPECT_FALSE(window->OperatorMode());
+    EXPECT_EQ(central->currentWidget(), window->Pages());
+    EXPECT_TRUE(window->Actions().FlashRead->isEnabled());
+    EXPECT_FALSE(window->Session().Settings().Get("ENVIRONMENT", "OPERATORMODE", true).AsBoolean(true));
+}
+
+TEST_F(OperatorWindow, OperatorModeComesBackAtStartUpAndWithTheSwitch)
+{
+    {
+        TISPSettings store(&settings);
+        store.Load(TISPSettings::kGlobalKey, kGlobalGroup);
+        store.Put("ENVIRONMENT", "OPERATORMODE", kGlobalGroup, true);
+        store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    }
+    Start();
+    EXPECT_TRUE(window->OperatorMode());
+    window.reset();
+    {
+        TISPSettings store(&settings);
+        store.Load(TISPSettings::kGlobalKey, kGlobalGroup);
+        store.Put("ENVIRONMENT", "OPERATORMODE", kGlobalGroup, false);
+        store.Save(TISPSettings::kGlobalKey, kGlobalGroup);
+    }
+    Start({QStringLiteral("/O")});
+    EXPECT_TRUE(window->OperatorMode());
+    EXPECT_FALSE(Log().join('\n').contains("Invalid Commandline Parameter"));
+}
+
+TEST_F(OperatorWindow, AFileRewrittenDuringPlugAndProgramIsWarnedAboutAndAskedBeforeTheNextBoard)
+{
+    Start();
+    const QString path = dir.filePath("image.hex");
+    WriteHex(path, 0x11, 32);
+    window->LoadFlashFileNamed(path);
+    ASSERT_EQ(window->Session().Project().Flash.GetValue(0x10), 0x11);
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramFlash});
+    attached = false;
+
+    QString warned, statusBar;
+    QTimer::singleShot(150, window.get(), [&] { WriteHex(path, 0x22, 16); });
+    QTimer::singleShot(600, window.get(), [&] {
+        const QStringList log = Log();
+        for (const QString& line : log)
+            if (line.startsWith("Flash file changed on disk: ")) warned = line;
+        statusBar = window->RefusalText();
+        attached = true;  // a board arrives: the question comes before anything is sent
+    });
+    WhenLogged(QStringLiteral("Auto Program: Complete"), [&] {
+        attached = false;
+        window->PlugWindow()->close();
+    });
+    QTest::keyClick(window.get(), Qt::Key_F8);
+
+    EXPECT_EQ(warned, TMain::FileChangedText(path));
+    EXPECT_EQ(statusBar, TMain::FileChangedText(path));
+    ASSERT_EQ(boxes.asked.size(), 1) << boxes.asked.join('\n').toStdString();
+    EXPECT_TRUE(boxes.asked[0].startsWith(TMain::FileChangedText(path)));
+    // The board got the new file whole: no byte of the old one beyond the new file's end.
+    EXPECT_EQ(box.Flash()[0x00], 0x22) << Log().join('\n').toStdString();
+    EXPECT_EQ(box.Flash()[0x0F], 0x22);
+    EXPECT_NE(box.Flash()[0x10], 0x11);
+    EXPECT_TRUE(Log().join('\n').contains("Flash: File Reloaded"));
+
+    // Answered No: the next board keeps the image read before, and is asked about once only.
+    boxes.asked.clear();
+    boxes.yes = false;
+    WriteHex(path, 0x33, 16);
+    QTest::qWait(100);
+    QTimer::singleShot(200, window.get(), [&] { attached = true; });
+    window->StatusLog()->clear();
+    // The tool window had the focus; the shortcut goes to the main window again.
+    window->activateWindow();
+    (void)QTest::qWaitForWindowActive(window.get());
+    WhenLogged(QStringLiteral("Auto Program: Complete"), [&] {
+        attached = false;
+        window->PlugWindow()->close();
+    });
+    QTest::keyClick(window.get(), Qt::Key_F8);
+    EXPECT_EQ(boxes.asked.size(), 1) << Log().join('\n').toStdString();
+    EXPECT_EQ(box.Flash()[0x00], 0x22);
+}
