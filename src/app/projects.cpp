@@ -53,6 +53,8 @@ void StoreProject(TAppSession& session, const std::string& name)
     if (!file.empty()) store.Put("CONFIG", "FLASHFILE", kProjectGroup, file);
     // The Auto Program choices now belong to the project.
     store.MoveSection("AUTOPROGRAM", kProjectGroup);
+    // The window's gang (its ports) belongs to the project as the steps do.
+    store.MoveSection("GANG", kProjectGroup);
     store.Put("CONFIG", "OPTIONS", kProjectGroup, static_cast<int>(session.Options().GetOptions()));
     store.Save(KeyOf(name), kProjectGroup);
 }
@@ -65,8 +67,10 @@ void RestoreProject(TAppSession& session, const std::string& name,
     TOperationRunner& runner = session.Runner();
     runner.StartOp("Loading Project");
     store.DeleteSection(kGlobalGroup, "AUTOPROGRAM");
+    store.DeleteSection(kGlobalGroup, "GANG");
     store.Load(KeyOf(name), kProjectGroup);
     store.MoveSection("AUTOPROGRAM", kGlobalGroup);
+    store.MoveSection("GANG", kGlobalGroup);
 
     const int64_t option = store.Get("CONFIG", "OPTIONS", 6).AsInteger(6);
     session.Options().SetOptions(static_cast<uint8_t>(option >= 0 && option <= 0xFF ? option : 6));

@@ -193,6 +193,8 @@ void TMainActions::BuildDeviceMenu()
               [this] { return !w_.session_->Runner().Busy(); });
     PlugAndProg = Add(dev, "PlugAndProg", QStringLiteral("Plug and Program Mode"), QKeySequence(Qt::Key_F8),
               [this] { w_.PlugAndProgClick(); }, can);
+    dev->addSeparator();
+    DeviceGang = Add(dev, "DeviceGang", QStringLiteral("Gang..."), {}, [this] { w_.GangClick(); });
 }
 
 void TMainActions::BuildViewMenu()

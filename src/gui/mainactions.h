@@ -34,7 +34,7 @@ public:
     // File
     QAction *FileLoadFlash = nullptr, *FileSaveFlash = nullptr, *FileReloadFlash = nullptr, *SaveWorkspace = nullptr, *LoadWorkSpace = nullptr, *FileExit = nullptr;
     // Device
-    QAction *DeviceErase = nullptr, *FlashProgram = nullptr, *OptionsProgram = nullptr, *WriteDeviceTime = nullptr, *FlashRead = nullptr, *ReadDeviceTime = nullptr, *OptionsRead = nullptr, *FlashVerify = nullptr, *DeviceRun = nullptr, *AutoProgramRun = nullptr, *AutoProgramOptions = nullptr, *SerialNumbers = nullptr, *PlugAndProg = nullptr;
+    QAction *DeviceErase = nullptr, *FlashProgram = nullptr, *OptionsProgram = nullptr, *WriteDeviceTime = nullptr, *FlashRead = nullptr, *ReadDeviceTime = nullptr, *OptionsRead = nullptr, *FlashVerify = nullptr, *DeviceRun = nullptr, *AutoProgramRun = nullptr, *AutoProgramOptions = nullptr, *SerialNumbers = nullptr, *PlugAndProg = nullptr, *DeviceGang = nullptr;
     // View
     QAction *ViewFlash = nullptr, *ViewOptionByte = nullptr, *ViewStatus = nullptr, *ViewOperatorMode = nullptr, *ViewInformation = nullptr, *PopUpWarnings = nullptr;
     // Support

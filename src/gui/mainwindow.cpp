@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFileSystemWatcher>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QKeyEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -38,6 +39,7 @@
 #include "gui/mainactions.h"
 #include "gui/messageboxes.h"
 #include "gui/loadconfigform.h"
+#include "gui/gangpage.h"
 #include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -175,6 +177,9 @@ void TMain::BuildPages()
     operatorPage_ = new TOperatorPage(central_);
     central_->addWidget(operatorPage_);
     central_->setCurrentWidget(pages_);
+    // A page of its own once the gang has boxes.
+    gangPage_ = new TGangPage(pages_);
+    gangPage_->hide();
 
     flashPage_ = new QWidget;
     auto* flashLayout = new QVBoxLayout(flashPage_);
@@ -737,8 +742,10 @@ void TMain::ResetButtonClick()
 {
     // While anything runs the button is Abort; the question does not stop the worker.
     if (BusyState() == TBusy::Busy) {
-        if (boxes_.AskYesNo(this, kApplicationTitle, QStringLiteral("Are you sure you want to cancel the operation?")))
+        if (boxes_.AskYesNo(this, kApplicationTitle, QStringLiteral("Are you sure you want to cancel the operation?"))) {
             session_->Runner().RequestAbort();
+            for (size_t i = 0; i < gang_.size(); ++i) GangSession(static_cast<int>(i)).Runner().RequestAbort();
+        }
         return;
     }
     Command([this] { commands::Reset(session_->Commands()); });
@@ -748,6 +755,8 @@ void TMain::FileExit() { close(); }
 
 void TMain::AutoProgramExecute()
 {
+    // With a gang, F5 runs every box of it at once.
+    if (!gang_.empty()) return RunGang();
     AttachProductionRecord();
     Command([this] { session_->AutoProgram().AutoProgramExecute(); });
 }
@@ -798,6 +807,7 @@ void TMain::customEvent(QEvent* event)
     Command([this] { session_->InitialiseIsp(switches_); });
     // The recent files are the window's own memory, kept beside the environment it just loaded.
     LoadRecentFiles();
+    RestoreGang();
     if (switches_.Operator || session_->Settings().Get("ENVIRONMENT", "OPERATORMODE", false).AsBoolean(false))
         SetOperatorMode(true, false);
     started_ = true;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "app/firmwareupdate.h"
 #include "app/productiontests.h"
@@ -36,6 +37,9 @@ class THexWindow;
 class TLoadConfigForm;
 class TMainActions;
 class TOperatorPage;
+class TGangPage;
+struct TGangSlot;
+class QTemporaryDir;
 class QFileSystemWatcher;
 class QStackedWidget;
 class TPrintStatusD;
@@ -102,6 +106,21 @@ public:
     static QString FileChangedText(const QString& path) { return QStringLiteral("Flash file changed on disk: ") + path; }
     // Reads the loaded file's place again (after a load), and tells a change of it as it happens.
     void WatchFlashFile();
+
+    // The gang: one session per port, each on its own worker; empty for the window's box alone.
+    void SetGangPorts(const QStringList& ports);
+    const QStringList& GangPorts() const { return gangPorts_; }
+    TGangPage* GangPage() const { return gangPage_; }
+    TAppSession& GangSession(int index);
+    // How a gang box's session reaches its port; tests hand in simulated boxes.
+    using TGangLinkSetup = std::function<void(TAppSession& session, const std::string& port)>;
+    void SetGangLinkSetup(TGangLinkSetup setup) { gangLinkSetup_ = std::move(setup); }
+    // Auto Program on every box of the gang at once; the summary line ends it.
+    void RunGang();
+    // Device > Gang...
+    void GangClick();
+    // The gang the settings (or a loaded project) name.
+    void RestoreGang();
     // Re-evaluates every enabling rule now.
     void UpdateActions();
     // A device command may start: the runner is idle with a programmer and no command runs.
@@ -278,6 +297,11 @@ private:
     bool fileWarned_ = false;
     TSubscription boardDone_;
     QTabWidget* pages_ = nullptr;
+    TGangPage* gangPage_ = nullptr;
+    QStringList gangPorts_;
+    std::vector<std::unique_ptr<TGangSlot>> gang_;
+    TGangLinkSetup gangLinkSetup_;
+    std::unique_ptr<QTemporaryDir> gangPoolDir_;
     QWidget* flashPage_ = nullptr;
     THexWindow* flashView_ = nullptr;
     QWidget* optionsPage_ = nullptr;

@@ -128,4 +128,6 @@ void TMain::LoadWorkSpaceExecute()
         OnWindow([&] { workspaceName_ = name; });
         runner.EndOp("Workspace loaded successfully");
     });
+    // The project's gang, if it has one.
+    RestoreGang();
 }

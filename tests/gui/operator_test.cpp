@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -18,12 +20,14 @@
 
 #include "app/autoprogram.h"
 #include "devices/devices.h"
+#include "gui/gangpage.h"
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
 #include "gui/messageboxes.h"
 #include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
+#include "image/serialnum.h"
 #include "link/hardware.h"
 #include "sim/boxmodel.h"
 #include "sim/simserial.h"
@@ -281,4 +285,74 @@ TEST_F(OperatorWindow, AFileRewrittenDuringPlugAndProgramIsWarnedAboutAndAskedBe
     QTest::keyClick(window.get(), Qt::Key_F8);
     EXPECT_EQ(boxes.asked.size(), 1) << Log().join('\n').toStdString();
     EXPECT_EQ(box.Flash()[0x00], 0x22);
+}
+
+TEST_F(OperatorWindow, AGangOfThreeRunsAtOnceOneFailingBoxStopsNoOtherAndNumbersAreDistinct)
+{
+    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
+    for (int i = 0; i < 3; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
+    Start();
+    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
+        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
+        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
+    });
+    // Device > Gang...: three ports typed into the dialog.
+    window->SetDialogRunner([](QDialog& dialog) {
+        auto* entry = dialog.findChild<QLineEdit*>(QStringLiteral("PortEntry"));
+        auto* add = dialog.findChild<QPushButton*>(QStringLiteral("AddTyped"));
+        for (const char* port : {"BOX1", "BOX2", "BOX3", "BOX2"}) {
+            QTest::keyClicks(entry, QString::fromLatin1(port));
+            QTest::mouseClick(add, Qt::LeftButton);
+        }
+        dialog.accept();
+    });
+    window->Actions().DeviceGang->trigger();
+    ASSERT_EQ(window->GangPorts(), (QStringList{"BOX1", "BOX2", "BOX3"}));
+    EXPECT_EQ(window->Pages()->currentWidget(), window->GangPage());
+
+    const QString path = dir.filePath("gang.hex");
+    WriteHex(path, 0x5A, 64);
+    window->LoadFlashFileNamed(path);
+    TSerialNum& serial = window->Session().Serial();
+    serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+    serial.heSerialLocation = 0x100;
+    serial.heCurrentSerial = 0x41;
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramFlash, TAutoProgramSteps::stIncrementSerial});
+    gangBoxes[1]->Faults().targetAbsent = true;
+
+    QTest::keyClick(window.get(), Qt::Key_F5);
+
+    TGangPage& page = *window->GangPage();
+    EXPECT_EQ(page.Cell(0, TGangPage::Result), "Passed");
+    EXPECT_EQ(page.Cell(2, TGangPage::Result), "Passed");
+    EXPECT_FALSE(page.Cell(1, TGangPage::Result).isEmpty());
+    EXPECT_NE(page.Cell(1, TGangPage::Result), "Passed");
+    EXPECT_TRUE(page.Cell(1, TGangPage::Serial).isEmpty());
+    const QString a = page.Cell(0, TGangPage::Serial), b = page.Cell(2, TGangPage::Serial);
+    EXPECT_FALSE(a.isEmpty());
+    EXPECT_FALSE(b.isEmpty());
+    EXPECT_NE(a, b);
+    // Each passing board carries the number its row shows, and the data.
+    for (int row : {0, 2}) {
+        const std::vector<uint8_t>& flash = gangBoxes[static_cast<size_t>(row)]->Flash();
+        EXPECT_EQ(flash[0x10], 0x5A);
+        const QString inBox = QStringLiteral("%1%2")
+                                  .arg(flash[0x100], 2, 16, QLatin1Char('0'))
+                                  .arg(flash[0x101], 2, 16, QLatin1Char('0'))
+                                  .toUpper();
+        EXPECT_EQ(inBox, page.Cell(row, TGangPage::Serial));
+    }
+    const QString summary = Log().isEmpty() ? QString() : Log().back();
+    EXPECT_TRUE(summary.startsWith("Gang: 3 boxes, 2 passed, 1 failed")) << summary.toStdString();
+    EXPECT_TRUE(summary.contains("BOX2: ")) << summary.toStdString();
+    // The failed board gave its number back: the next one is the one of 41h..43h not programmed.
+    const uint64_t next = window->Session().Serial().heCurrentSerial;
+    uint64_t unused = 0;
+    for (uint64_t n : {0x41u, 0x42u, 0x43u})
+        if (QString::number(n, 16).rightJustified(4, '0') != a && QString::number(n, 16).rightJustified(4, '0') != b) unused = n;
+    EXPECT_EQ(next, unused) << summary.toStdString() << " " << a.toStdString() << " " << b.toStdString();
+    EXPECT_EQ(window->BusyState(), TMain::TBusy::Idle);
+
+    // The gang is remembered and comes back with the settings.
+    EXPECT_EQ(window->Session().Settings().Get("GANG", "PORTS", std::string()).AsString(), "BOX1\nBOX2\nBOX3");
 }

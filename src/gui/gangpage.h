@@ -1,0 +1,85 @@
+#pragma once
+// Several boxes driven from one window: each port of the gang has an application session of its
+// own on its own worker thread; the gang page shows every box with its port, progress, last
+// result, serial number and time. Auto Program runs on every box at once, serial numbers come
+// from one pool, and one box failing does not stop the others.
+#include <QDialog>
+#include <QStringList>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/session.h"
+#include "app/worker.h"
+
+class QListWidget;
+class QLineEdit;
+class QTableWidget;
+class TSerialPool;
+
+// What one box of the gang shows; its session talks to it from its worker, and everything
+// reaches the window through the window's call queue.
+class TGangSlotView final : public TNullShellView {
+public:
+    TGangSlotView(TCallQueue& window, std::function<void(TStatusKind, const QString&)> status,
+                  std::function<void(int, int)> progress)
+        : q_(window), status_(std::move(status)), progress_(std::move(progress))
+    {
+    }
+    void ShowStatus(TStatusKind kind, const std::string& text) override;
+    void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override;
+
+private:
+    TCallQueue& q_;
+    std::function<void(TStatusKind, const QString&)> status_;
+    std::function<void(int, int)> progress_;
+    std::mutex mutex_;
+    bool queued_ = false;
+    int position_ = 0, maximum_ = 1;
+};
+
+struct TGangSlot {
+    std::string Port;
+    std::unique_ptr<TGangSlotView> View;
+    std::unique_ptr<TAppSession> Session;
+    TSubscription Board;
+    int64_t Taken = -1;  // the serial number this box's board took, -1 for none
+    // The window's side.
+    QString Result, Serial, Time, Status;
+    bool Ok = false;
+    bool Done = true;
+};
+
+class TGangPage final : public QWidget {
+    Q_OBJECT
+public:
+    enum TColumn { Port = 0, Progress, Result, Serial, Time, ColumnCount };
+    explicit TGangPage(QWidget* parent = nullptr);
+    void SetPorts(const QStringList& ports);
+    void SetProgress(int row, int position, int maximum);
+    void SetRow(int row, const QString& result, const QString& serial, const QString& time, bool ok);
+    QTableWidget* Table() const { return table_; }
+    QString Cell(int row, int column) const;
+
+private:
+    QTableWidget* table_ = nullptr;
+};
+
+// Device > Gang...: the ports of the gang, chosen from the ports this machine has (or typed).
+class TGangDialog final : public QDialog {
+    Q_OBJECT
+public:
+    TGangDialog(const QStringList& ports, const QStringList& available, QWidget* parent = nullptr);
+    QStringList Ports() const;
+    QListWidget* List() const { return list_; }
+    QLineEdit* Entry() const { return entry_; }
+    void AddPort(const QString& port);
+
+private:
+    QListWidget* list_ = nullptr;
+    QLineEdit* entry_ = nullptr;
+};
