@@ -137,6 +137,7 @@ void TMain::RunGang()
                 slot.Serial = serialText;
                 slot.Time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
                 gangPage_->SetRow(row, result, serialText, slot.Time, ok);
+                gangPage_->SetProgress(row, ok ? 1 : 0, 1);
             });
         });
         s.Start(

@@ -4,7 +4,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QFile>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <thread>
@@ -30,7 +32,11 @@
 #include "gui/loadconfigform.h"
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
+#include "gui/gangpage.h"
+#include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
+#include "app/autoprogram.h"
+#include "sim/boxmodel.h"
 #include "gui/messageboxes.h"
 #include "devices/devices.h"
 #include "store/settings.h"
@@ -195,6 +201,87 @@ ZEMPRIX_SHOT("mainwindow-plugandprogram.png")
     });
     window->PlugAndProgClick();
     return picture;
+}
+
+// Operator mode: idle, after a board that passed and after one that failed.
+ZEMPRIX_SHOT("operator-idle.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
+    window->SetOperatorMode(true, false);
+    return owner;
+}
+
+ZEMPRIX_SHOT("operator-pass.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
+    window->SetOperatorMode(true, false);
+    window->OperatorPage()->ShowBoard({true, QStringLiteral("00000042"), QString()});
+    window->OperatorPage()->ShowBoard({true, QStringLiteral("00000043"), QString()});
+    return owner;
+}
+
+ZEMPRIX_SHOT("operator-fail.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
+    window->SetOperatorMode(true, false);
+    window->OperatorPage()->ShowBoard({true, QStringLiteral("00000042"), QString()});
+    window->OperatorPage()->ShowBoard(
+        {false, QString(), QStringLiteral("Flash: Verify Failed at 0012h - read 7Fh, expected 3Fh")});
+    window->OperatorPage()->ShowFileWarning(TMain::FileChangedText(QStringLiteral("/home/line/firmware/board-v3.hex")));
+    return owner;
+}
+
+// The file-changed warning in the status bar and the log of the four-page window.
+ZEMPRIX_SHOT("mainwindow-file-changed.png")
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("board-v3.hex"));
+    QFile::remove(path);
+    QFile::copy(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"), path);
+    auto owner = StartedWindow(TMain::StatusPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    window->LoadFlashFileNamed(path);
+    window->Pages()->setCurrentIndex(TMain::StatusPage);
+    QFile file(path);
+    if (file.open(QIODevice::Append)) file.write(":00000001FF\r\n");
+    file.close();
+    for (int i = 0; i < 50 && !window->RefusalText().startsWith(QStringLiteral("Flash file changed")); ++i) QTest::qWait(10);
+    return owner;
+}
+
+// A gang of three boxes after a run: one of them failed.
+ZEMPRIX_SHOT("mainwindow-gang.png")
+{
+    auto owner = StartedWindow(TMain::FlashPage);
+    auto* window = static_cast<TMain*>(owner.get());
+    static std::vector<std::unique_ptr<TBoxModel>> boxes;
+    boxes.clear();
+    for (int i = 0; i < 3; ++i) boxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
+    boxes[1]->Faults().targetAbsent = true;
+    window->SetGangLinkSetup([](TAppSession& s, const std::string& port) {
+        TBoxModel& b = *boxes.at(static_cast<size_t>(port.back() - '0') % 3);
+        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
+    });
+    window->SetGangPorts({QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyUSB2")});
+    window->LoadFlashFileNamed(QStringLiteral(ZEMPRIX_SOURCE_DIR "/examples/demo.hex"));
+    TSerialNum& serial = window->Session().Serial();
+    serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+    serial.heSerialLocation = 0x100;
+    serial.heCurrentSerial = 0x1000;
+    TISPSettings& store = window->Session().Settings();
+    for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+        store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup,
+                  i == TAutoProgramSteps::stErase || i == TAutoProgramSteps::stProgramFlash ||
+                      i == TAutoProgramSteps::stIncrementSerial);
+    window->RunGang();
+    window->Pages()->setCurrentWidget(window->GangPage());
+    return owner;
 }
 
 ZEMPRIX_SHOT("plugwindow.png")
