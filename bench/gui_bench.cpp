@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <csignal>
 #include <cstdio>
 #include <sys/wait.h>
@@ -231,6 +232,57 @@ int main(int argc, char** argv)
     kill(child, SIGSTOP);
     measure("a box that stops answering:", [&] { window.ResetButtonClick(); });
     kill(child, SIGCONT);
+
+    // A gang of four boxes in the window against one box alone, each on a paced simulator of its
+    // own: Erase and the whole 32 KB image. The gang runs the boxes at once, so it should take
+    // little longer than one (target: within 1.2 times), and the window's loop keeps turning.
+    {
+        std::vector<pid_t> gangBoxes;
+        QStringList ports;
+        for (int i = 0; i < 4; ++i) {
+            int gfds[2];
+            if (pipe(gfds) != 0) return 1;
+            const pid_t box = fork();
+            if (box == 0) {
+                dup2(gfds[1], 1);
+                close(gfds[0]);
+                execl(boxsim.c_str(), boxsim.c_str(), "--pace", "--device", "COP8SBR9", static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            close(gfds[1]);
+            std::string boxPath;
+            char ch;
+            while (read(gfds[0], &ch, 1) == 1 && ch != '\n') boxPath += ch;
+            close(gfds[0]);
+            gangBoxes.push_back(box);
+            ports << QString::fromStdString(boxPath);
+        }
+        for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
+            store.Put(TAutoProgramSteps::kSection, std::to_string(i), kGlobalGroup,
+                      i == TAutoProgramSteps::stErase || i == TAutoProgramSteps::stProgramFlash);
+        double alone = 0, four = 0;
+        window.SetGangPorts({ports[0]});
+        {
+            QElapsedTimer t;
+            t.start();
+            measure("a gang of one box:", [&] { window.RunGang(); });
+            alone = static_cast<double>(t.nsecsElapsed()) / 1e9;
+        }
+        window.SetGangPorts(ports);
+        {
+            QElapsedTimer t;
+            t.start();
+            measure("a gang of four boxes:", [&] { window.RunGang(); });
+            four = static_cast<double>(t.nsecsElapsed()) / 1e9;
+        }
+        std::printf("gui: a gang of four took %.2f s, one box alone %.2f s: %.2f times (target <= 1.2)\n", four, alone,
+                    four / std::max(0.001, alone));
+        window.SetGangPorts({});
+        for (pid_t box : gangBoxes) {
+            kill(box, SIGTERM);
+            waitpid(box, nullptr, 0);
+        }
+    }
     made.reset();
     kill(child, SIGTERM);
     waitpid(child, nullptr, 0);

@@ -165,7 +165,7 @@ void TMain::RunGang()
                 });
             });
     }
-    session_->Runner().StartOp("Gang: Auto Programming " + std::to_string(gang_.size()) + " boxes");
+    session_->Runner().StartOp("Gang: Auto Programming " + std::to_string(gang_.size()) + (gang_.size() == 1 ? " box" : " boxes"));
     BeginBusy();
     while (pending > 0) loop.exec();
     EndBusy();
@@ -178,8 +178,9 @@ void TMain::RunGang()
         else
             failed << QString::fromStdString(slot->Port) + QStringLiteral(": ") + slot->Result;
     }
-    QString summary = QStringLiteral("Gang: %1 boxes, %2 passed, %3 failed in %4 s")
+    QString summary = QStringLiteral("Gang: %1 %2, %3 passed, %4 failed in %5 s")
                           .arg(gang_.size())
+                          .arg(gang_.size() == 1 ? QStringLiteral("box") : QStringLiteral("boxes"))
                           .arg(passed)
                           .arg(failed.size())
                           .arg(static_cast<double>(took.elapsed()) / 1000.0, 0, 'f', 1);
