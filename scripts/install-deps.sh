@@ -4,7 +4,7 @@
 # Runs apt-get only when something is missing, so repeated `make` calls stay fast.
 set -eu
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev
-          qt6-base-dev qt6-serialport-dev srecord clang fonts-dejavu-core
+          qt6-base-dev qt6-serialport-dev libqt6sql6-sqlite libqt6sql6-psql postgresql srecord clang fonts-dejavu-core
           dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,7 @@
 #include "app/autoprogram.h"
 #include "app/commands.h"
 #include "app/productionrecord.h"
+#include "app/storestation.h"
 #include "gang.h"
 #include "store/serialpool.h"
 #include "app/projects.h"
@@ -162,6 +163,18 @@ int Erase(TCliContext& c)
 int Program(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::ProgramFlash(s.Commands());
@@ -172,6 +185,18 @@ int Program(TCliContext& c)
 int Verify(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::VerifyFlash(s.Commands());
@@ -309,6 +334,18 @@ int Auto(TCliContext& c)
         }
     }
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
@@ -327,6 +364,17 @@ int Auto(TCliContext& c)
                                  [&s](const std::string& why) { s.Runner().FailOp(why); });
         TSubscription numbering;
         if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
+        std::unique_ptr<TStoreStation> station;
+        TSubscription stored;
+        if (store) {
+            TStoreStation::TIdentity id;
+            id.Port = c.Options().port.empty() ? c.HardwareName() : c.Options().port;
+            id.Box = s.Programmer() ? s.Programmer()->HardwareName() : c.HardwareName();
+            station = std::make_unique<TStoreStation>(*store, id, c.Options().pool);
+            station->PreparePool(s);
+            // Unattended, a board without its record is a failed run, as with the CSV record.
+            stored = station->Attach(s, [&s](const std::string& why) { s.Runner().FailOp(why); });
+        }
         struct TReportNext {
             TCliContext& c;
             TAppSession& s;
