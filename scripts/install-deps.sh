@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests, the benchmarks and the package (cpack, icons, lintian and
-# the desktop-file and AppStream validators) need on Debian 12.
+# the desktop-file and AppStream validators) need on Debian 12, with Qt's SQLite and PostgreSQL
+# drivers and the PostgreSQL server that the production store's tests start for themselves.
 # Runs apt-get only when something is missing, so repeated `make` calls stay fast.
 set -eu
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev

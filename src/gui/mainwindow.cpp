@@ -525,13 +525,13 @@ void TMain::FileExit() { close(); }
 
 void TMain::AutoProgramExecute()
 {
-    AttachProductionRecord();
+    if (!AttachProductionRecord()) return;
     Command([this] { session_->AutoProgram().AutoProgramExecute(); });
 }
 
 void TMain::PlugAndProgClick()
 {
-    AttachProductionRecord();
+    if (!AttachProductionRecord()) return;
     Command([this] { session_->AutoProgram().PlugAndProgram(*plugWindow_); });
 }
 

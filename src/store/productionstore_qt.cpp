@@ -276,27 +276,27 @@ TSerialPoolRow TSqlStore::PoolFrom(const QSqlQuery& q)
 }
 
 namespace {
-const QString kPoolSelect =
+constexpr const char* kPoolSelect =
     "SELECT p.name, p.first_number, p.size_bytes, p.location, p.step, p.next_number, "
     "COALESCE(SUM(CASE WHEN n.state = 'reserved' THEN 1 ELSE 0 END), 0), "
     "COALESCE(SUM(CASE WHEN n.state = 'committed' THEN 1 ELSE 0 END), 0), "
     "COALESCE(SUM(CASE WHEN n.state = 'released' THEN 1 ELSE 0 END), 0), "
     "COALESCE(SUM(CASE WHEN n.state = 'spoiled' THEN 1 ELSE 0 END), 0) "
     "FROM serial_pools p LEFT JOIN serial_numbers n ON n.pool = p.name ";
-const QString kPoolGroup = " GROUP BY p.name, p.first_number, p.size_bytes, p.location, p.step, p.next_number ORDER BY p.name";
+constexpr const char* kPoolGroup = " GROUP BY p.name, p.first_number, p.size_bytes, p.location, p.step, p.next_number ORDER BY p.name";
 }  // namespace
 
 std::vector<TSerialPoolRow> TSqlStore::Pools()
 {
     std::vector<TSerialPoolRow> rows;
-    QSqlQuery q = Exec(kPoolSelect + kPoolGroup);
+    QSqlQuery q = Exec(QString(kPoolSelect) + kPoolGroup);
     while (q.next()) rows.push_back(PoolFrom(q));
     return rows;
 }
 
 std::optional<TSerialPoolRow> TSqlStore::FindPool(const std::string& name)
 {
-    QSqlQuery q = Exec(kPoolSelect + "WHERE p.name = ?" + kPoolGroup, {V(name)});
+    QSqlQuery q = Exec(QString(kPoolSelect) + "WHERE p.name = ?" + kPoolGroup, {V(name)});
     if (!q.next()) return std::nullopt;
     return PoolFrom(q);
 }
