@@ -112,6 +112,8 @@ TSqlStore::TSqlStore(const TStoreLocation& where, int schemaVersion) : where_(wh
         throw EStoreError("Production store " + Describe() + ": cannot connect: " + error.text().trimmed().toStdString());
     }
     try {
+        // The server's notices ("already exists, skipping") are not the station's business.
+        if (pg_) Exec("SET client_min_messages TO WARNING").finish();
         if (!pg_) {
             // WAL lets readers go on while a station writes, and a commit costs one sync, not three.
             Exec("PRAGMA journal_mode=WAL").finish();
