@@ -95,6 +95,8 @@ int Records(TCliContext& c)
         if (c.Options().csv)
             c.Data("id,time_utc,station,operator,box,port,device,image,image_size,crc32,option_byte,pool,serial,steps,"
                    "result,failure,duration_ms");
+        else if (!c.Options().json)
+            c.Data("time                  station         port            device    serial    result        failure");
         for (const TStoredBoard& b : rows) {
             const std::string option = b.OptionByte < 0 ? "" : [&] {
                 char hex[16];

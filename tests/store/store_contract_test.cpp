@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <set>
+#include <thread>
 
 #include "store/productionstore.h"
 #include "store_support.h"
@@ -249,6 +250,38 @@ TEST_P(StoreContract, AnOlderSchemaIsUpgradedWithItsRecordsAndANewerOneIsRefused
     const std::string refusal = ErrorOf([&] { Open(); });
     EXPECT_NE(refusal.find("has schema version 3, newer than this program knows (2)"), std::string::npos) << refusal;
     EXPECT_EQ(RawSql(location_, "SELECT COUNT(*) FROM boards"), "1");
+}
+
+// Stations that start together on a new store create its schema once and never share a number.
+TEST_P(StoreContract, StationsStartingTogetherShareTheSchemaAndNeverANumber)
+{
+    Open()->CreatePool(Pool("p", 1));
+    constexpr int kStations = 4, kEach = 25;
+    std::vector<std::vector<uint64_t>> taken(kStations);
+    std::vector<std::string> errors(kStations);
+    std::vector<std::thread> stations;
+    const std::string fresh = NewStore(GetParam(), tmp_, "fresh");
+    for (int i = 0; i < kStations; ++i)
+        stations.emplace_back([&, i] {
+            try {
+                // A store of its own per thread: a connection belongs to the thread that opened it.
+                auto schemaOnly = OpenProductionStore(fresh);
+                auto store = OpenProductionStore(location_);
+                for (int n = 0; n < kEach; ++n)
+                    taken[static_cast<size_t>(i)].push_back(store->Reserve("p", "st" + std::to_string(i), "box"));
+            } catch (const std::exception& e) {
+                errors[static_cast<size_t>(i)] = e.what();
+            }
+        });
+    for (std::thread& t : stations) t.join();
+    std::set<uint64_t> all;
+    for (int i = 0; i < kStations; ++i) {
+        EXPECT_EQ(errors[static_cast<size_t>(i)], "");
+        all.insert(taken[static_cast<size_t>(i)].begin(), taken[static_cast<size_t>(i)].end());
+    }
+    EXPECT_EQ(all.size(), static_cast<size_t>(kStations * kEach));
+    EXPECT_EQ(*all.rbegin(), static_cast<uint64_t>(kStations * kEach));
+    EXPECT_EQ(OpenProductionStore(fresh)->SchemaVersion(), IProductionStore::kSchemaVersion);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoreContract, ::testing::Values(TEngine::Sqlite, TEngine::Postgres),
