@@ -1,6 +1,7 @@
 #include "app/storestation.h"
 
 #include "app/session.h"
+#include "base/hextext.h"
 #include "base/isperrors.h"
 #include "devices/devices.h"
 #include "image/checksum.h"
@@ -23,8 +24,8 @@ void TStoreStation::PreparePool(TAppSession& session)
     serial.heSerialLocation = pool_->Location;
     serial.heCurrentSerial = pool_->Next;
     if (const std::string problem = serial.LocationProblem(session.Project().Flash); !problem.empty())
-        throw EISPException("Serial-number pool \"" + poolName_ + "\": location " + std::to_string(pool_->Location) +
-                            " is not valid for this image: " + problem);
+        throw EISPException("Serial-number pool \"" + poolName_ + "\": location " + hex::Hex(pool_->Location, 4) +
+                            "h is not valid for this image: " + problem);
     store_.SpoilAbandoned(poolName_, identity_.Station, identity_.Port);
 }
 

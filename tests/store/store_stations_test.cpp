@@ -130,6 +130,35 @@ TEST_F(StoreStations, AutoNumbersBoardsFromThePoolAndRecordsThemForTheQueries)
     EXPECT_NE(r.out.find("next 174; committed 2, reserved 0, released 0, spoiled 1"), std::string::npos) << r.out;
 }
 
+// A pool's number past its size, or a location the image cannot take, stops the board before the box
+// writes anything; the used-up pool hands out nothing more.
+TEST_F(StoreStations, AUsedUpPoolOrABadLocationIsRefusedBeforeTheBoxWrites)
+{
+    const std::string db = Path("line.sqlite");
+    ASSERT_EQ(Cli({"pool", "create", "last", "--start", "0xFFFF", "--at", "7F00"}, db).exitCode, 0);
+    ASSERT_EQ(Cli({"pool", "create", "edge", "--start", "1", "--at", "7FFF"}, db).exitCode, 0);
+    Boxsim box({"--device", "COP8SBR9", "--strict"});
+    ASSERT_FALSE(box.Path().empty());
+    ASSERT_EQ(RunCli(AutoArgs(box, db, "last"), Settings()).exitCode, 0);
+    CliResult r = RunCli(AutoArgs(box, db, "last"), Settings());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("does not fit in the chosen size"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Flash: Programming"), std::string::npos) << r.err;
+    r = RunCli(AutoArgs(box, db, "edge"), Settings());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("location 7FFFh is not valid for this image"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Flash: Programming"), std::string::npos) << r.err;
+    r = Cli({"pool", "list"}, db);
+    EXPECT_NE(r.out.find("edge: start 1, 2 bytes at 7FFFh, step 1, next 1; committed 0, reserved 0"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("last: start 65535, 2 bytes at 7F00h, step 1, next 65536; committed 1, reserved 0"),
+              std::string::npos)
+        << r.out;
+    // The board the used-up pool refused is recorded as failed; a bad pool stops before any board.
+    r = Cli({"records", "--csv"}, db);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;
+}
+
 // Four stations share one PostgreSQL pool, each programming 50 boards; one box fails every board
 // in its verification, after the number was written, so its numbers are spoiled.
 TEST_F(StoreStations, FourProcessesShareOnePostgresPoolWithoutDuplicatesOrGaps)
