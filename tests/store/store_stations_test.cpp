@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sys/wait.h>
@@ -128,6 +130,69 @@ TEST_F(StoreStations, AutoNumbersBoardsFromThePoolAndRecordsThemForTheQueries)
     EXPECT_NE(r.out.find("3       2       1       66.7"), std::string::npos) << r.out;
     r = Cli({"pool", "show", "main"}, db);
     EXPECT_NE(r.out.find("next 174; committed 2, reserved 0, released 0, spoiled 1"), std::string::npos) << r.out;
+}
+
+// A gang's boxes and plug-and-program draw from the store's pool too, board by board.
+TEST_F(StoreStations, AGangAndPlugAndProgramTakeTheirNumbersFromThePool)
+{
+    const std::string db = Path("line.sqlite");
+    ASSERT_EQ(Cli({"pool", "create", "main", "--start", "100", "--at", "7F00"}, db).exitCode, 0);
+    Boxsim a({"--device", "COP8SBR9", "--strict"});
+    Boxsim b({"--device", "COP8SBR9", "--strict", "--poke-file", Path("poke")});
+    ASSERT_FALSE(a.Path().empty());
+    ASSERT_FALSE(b.Path().empty());
+    std::vector<std::string> gang = AutoArgs(a, db, "main");
+    gang.insert(gang.begin(), {"--port", b.Path()});
+    CliResult r = RunCli(gang, Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    // Plug and program: the board attached at the start is skipped, then two boards are plugged in.
+    const pid_t cli = fork();
+    if (cli == 0) {
+        if (!std::freopen(Path("err").c_str(), "w", stderr) || !std::freopen(Path("out").c_str(), "w", stdout)) _exit(126);
+        setenv("ZEMPRIX_SETTINGS_DIR", Settings().c_str(), 1);
+        std::vector<std::string> args = AutoArgs(b, db, "main");
+        args.push_back("--plug-and-prog");
+        std::vector<char*> argv;
+        const std::string exe = CliPath();
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    auto poke = [&](const char* line) {
+        std::ofstream(Path("poke.tmp")) << line << "\n";
+        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
+    };
+    ASSERT_TRUE(WaitForText(Path("err"), "Unplug ISP cable to program a target", 20)) << ReadAll(Path("err"));
+    // The n-th time a line shows, so that each poke waits for the one before to be taken.
+    auto waitForNth = [&](const std::string& text, int n) {
+        for (int tries = 0; tries < 1000; ++tries) {
+            const std::string err = ReadAll(Path("err"));
+            int count = 0;
+            for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++count;
+            if (count >= n) return true;
+            usleep(20'000);
+        }
+        return false;
+    };
+    for (int board = 1; board <= 2; ++board) {
+        poke("detach");
+        ASSERT_TRUE(waitForNth("Waiting for Target Board", board)) << ReadAll(Path("err"));
+        poke("attach");
+        const std::string done = "Auto Program: Complete (" + std::to_string(board) + " devices programmed this session)";
+        ASSERT_TRUE(WaitForText(Path("err"), done, 30)) << ReadAll(Path("err"));
+    }
+    kill(cli, SIGINT);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    auto store = OpenProductionStore(db);
+    EXPECT_EQ(store->Numbers("main", "committed"), (std::vector<uint64_t>{100, 101, 102, 103}));
+    EXPECT_TRUE(store->Numbers("main", "reserved").empty());
+    std::set<std::string> serials;
+    for (const TStoredBoard& record : store->Records({})) serials.insert(record.Serial);
+    EXPECT_EQ(serials, (std::set<std::string>{"0064", "0065", "0066", "0067"}));
 }
 
 // A pool's number past its size, or a location the image cannot take, stops the board before the box
