@@ -226,8 +226,8 @@ int Pool(TCliContext& c)
 // Read and write the store only: they run on defaults when the settings cannot be read.
 const TCliCommand kStoreCommands[2] = {
     {"records", "[summary]",
-     "the boards in the production store (--since, --until, --station, --serial; --json, --csv); summary: per day and station",
+     "the production store's board records; summary: boards, passed, failed, yield per day and station",
      1, Records, false, 1},
-    {"pool", "list | create NAME | show NAME", "serial-number pools in the production store (create: --start --size --at [--step])",
+    {"pool", "list | create NAME | show NAME", "the production store's serial-number pools",
      2, Pool, false, 1},
 };
