@@ -27,6 +27,7 @@
 #include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkcontext.h"
+#include "link/portidentity.h"
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
@@ -302,6 +303,24 @@ TSubscription NumberBoards(TCliContext& c, TAppSession& s)
     });
 }
 
+// What a board's record names its box by: the hardware, and the USB adapter's identity (vendor,
+// product, serial number) when the port is one, which follows the box from port to port.
+std::string BoxIdentity(TCliContext& c, const std::string& hardware)
+{
+    const char* rootVariable = std::getenv("ZEMPRIX_SYSTEM_ROOT");
+    const std::string root = rootVariable ? rootVariable : "";
+    std::error_code ec;
+    const std::string path = c.PortPath().empty() ? std::string()
+                                                  : std::filesystem::weakly_canonical(c.PortPath(), ec).string();
+    for (const TSerialPortIdentity& id : ListSerialPortIdentities(root)) {
+        const bool same = (!path.empty() && (id.Device == path || id.Device == c.PortPath() || id.ById == c.PortPath())) ||
+                          (c.PortPath().empty() && c.PortNumber() > 0 && id.ComNumber == c.PortNumber());
+        if (same && !id.VendorId.empty())
+            return hardware + " usb:" + id.VendorId + ":" + id.ProductId + (id.Serial.empty() ? "" : ":" + id.Serial);
+    }
+    return hardware;
+}
+
 // --serial-at is checked against the device's image before the box is touched: a place where
 // the number does not fit is a mistake on the command line, not a failed board.
 void CheckSerialLocation(TCliContext& c)
@@ -369,7 +388,7 @@ int Auto(TCliContext& c)
         if (store) {
             TStoreStation::TIdentity id;
             id.Port = c.Options().port.empty() ? c.HardwareName() : c.Options().port;
-            id.Box = s.Programmer() ? s.Programmer()->HardwareName() : c.HardwareName();
+            id.Box = BoxIdentity(c, s.Programmer() ? s.Programmer()->HardwareName() : c.HardwareName());
             station = std::make_unique<TStoreStation>(*store, id, c.Options().pool);
             station->PreparePool(s);
             // Unattended, a board without its record is a failed run, as with the CSV record.
