@@ -13,6 +13,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
+#include <list>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -70,10 +73,20 @@ private:
     // " WHERE ..." with its values for a record filter.
     QString Where(const TRecordFilter& filter, std::vector<QVariant>& values) const;
 
+    // This thread's connection, opened on its first use.
+    QSqlDatabase& Db();
+    void CloseAll();
+
+    struct TConnection {
+        std::thread::id Thread;
+        QString Name;
+        QSqlDatabase Db;
+    };
     TStoreLocation where_;
     bool pg_ = false;
-    QString name_;
-    QSqlDatabase db_;
+    std::mutex mutex_;
+    // A list, so that a connection keeps its place while another thread adds its own.
+    std::list<TConnection> connections_;
     int version_ = 0;
 };
 
@@ -84,60 +97,90 @@ TSqlStore::TSqlStore(const TStoreLocation& where, int schemaVersion) : where_(wh
         throw EStoreError(std::string("Production store ") + Describe() + ": Qt's " +
                           (pg_ ? "PostgreSQL driver (QPSQL, package libqt6sql6-psql)" : "SQLite driver (QSQLITE, package libqt6sql6-sqlite)") +
                           " is not installed");
-    // One connection per store object: its address names it uniquely while it lives.
-    char id[40];
-    std::snprintf(id, sizeof id, "zemprix-store-%p", static_cast<void*>(this));
-    name_ = id;
-    db_ = QSqlDatabase::addDatabase(driver, name_);
-    if (pg_) {
-        if (!where.Host.empty()) db_.setHostName(Q(where.Host));
-        if (where.Port > 0) db_.setPort(where.Port);
-        if (!where.User.empty()) db_.setUserName(Q(where.User));
-        db_.setDatabaseName(Q(where.Database));
-        // An unreachable server is reported within seconds, before any board, not after a TCP time-out.
-        QStringList options;
-        std::map<std::string, std::string> given = where.Options;
-        given.emplace("connect_timeout", "5");
-        for (const auto& [key, value] : given) options << Q(key + "=" + value);
-        db_.setConnectOptions(options.join(';'));
-    } else {
-        db_.setDatabaseName(Q(where.Path));
-        // Stations of one PC (a gang's boxes) wait for each other's short transactions.
-        db_.setConnectOptions("QSQLITE_BUSY_TIMEOUT=15000");
-    }
-    if (!db_.open()) {
-        const QSqlError error = db_.lastError();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name_);
-        throw EStoreError("Production store " + Describe() + ": cannot connect: " + error.text().trimmed().toStdString());
-    }
     try {
-        // The server's notices ("already exists, skipping") are not the station's business.
-        if (pg_) Exec("SET client_min_messages TO WARNING").finish();
-        if (!pg_) {
-            // WAL lets readers go on while a station writes, and a commit costs one sync, not three.
-            Exec("PRAGMA journal_mode=WAL").finish();
-            Exec("PRAGMA synchronous=FULL").finish();
-        }
+        Db();
         Upgrade(schemaVersion);
     } catch (...) {
-        db_.close();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name_);
+        CloseAll();
         throw;
     }
 }
 
-TSqlStore::~TSqlStore()
+TSqlStore::~TSqlStore() { CloseAll(); }
+
+void TSqlStore::CloseAll()
 {
-    db_.close();
-    db_ = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name_);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (TConnection& c : connections_) {
+        c.Db.close();
+        c.Db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(c.Name);
+    }
+    connections_.clear();
+}
+
+QSqlDatabase& TSqlStore::Db()
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    for (TConnection& c : connections_)
+        if (c.Thread == self) return c.Db;
+    // Qt SQL ties a connection to the thread that made it: a store opened by the window and used
+    // by the thread that runs the boards gets one connection per thread, named by store and thread.
+    char id[64];
+    std::snprintf(id, sizeof id, "zemprix-store-%p-%zu", static_cast<void*>(this), connections_.size());
+    TConnection c;
+    c.Thread = self;
+    c.Name = id;
+    c.Db = QSqlDatabase::addDatabase(pg_ ? "QPSQL" : "QSQLITE", c.Name);
+    if (pg_) {
+        if (!where_.Host.empty()) c.Db.setHostName(Q(where_.Host));
+        if (where_.Port > 0) c.Db.setPort(where_.Port);
+        if (!where_.User.empty()) c.Db.setUserName(Q(where_.User));
+        c.Db.setDatabaseName(Q(where_.Database));
+        // An unreachable server is reported within seconds, before any board, not after a TCP time-out.
+        QStringList options;
+        std::map<std::string, std::string> given = where_.Options;
+        given.emplace("connect_timeout", "5");
+        for (const auto& [key, value] : given) options << Q(key + "=" + value);
+        c.Db.setConnectOptions(options.join(';'));
+    } else {
+        c.Db.setDatabaseName(Q(where_.Path));
+        // Stations of one PC (a gang's boxes) wait for each other's short transactions.
+        c.Db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=15000");
+    }
+    if (!c.Db.open()) {
+        const QSqlError error = c.Db.lastError();
+        c.Db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(c.Name);
+        throw EStoreError("Production store " + Describe() + ": cannot connect: " + error.text().trimmed().toStdString());
+    }
+    auto setUp = [&](const char* sql) {
+        QSqlQuery q(c.Db);
+        if (!q.exec(sql)) {
+            const QSqlError error = q.lastError();
+            q = QSqlQuery();
+            c.Db.close();
+            c.Db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(c.Name);
+            Fail("set up", error);
+        }
+    };
+    if (pg_) {
+        // The server's notices ("already exists, skipping") are not the station's business.
+        setUp("SET client_min_messages TO WARNING");
+    } else {
+        // WAL lets readers go on while a station writes, and a commit costs one sync, not three.
+        setUp("PRAGMA journal_mode=WAL");
+        setUp("PRAGMA synchronous=FULL");
+    }
+    connections_.push_back(std::move(c));
+    return connections_.back().Db;
 }
 
 QSqlQuery TSqlStore::Exec(const QString& sql, const std::vector<QVariant>& values)
 {
-    QSqlQuery q(db_);
+    QSqlQuery q(Db());
     q.setForwardOnly(true);
     if (values.empty()) {
         if (!q.exec(sql)) Fail(sql.section(' ', 0, 0).toLower().toStdString(), q.lastError());
@@ -163,7 +206,7 @@ void TSqlStore::InTransaction(const std::function<void()>& body)
         body();
         Exec("COMMIT").finish();
     } catch (...) {
-        QSqlQuery rollback(db_);
+        QSqlQuery rollback(Db());
         rollback.exec("ROLLBACK");
         throw;
     }

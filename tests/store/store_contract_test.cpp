@@ -284,6 +284,31 @@ TEST_P(StoreContract, StationsStartingTogetherShareTheSchemaAndNeverANumber)
     EXPECT_EQ(OpenProductionStore(fresh)->SchemaVersion(), IProductionStore::kSchemaVersion);
 }
 
+// The window opens the store; the boards may run on a thread of their own. Each thread gets its
+// own connection, as Qt SQL wants it.
+TEST_P(StoreContract, AStoreOpenedByOneThreadServesAnother)
+{
+    auto store = Open();
+    store->CreatePool(Pool("p", 1));
+    uint64_t reserved = 0;
+    std::string error;
+    std::thread worker([&] {
+        try {
+            reserved = store->Reserve("p", "st", "box");
+            TStoredBoard board = Board("st", "ok", static_cast<int64_t>(reserved));
+            board.Pool = "p";
+            store->FinishBoard(board, reserved, TSerialFate::Committed);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+    });
+    worker.join();
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(reserved, 1u);
+    EXPECT_EQ(store->Numbers("p", "committed"), (std::vector<uint64_t>{1}));
+    EXPECT_EQ(store->Records({}).size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StoreContract, ::testing::Values(TEngine::Sqlite, TEngine::Postgres),
                          [](const ::testing::TestParamInfo<TEngine>& info) { return EngineName(info.param); });
 
