@@ -117,8 +117,8 @@ public:
     virtual std::vector<TDaySummary> Summary(const TRecordFilter& filter) = 0;
 };
 
-// Connects (creating or upgrading the schema up to `schemaVersion`; tests build older ones). The
-// store is used by the thread that opened it: Qt SQL ties a connection to its thread.
+// Connects (creating or upgrading the schema up to `schemaVersion`; tests build older ones). Any
+// thread may use the store, one at a time: each gets a connection of its own on its first call.
 // Raises EStoreError with the reason: unreachable server, missing driver, newer schema.
 std::unique_ptr<IProductionStore> OpenProductionStore(const std::string& location,
                                                       int schemaVersion = IProductionStore::kSchemaVersion);
