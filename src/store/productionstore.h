@@ -118,7 +118,7 @@ public:
 };
 
 // Connects (creating or upgrading the schema up to `schemaVersion`; tests build older ones). Any
-// thread may use the store, one at a time: each gets a connection of its own on its first call.
+// thread may use the store: each gets a connection of its own on its first call.
 // Raises EStoreError with the reason: unreachable server, missing driver, newer schema.
 std::unique_ptr<IProductionStore> OpenProductionStore(const std::string& location,
                                                       int schemaVersion = IProductionStore::kSchemaVersion);
