@@ -33,7 +33,7 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:exitcode=86:abort_on_error=0:strict_string
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=86 LSAN_OPTIONS=exitcode=86 \
 	TSAN_OPTIONS=halt_on_error=1:exitcode=86:second_deadlock_stack=1:ignore_noninstrumented_modules=1 QT_QPA_PLATFORM=offscreen
 LAUNCHER := $(shell command -v ccache >/dev/null 2>&1 && echo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-THREAD_TESTS = ^(Lpt|CliE2E\.Parallel|Boxsim|SimSerialPort|TwoSessions|Worker|LiveWindow|MainWindow|OperatorWindow)
+THREAD_TESTS = ^(Lpt|CliE2E\.Parallel|Boxsim|SimSerialPort|TwoSessions|Worker|LiveWindow|MainWindow|OperatorWindow|Engines/StoreContract\.(Stations|AStoreOpened))
 
 test-sanitize: test-asan test-tsan
 

@@ -28,6 +28,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Without a platform plugin the desktop application cannot open a window; libqt6gui6 only
 # recommends it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The production store opens its engines through Qt SQL's plugins, which dpkg-shlibdeps cannot
+# see: SQLite for one PC, PostgreSQL for a line of stations.
+string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6sql6-sqlite, libqt6sql6-psql")
 # Help > Help Topics and the support links open through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

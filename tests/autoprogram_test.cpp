@@ -327,6 +327,56 @@ TEST_F(AutoProgram, EveryBoardLeavesOneRecordLine)
     EXPECT_THROW(TProductionRecord(::testing::TempDir() + "/no/such/dir/r.csv").Append({}), EISPException);
 }
 
+// The reload brings back the file without a number: each board must still be programmed with its
+// own, and its record names the number the programmed image carried.
+TEST_F(AutoProgram, WithReloadEveryBoardIsProgrammedWithItsOwnNumber)
+{
+    const std::string file = WriteFile("reload_serial.hex", ":01000000AA55\r\n:00000001FF\r\n");
+    project.Flash.SetFileName(file);
+    std::vector<TAutoProgram::TBoard> boards;
+    TSubscription listening =
+        autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) { boards.push_back(b); });
+    Steps({0, 1, 2, 5});
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_TRUE(RunOnce());
+        EXPECT_EQ(programmer.programmed[0x100], 0x00) << run;
+        EXPECT_EQ(programmer.programmed[0x101], 0x41 + run) << run;
+        EXPECT_EQ(programmer.programmed[0], 0xAA);  // the reloaded file's own bytes
+    }
+    ASSERT_EQ(boards.size(), 3u);
+    EXPECT_EQ(boards[0].SerialPlaced, "0041");
+    EXPECT_EQ(boards[2].SerialPlaced, "0043");
+    EXPECT_TRUE(boards[0].FlashWritten);
+    EXPECT_EQ(serial.heCurrentSerial, 0x44u);
+
+    // A number the reloaded image cannot take ends the board before the box is touched.
+    serial.heCurrentSerial = 0x10000;
+    programmer.calls.clear();
+    EXPECT_FALSE(RunOnce());
+    EXPECT_EQ(programmer.calls, (Lines{"Disconnect", "Connect"}));
+    EXPECT_FALSE(boards.back().Ok);
+    EXPECT_FALSE(boards.back().FlashWritten);
+}
+
+// The store settles a board's number by how far it got: a failure before the Flash program step
+// leaves no number in the device.
+TEST_F(AutoProgram, ABoardTellsWhetherItsFlashWasWritten)
+{
+    std::vector<TAutoProgram::TBoard> boards;
+    TSubscription listening =
+        autoProgram.OnBoardDone.Subscribe([&](const TAutoProgram::TBoard& b) { boards.push_back(b); });
+    Steps({1, 2, 3});
+    programmer.failOn = "EraseDevice";
+    programmer.failure = [] { throw EISPException("Erase failed"); };
+    EXPECT_FALSE(RunOnce());
+    programmer.failOn = "VerifyFlash";
+    programmer.failure = [] { throw EVerifyError("Flash: Verification Failed"); };
+    EXPECT_FALSE(RunOnce());
+    ASSERT_EQ(boards.size(), 2u);
+    EXPECT_FALSE(boards[0].FlashWritten);
+    EXPECT_TRUE(boards[1].FlashWritten);
+}
+
 TEST_F(AutoProgram, ASerialPastItsSizeIsNeverProgrammedTwice)
 {
     serial.heCurrentSerial = 0xFFFF;

@@ -41,6 +41,7 @@ void TAutoProgramSteps::Load(TISPSettings& store)
     for (int i = 0; i < kCount; ++i)
         checked_[static_cast<size_t>(i)] = store.Get(kSection, std::to_string(i), false).AsBoolean(false);
     recordFile_ = store.Get(kRecordSection, "FILE", std::string()).AsString();
+    database_ = store.Get(kRecordSection, "DATABASE", std::string()).AsString();
 }
 
 void TAutoProgramSteps::Store()
@@ -49,6 +50,7 @@ void TAutoProgramSteps::Store()
     for (int i = 0; i < kCount; ++i)
         store_->Put(kSection, std::to_string(i), kGlobalGroup, checked_[static_cast<size_t>(i)]);
     store_->Put(kRecordSection, "FILE", kGlobalGroup, recordFile_);
+    store_->Put(kRecordSection, "DATABASE", kGlobalGroup, database_);
 }
 
 void TAutoProgramSteps::Execute(TISPSettings& store, const std::function<void(TAutoProgramSteps&)>& showModal)
@@ -102,8 +104,10 @@ void TAutoProgram::AutoProgramExecute()
     BoardDone(board, true, {});
 }
 
-TAutoProgram::TBoard TAutoProgram::BoardStart(const TAutoProgramSteps& steps) const
+TAutoProgram::TBoard TAutoProgram::BoardStart(const TAutoProgramSteps& steps)
 {
+    boardStartMs_ = Clock().Milliseconds();
+    flashWritten_ = false;
     static const char* const kNames[TAutoProgramSteps::kCount] = {"reload",  "erase",  "program", "verify",
                                                                   "options", "serial", "run"};
     TBoard board;
@@ -116,8 +120,11 @@ void TAutoProgram::BoardDone(TBoard board, bool ok, const std::string& failure)
 {
     board.SerialPlaced = serialPlaced_;
     board.ImageCrc32 = imageCrc32_;
+    board.FlashWritten = flashWritten_;
+    board.DurationMs = Clock().Milliseconds() - boardStartMs_;
     serialPlaced_.clear();
     imageCrc32_.clear();
+    flashWritten_ = false;
     if (OnBoardDone.Empty()) return;
     board.Ok = ok;
     board.Failure = failure;
@@ -214,12 +221,28 @@ void TAutoProgram::DeviceSteps(const TAutoProgramSteps& steps)
     // holds the last board's number, and this board must not get it again.
     if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash && steps.Checked(S::stIncrementSerial) && !serial_.Fits())
         throw EISPException(serial_.RefusalLine(ctx.Project.Flash));
-    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash)
-        // As the image holds it: upper-case hex, two digits per byte.
-        serialPlaced_ = hex::Hex(serial_.heCurrentSerial, 2 * serial_.SizeInBytes());
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash && steps.Checked(S::stReload)) {
+        // The reload brought back the file as saved, without a number: this board's own goes
+        // in again before it is programmed, or the board would carry none.
+        if (const std::string refusal = serial_.RefusalLine(ctx.Project.Flash); !refusal.empty())
+            throw EISPException(refusal);
+        {
+            THexList::TBulkChange bulk(ctx.Project.Flash);
+            serial_.PlaceSerial(ctx.Project.Flash);
+        }
+        if (ctx.ShowFlashPage) ctx.ShowFlashPage();
+    }
+    if (serial_.rgSerialNumMode == TSerialNum::smStoreInFlash && serial_.LocationValid(ctx.Project.Flash)) {
+        // The record names the number the programmed image carries, read back from it: upper-case
+        // hex, two digits per byte, as the image holds it.
+        serialPlaced_.clear();
+        for (int i = 0; i < serial_.SizeInBytes(); ++i)
+            serialPlaced_ += hex::Hex2(ctx.Project.Flash.GetValue(serial_.heSerialLocation + static_cast<uint32_t>(i)));
+    }
     // The serial step changes the image afterwards for the next board: the record names this one's.
     imageCrc32_ = DigestText(ChecksumByName("CRC-32")->Compute(ctx.Project.Flash.Values()));
     step(S::stErase, commands::Erase);
+    if (steps.Checked(S::stProgramFlash)) flashWritten_ = true;
     step(S::stProgramFlash, commands::ProgramFlash);
     step(S::stVerify, commands::VerifyFlash);
     step(S::stProgramOptions, commands::ProgramOptions);

@@ -48,11 +48,16 @@ public:
     static constexpr const char* kRecordSection = "PRODUCTIONRECORD";
     const std::string& RecordFile() const { return recordFile_; }
     void SetRecordFile(std::string path) { recordFile_ = std::move(path); }
+    // The production store (a PostgreSQL URL or an SQLite file) every board is recorded in, and
+    // the serial-number pool of the store the window numbers boards from; empty for none.
+    const std::string& Database() const { return database_; }
+    void SetDatabase(std::string location) { database_ = std::move(location); }
 
 private:
     TISPSettings* store_ = nullptr;
     std::array<bool, kCount> checked_{};
     std::string recordFile_;
+    std::string database_;
 };
 
 // The plug-and-program window: a message, a Cancel button the loop polls, never modal.
@@ -104,6 +109,9 @@ public:
         std::string Steps;         // "erase+program+verify"
         std::string SerialPlaced;  // the serial number the programmed image carried
         std::string ImageCrc32;    // of the image as its device steps began, serial number included
+        // The Flash program step began: a serial number placed for this board may sit in it.
+        bool FlashWritten = false;
+        int64_t DurationMs = 0;    // from the run's start to its end
     };
     TObservers<const TBoard&> OnBoardDone;
     // Called on the session's thread before each run and each plug-and-program board, before
@@ -124,7 +132,7 @@ private:
     void Reconnect();
     void ReloadStep(const TAutoProgramSteps& steps);
     void DeviceSteps(const TAutoProgramSteps& steps);
-    TBoard BoardStart(const TAutoProgramSteps& steps) const;
+    TBoard BoardStart(const TAutoProgramSteps& steps);
     void BoardDone(TBoard board, bool ok, const std::string& failure);
     // A board that failed with `error`: its failure in the status line's words.
     void BoardFailed(TBoard board, std::exception_ptr error);
@@ -136,4 +144,6 @@ private:
     // The serial number the board in progress got, taken when its device steps begin.
     std::string serialPlaced_;
     std::string imageCrc32_;
+    bool flashWritten_ = false;
+    int64_t boardStartMs_ = 0;
 };

@@ -42,6 +42,8 @@ std::string Now()
 
 }  // namespace
 
+std::string TProductionRecord::CsvField(const std::string& field) { return Csv(field); }
+
 std::string TProductionRecord::CsvLine(const TBoardRecord& r)
 {
     return Csv(r.Time) + ',' + Csv(r.Port) + ',' + Csv(r.Device) + ',' + Csv(r.ImageFile) + ',' + Csv(r.ImageCrc32) +

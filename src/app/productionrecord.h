@@ -42,6 +42,8 @@ public:
     // A cell that starts with =, +, - or @ is written with a leading ' so that a spreadsheet
     // shows it as text and never runs it as a formula.
     static std::string CsvLine(const TBoardRecord& record);
+    // One field as CsvLine writes it: quoted when needed, guarded against formulas, on one line.
+    static std::string CsvField(const std::string& field);
 
     // Records every board the session's Auto Program finishes while the subscription is held;
     // `port` names the box in the lines. A line that cannot be written is logged, or handed to

@@ -49,6 +49,18 @@ struct TCliOptions {
     int64_t serialStart = -1;
     int64_t serialAt = -1;
     int serialSize = 2;
+    // The production store: --db URL|PATH (else ZEMPRIX_DB, else the settings), and auto's --pool.
+    std::string db;
+    std::string pool;
+    // records: --since, --until, --station, --serial, --csv.
+    std::string since, until, station;
+    int64_t recordSerial = -1;
+    bool csv = false;
+    // pool create: --start, --size, --at, --step.
+    int64_t poolStart = -1;
+    int poolSize = 2;
+    int64_t poolAt = -1;
+    int64_t poolStep = 1;
     bool verbose = false;
     bool probe = false;         // doctor: ask the box as well       // -v: a timestamped trace of every command and answer
     bool noSettings = false;
@@ -156,6 +168,13 @@ extern const TCliCommand kFileCommands[3];
 extern const TCliCommand kDeviceCommands[12];
 // ports, doctor
 extern const TCliCommand kPortCommands[2];
+// records, pool (storecommands.cpp)
+extern const TCliCommand kStoreCommands[2];
+
+class IProductionStore;
+// The production store's location: --db, else ZEMPRIX_DB, else the Auto Program options' URL;
+// else the default SQLite file when `orDefault`, else empty (no store).
+std::string StoreLocation(TCliContext& context, bool orDefault);
 
 const TCliCommand* FindCommand(const std::string& name);
 // Every command in help order.

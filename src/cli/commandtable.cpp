@@ -13,6 +13,7 @@ struct TCommandGroup {
 const TCommandGroup kGroups[] = {
     {kFileCommands, sizeof kFileCommands / sizeof kFileCommands[0]},
     {kDeviceCommands, sizeof kDeviceCommands / sizeof kDeviceCommands[0]},
+    {kStoreCommands, sizeof kStoreCommands / sizeof kStoreCommands[0]},
     {kPortCommands, sizeof kPortCommands / sizeof kPortCommands[0]},
 };
 

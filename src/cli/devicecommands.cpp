@@ -13,6 +13,7 @@
 #include "app/autoprogram.h"
 #include "app/commands.h"
 #include "app/productionrecord.h"
+#include "app/storestation.h"
 #include "gang.h"
 #include "store/serialpool.h"
 #include "app/projects.h"
@@ -29,6 +30,7 @@
 #include "base/isperrors.h"
 #include "link/linkhost.h"
 #include "link/linkcontext.h"
+#include "link/portidentity.h"
 #include "link/programmer.h"
 #include "link/qtserialport.h"
 #include "link/serialport.h"
@@ -189,6 +191,18 @@ int Erase(TCliContext& c)
 int Program(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::ProgramFlash(s.Commands());
@@ -199,6 +213,18 @@ int Program(TCliContext& c)
 int Verify(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::VerifyFlash(s.Commands());
@@ -304,6 +330,24 @@ TSubscription NumberBoards(TCliContext& c, TAppSession& s)
     });
 }
 
+// What a board's record names its box by: the hardware, and the USB adapter's identity (vendor,
+// product, serial number) when the port is one, which follows the box from port to port.
+std::string BoxIdentity(TCliContext& c, const std::string& hardware)
+{
+    const char* rootVariable = std::getenv("ZEMPRIX_SYSTEM_ROOT");
+    const std::string root = rootVariable ? rootVariable : "";
+    std::error_code ec;
+    const std::string path = c.PortPath().empty() ? std::string()
+                                                  : std::filesystem::weakly_canonical(c.PortPath(), ec).string();
+    for (const TSerialPortIdentity& id : ListSerialPortIdentities(root)) {
+        const bool same = (!path.empty() && (id.Device == path || id.Device == c.PortPath() || id.ById == c.PortPath())) ||
+                          (c.PortPath().empty() && c.PortNumber() > 0 && id.ComNumber == c.PortNumber());
+        if (same && !id.VendorId.empty())
+            return hardware + " usb:" + id.VendorId + ":" + id.ProductId + (id.Serial.empty() ? "" : ":" + id.Serial);
+    }
+    return hardware;
+}
+
 // --serial-at is checked against the device's image before the box is touched: a place where
 // the number does not fit is a mistake on the command line, not a failed board.
 void CheckSerialLocation(TCliContext& c)
@@ -336,6 +380,18 @@ int Auto(TCliContext& c)
         }
     }
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
+    // The store is reached, and its schema checked, before the first board: a line that cannot
+    // record its boards or hand out numbers stops here with the reason.
+    std::unique_ptr<IProductionStore> store;
+    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
+        try {
+            store = OpenProductionStore(where);
+        } catch (const EStoreError& e) {
+            c.Runner().FailOp(e.what());
+            c.Result().Set("error", e.what());
+            return kExitFailed;
+        }
+    }
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;
@@ -354,6 +410,17 @@ int Auto(TCliContext& c)
                                  [&s](const std::string& why) { s.Runner().FailOp(why); });
         TSubscription numbering;
         if (c.Options().serialAt >= 0) numbering = NumberBoards(c, s);
+        std::unique_ptr<TStoreStation> station;
+        TSubscription stored;
+        if (store) {
+            TStoreStation::TIdentity id;
+            id.Port = c.Options().port.empty() ? c.HardwareName() : c.Options().port;
+            id.Box = BoxIdentity(c, s.Programmer() ? s.Programmer()->HardwareName() : c.HardwareName());
+            station = std::make_unique<TStoreStation>(*store, id, c.Options().pool);
+            station->PreparePool(s);
+            // Unattended, a board without its record is a failed run, as with the CSV record.
+            stored = station->Attach(s, [&s](const std::string& why) { s.Runner().FailOp(why); });
+        }
         s.AutoProgram().BeforeBoard = [&c, &s] { ReloadIfChanged(c, s); };
         struct TReportNext {
             TCliContext& c;

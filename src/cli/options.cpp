@@ -72,6 +72,7 @@ bool ApplyFlag(TCliOptions& o, const std::string& arg)
     else if (arg == "--version") o.version = true;
     else if (arg == "--json") o.json = true;
     else if (arg == "--no-settings") o.noSettings = true;
+    else if (arg == "--csv") o.csv = true;
     else if (arg == "--plug-and-prog") o.plugAndProg = true;
     else if (arg == "--reload-on-change") o.reloadOnChange = true;
     else if (arg == "-q" || arg == "--quiet") o.quiet = true;
@@ -85,7 +86,9 @@ bool TakesValue(const std::string& arg)
 {
     static const char* const kValued[] = {"--hardware", "--device",      "--port",   "--serial-start", "--serial-at",
                                           "--serial-size", "--clock",    "--option-byte", "--format", "--progress",
-                                          "--record",   "--log-file",     "--steps"};
+                                          "--record",   "--log-file",     "--steps", "--db", "--pool",
+                                          "--since", "--until", "--station", "--serial", "--start", "--size",
+                                          "--at", "--step"};
     return std::find_if(std::begin(kValued), std::end(kValued), [&](const char* v) { return arg == v; }) !=
            std::end(kValued);
 }
@@ -134,8 +137,60 @@ void ApplySerialOption(TCliOptions& o, const std::string& arg, std::string v)
     }
 }
 
+// A date "YYYY-MM-DD" or a UTC time "YYYY-MM-DDTHH:MM:SSZ", as the store keeps its times.
+bool IsStoreTime(const std::string& v)
+{
+    static const char kDate[] = "dddd-dd-dd", kTime[] = "dddd-dd-ddTdd:dd:ddZ";
+    const std::string pattern = v.size() == 10 ? kDate : v.size() == 20 ? kTime : "";
+    if (pattern.empty()) return false;
+    for (size_t i = 0; i < v.size(); ++i)
+        if (pattern[i] == 'd' ? (v[i] < '0' || v[i] > '9') : v[i] != pattern[i]) return false;
+    return true;
+}
+
+// A number in decimal or 0x hex up to `max`; -1 when it is none.
+int64_t StoreNumber(std::string v, uint64_t max)
+{
+    const bool hexForm = v.size() > 2 && (v.rfind("0x", 0) == 0 || v.rfind("0X", 0) == 0);
+    if (hexForm) v = v.substr(2);
+    if (!AllDigits(v, hexForm) || v.size() > 10) return -1;
+    const uint64_t n = std::stoull(v, nullptr, hexForm ? 16 : 10);
+    return n > max ? -1 : static_cast<int64_t>(n);
+}
+
+bool ApplyStoreValue(TCliOptions& o, const std::string& arg, const std::string& v)
+{
+    if (arg == "--db" || arg == "--pool" || arg == "--station") {
+        if (v.empty()) throw TUsageError{arg + " needs a value"};
+        (arg == "--db" ? o.db : arg == "--pool" ? o.pool : o.station) = v;
+    } else if (arg == "--since" || arg == "--until") {
+        if (!IsStoreTime(v)) throw TUsageError{"Invalid " + arg.substr(2) + " \"" + v + "\" (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)"};
+        (arg == "--since" ? o.since : o.until) = v;
+    } else if (arg == "--serial" || arg == "--start") {
+        const int64_t n = StoreNumber(v, 0xFFFFFFFFull);
+        if (n < 0) throw TUsageError{"Invalid serial number \"" + v + "\" (0..4294967295, or 0x0..0xFFFFFFFF)"};
+        (arg == "--serial" ? o.recordSerial : o.poolStart) = n;
+    } else if (arg == "--size") {
+        if (v != "2" && v != "3" && v != "4") throw TUsageError{"Invalid serial number size \"" + v + "\" (2, 3 or 4 bytes)"};
+        o.poolSize = v[0] - '0';
+    } else if (arg == "--at") {
+        std::string digits = v;
+        if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0) digits = digits.substr(2);
+        if (!AllDigits(digits, true) || digits.size() > 6) throw TUsageError{"Invalid serial number address \"" + v + "\" (hex)"};
+        o.poolAt = static_cast<int64_t>(std::stoul(digits, nullptr, 16));
+    } else if (arg == "--step") {
+        const int64_t n = StoreNumber(v, 0xFFFFFFFFull);
+        if (n < 1) throw TUsageError{"Invalid step \"" + v + "\" (1..4294967295)"};
+        o.poolStep = n;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void ApplyValue(TCliOptions& o, const std::string& arg, const std::string& v)
 {
+    if (ApplyStoreValue(o, arg, v)) return;
     if (arg == "--hardware" || arg == "--device") {
         // An empty name would silently mean "the remembered one".
         if (v.empty()) throw TUsageError{arg + " needs a name"};
@@ -178,6 +233,20 @@ void CheckCombinations(const TCliOptions& o)
     // Elsewhere no board is recorded: the file would stay empty without a word.
     if (!o.recordFile.empty() && !o.command.empty() && o.command != "auto")
         throw TUsageError{"--record belongs to the auto command"};
+    if (!o.pool.empty()) {
+        if (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end())
+            throw TUsageError{"--pool belongs to the auto command with the serial step"};
+        if (o.serialStart >= 0 || o.serialAt >= 0)
+            throw TUsageError{"--pool gives the serial numbers: leave out --serial-start and --serial-at"};
+    }
+    if (!o.db.empty() && o.command != "auto" && o.command != "records" && o.command != "pool")
+        throw TUsageError{"--db belongs to the auto, records and pool commands"};
+    if ((!o.since.empty() || !o.until.empty() || !o.station.empty() || o.recordSerial >= 0 || o.csv) &&
+        o.command != "records")
+        throw TUsageError{"--since, --until, --station, --serial and --csv belong to the records command"};
+    if (o.csv && o.json) throw TUsageError{"--csv and --json exclude each other"};
+    if ((o.poolStart >= 0 || o.poolAt >= 0) && o.command != "pool")
+        throw TUsageError{"--start, --size, --at and --step belong to pool create"};
     if ((o.serialStart >= 0) != (o.serialAt >= 0))
         throw TUsageError{"--serial-start and --serial-at go together"};
     if (o.serialAt >= 0 && (o.command != "auto" || std::find(o.steps.begin(), o.steps.end(), "serial") == o.steps.end()))
@@ -269,6 +338,22 @@ std::string HelpText()
         "  --serial-at ADDR  where the number goes in the image (hex), big-endian, before the\n"
         "                    option byte in the image's last byte\n"
         "  --serial-size N   its size in bytes: 2 (default), 3 or 4\n"
+        "  --db URL|PATH     the production store: postgresql://USER@HOST[:PORT]/DB[?host=SOCKETDIR]\n"
+        "                    for a line's server (password from ~/.pgpass or PGPASSWORD), or an\n"
+        "                    SQLite file; else ZEMPRIX_DB, else the Auto Program options' store.\n"
+        "                    auto records every board there; records and pool use the default\n"
+        "                    SQLite file under the data folder when none is named\n"
+        "  --pool NAME       auto with the serial step: each board's number is reserved from the\n"
+        "                    store's pool NAME, committed when it passes, given back when it failed\n"
+        "                    before its Flash was written, spoiled when it failed after\n"
+        "  --since DATE, --until DATE\n"
+        "                    records: boards from / up to DATE (YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)\n"
+        "  --station NAME    records: one station's boards (its host name)\n"
+        "  --serial N        records: the board with serial number N (decimal or 0x hex)\n"
+        "  --csv             records: CSV instead of the table\n"
+        "  --start N, --size BYTES, --at ADDR, --step N\n"
+        "                    pool create: the first number, its size (2, 3 or 4), where it goes in\n"
+        "                    the image (hex) and the step between numbers (default 1)\n"
         "  --probe           doctor: also connect to the box and report its identification\n"
         "  -v, --verbose     add a timestamped trace of every command and answer exchanged with the box\n"
         "  --no-settings     neither read nor write stored settings\n"
@@ -286,7 +371,8 @@ std::string HelpText()
         "\n"
         "Status lines go to stderr, command data to stdout. NO_COLOR turns the colour of failure and\n"
         "completion lines off. ZEMPRIX_COMn names the device COMn stands for; ZEMPRIX_SETTINGS_DIR\n"
-        "holds the settings in DIR/morvel/ZEMPRIX.conf instead of the user's own.\n"
+        "holds the settings in DIR/morvel/ZEMPRIX.conf instead of the user's own. ZEMPRIX_DB names\n"
+        "the production store as --db does.\n"
         "Exit status: 0 success, 1 operation failed, 2 bad usage or argument, 3 verification failed,\n"
         "130 / 143 cancelled by Ctrl+C / SIGTERM (the operation is aborted as the Abort button does; a\n"
         "second Ctrl+C ends at once).\n";

@@ -38,6 +38,13 @@ TAutoProgramDialog::TAutoProgramDialog(TAutoProgramSteps& steps, QWidget* parent
         const QString chosen = chooser_(record_->text());
         if (!chosen.isEmpty()) record_->setText(chosen);
     });
+    layout->addWidget(new QLabel(QStringLiteral("Production store (PostgreSQL URL or SQLite file):"), this));
+    database_ = new QLineEdit(QString::fromStdString(steps.Database()), this);
+    database_->setObjectName(QStringLiteral("Database"));
+    database_->setPlaceholderText(QStringLiteral("none, e.g. postgresql://station@server/line"));
+    database_->setToolTip(QStringLiteral("The password comes from ~/.pgpass or PGPASSWORD, never from here."));
+    database_->setClearButtonEnabled(true);
+    layout->addWidget(database_);
     auto* row = new QHBoxLayout;
     row->addStretch();
     ok_ = new QPushButton(QStringLiteral("OK"), this);
@@ -45,7 +52,7 @@ TAutoProgramDialog::TAutoProgramDialog(TAutoProgramSteps& steps, QWidget* parent
     row->addWidget(ok_);
     layout->addLayout(row);
     connect(ok_, &QPushButton::clicked, this, &TAutoProgramDialog::accept);
-    setFixedSize(360, 320);
+    setFixedSize(360, 380);
 }
 
 void TAutoProgramDialog::accept()
@@ -53,5 +60,6 @@ void TAutoProgramDialog::accept()
     for (int i = 0; i < TAutoProgramSteps::kCount; ++i)
         steps_.SetChecked(i, list_->item(i)->checkState() == Qt::Checked);
     steps_.SetRecordFile(record_->text().trimmed().toStdString());
+    steps_.SetDatabase(database_->text().trimmed().toStdString());
     QDialog::accept();
 }

@@ -19,6 +19,8 @@ public:
     // The production record: a CSV file that gets one line per board, empty for none.
     QLineEdit* RecordFile() const { return record_; }
     QPushButton* BrowseButton() const { return browse_; }
+    // The production store every board is recorded in: a PostgreSQL URL or an SQLite file.
+    QLineEdit* Database() const { return database_; }
     // Asks for the record file's name (a save dialog); empty when the user cancelled.
     void SetFileChooser(std::function<QString(const QString& current)> chooser) { chooser_ = std::move(chooser); }
 
@@ -31,6 +33,7 @@ private:
     TAutoProgramSteps& steps_;
     QListWidget* list_;
     QLineEdit* record_;
+    QLineEdit* database_;
     QPushButton* browse_;
     QPushButton* ok_;
     std::function<QString(const QString&)> chooser_;

@@ -757,13 +757,13 @@ void TMain::AutoProgramExecute()
 {
     // With a gang, F5 runs every box of it at once.
     if (!gang_.empty()) return RunGang();
-    AttachProductionRecord();
+    if (!AttachProductionRecord()) return;
     Command([this] { session_->AutoProgram().AutoProgramExecute(); });
 }
 
 void TMain::PlugAndProgClick()
 {
-    AttachProductionRecord();
+    if (!AttachProductionRecord()) return;
     Command([this] { session_->AutoProgram().PlugAndProgram(*queuedPlug_); });
 }
 

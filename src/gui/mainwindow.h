@@ -14,6 +14,7 @@
 #include "app/productiontests.h"
 #include "app/session.h"
 #include "app/startup.h"
+#include "app/storestation.h"
 #include "app/worker.h"
 #include "gui/queuedview.h"
 
@@ -261,8 +262,11 @@ private:
     void WriteLogFile(const QString& line);
     void RunFirmwareUpdate();
     void RunAdvancedForm();
-    // Points the session's Auto Program at the production record the options name, if any.
-    void AttachProductionRecord();
+    // Points the session's Auto Program at the production record and store the options name, if
+    // any; false, with the reason shown, when the store cannot be reached or its pool read.
+    bool AttachProductionRecord();
+    // Keeps the store open from one run to the next while the options name the same one.
+    void OpenStore(const std::string& location);
 
     IMessageBoxes& boxes_;
     // Before the session, which talks to the window through them.
@@ -347,4 +351,9 @@ private:
     uint32_t firmwareLimitMs_ = TFirmwareUpdate::kLimitMs;
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
     TSubscription deviceSwitched_, imageChanged_, productionRecord_;
+    // Declared in the order they depend on each other, so they go in the reverse one.
+    std::unique_ptr<IProductionStore> store_;
+    std::string storeLocation_;
+    std::unique_ptr<TStoreStation> storeStation_;
+    TSubscription storeRecord_;
 };

@@ -1,6 +1,7 @@
 #include "gui/serialnumdialog.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -86,7 +87,18 @@ TSerialNumDialog::TSerialNumDialog(TSerialNum& model, THexList& image, QWidget* 
     fields->addWidget(current_, 0, 1);
     fields->addWidget(locationLabel_, 1, 0);
     fields->addWidget(location_, 1, 1);
+    poolLabel_ = new QLabel(QStringLiteral("Pool:"), this);
+    pool_ = new QComboBox(this);
+    pool_->setObjectName(QStringLiteral("Pool"));
+    pool_->setToolTip(QStringLiteral("A pool of the production store gives every station of the line its numbers"));
+    poolLabel_->setBuddy(pool_);
+    fields->addWidget(poolLabel_, 2, 0);
+    fields->addWidget(pool_, 2, 1);
     layout->addLayout(fields);
+    // Without a production store there is nothing to choose.
+    pool_->addItem(QStringLiteral("none: this PC's own numbers"));
+    poolLabel_->setVisible(false);
+    pool_->setVisible(false);
 
     layout->addWidget(RadioGroup(this, QStringLiteral("Serial Number Base"),
                                  {QStringLiteral("Binary"), QStringLiteral("Decimal"), QStringLiteral("Hexadecimal"),
@@ -122,6 +134,11 @@ TSerialNumDialog::TSerialNumDialog(TSerialNum& model, THexList& image, QWidget* 
     connect(location_, &QLineEdit::textChanged, this, [this] {
         if (!showing_) model_.heSerialLocation = static_cast<uint32_t>(location_->Value());
     });
+    connect(pool_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (showing_) return;
+        model_.Pool = index > 0 ? pool_->itemText(index).toStdString() : std::string();
+        UpdateEnabling();
+    });
     connect(ok_, &QPushButton::clicked, this, [this] { OkClick(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
     connect(clear_, &QPushButton::clicked, this, [this] {
@@ -139,6 +156,8 @@ void TSerialNumDialog::ShowModel()
     base_->button(std::clamp(model_.RadioGroup1, 0, 3))->setChecked(true);
     ApplyBase();
     location_->SetValue(model_.heSerialLocation & 0xFFFFFFu);
+    const int poolIndex = model_.Pool.empty() ? 0 : pool_->findText(QString::fromStdString(model_.Pool));
+    pool_->setCurrentIndex(poolIndex < 0 ? 0 : poolIndex);
     showing_ = false;
     UpdateEnabling();
 }
@@ -158,8 +177,29 @@ void TSerialNumDialog::ApplyBase()
 void TSerialNumDialog::UpdateEnabling()
 {
     const bool on = model_.FieldsEnabled();
+    // A pool brings its own size, location and next number.
+    const bool own = on && model_.Pool.empty();
     for (QWidget* w : std::initializer_list<QWidget*>{sizeGroup_, currentLabel_, locationLabel_, current_, location_})
-        w->setEnabled(on);
+        w->setEnabled(own);
+    poolLabel_->setEnabled(on);
+    pool_->setEnabled(on);
+}
+
+void TSerialNumDialog::SetPools(const std::vector<std::string>& names)
+{
+    const bool wasShowing = showing_;
+    showing_ = true;
+    pool_->clear();
+    pool_->addItem(QStringLiteral("none: this PC's own numbers"));
+    for (const std::string& name : names) pool_->addItem(QString::fromStdString(name));
+    // A pool chosen before stays chosen even when the store cannot list it now: the run reports why.
+    if (!model_.Pool.empty() && pool_->findText(QString::fromStdString(model_.Pool)) < 0)
+        pool_->addItem(QString::fromStdString(model_.Pool));
+    const bool any = pool_->count() > 1;
+    poolLabel_->setVisible(any);
+    pool_->setVisible(any);
+    showing_ = wasShowing;
+    ShowModel();
 }
 
 void TSerialNumDialog::showEvent(QShowEvent* event)
@@ -179,7 +219,8 @@ void TSerialNumDialog::OkClick()
 {
     bool placed = false;
     try {
-        placed = model_.Button2Click(image_);
+        // A pool's number is placed by each run when it is reserved.
+        placed = model_.Pool.empty() ? model_.Button2Click(image_) : true;
     } catch (const std::exception& e) {
         // Nothing may escape into the dialog's event loop; the model refuses such locations first.
         if (model_.OnMessage) model_.OnMessage(e.what());

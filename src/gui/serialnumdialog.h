@@ -3,9 +3,12 @@
 // location, base and mode for the whole run; the dialog shows it on every opening and writes every
 // change back at once, so the Auto Program step and the dialog never disagree.
 #include <QDialog>
+#include <string>
+#include <vector>
 
 class QAbstractButton;
 class QButtonGroup;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -28,6 +31,9 @@ public:
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CancelButton() const { return cancel_; }
     QPushButton* ClearButton() const { return clear_; }
+    // The production store's pools, for a line's numbers; shown only when the store has some.
+    QComboBox* PoolChoice() const { return pool_; }
+    void SetPools(const std::vector<std::string>& names);
 
     // The model's state into the widgets, with the enabling rule.
     void ShowModel();
@@ -55,5 +61,7 @@ private:
     QPushButton* ok_;
     QPushButton* cancel_;
     QPushButton* clear_;
+    QLabel* poolLabel_;
+    QComboBox* pool_;
     bool showing_ = false;  // widgets being filled from the model: no write-back
 };

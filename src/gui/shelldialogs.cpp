@@ -6,6 +6,8 @@
 
 #include "app/productionrecord.h"
 #include "app/projects.h"
+#include "image/serialnum.h"
+#include "link/programmer.h"
 #include "gui/autoprogramdialog.h"
 #include "gui/infodialogs.h"
 #include "gui/loadconfigform.h"
@@ -79,20 +81,63 @@ void TMain::ShowAutoProgramOptions(TAutoProgramSteps& steps)
 void TMain::SerialNumbersClick()
 {
     if (!serialDialog_) serialDialog_ = new TSerialNumDialog(session_->Serial(), session_->Project().Flash, this);
+    // The production store's pools, when the Auto Program options name a store.
+    std::vector<std::string> pools;
+    TAutoProgramSteps steps;
+    steps.Load(session_->Settings());
+    if (!steps.Database().empty()) {
+        try {
+            OpenStore(steps.Database());
+            for (const TSerialPoolRow& pool : store_->Pools()) pools.push_back(pool.Name);
+        } catch (const std::exception& e) {
+            ShowMessage(e.what());
+        }
+    }
+    serialDialog_->SetPools(pools);
     RunDialog(*serialDialog_);
     ShowFlashPage();
 }
 
-void TMain::AttachProductionRecord()
+void TMain::OpenStore(const std::string& location)
+{
+    if (store_ && storeLocation_ == location) return;
+    storeRecord_.Reset();
+    storeStation_.reset();
+    store_.reset();
+    store_ = OpenProductionStore(location);
+    storeLocation_ = location;
+}
+
+bool TMain::AttachProductionRecord()
 {
     TAutoProgramSteps steps;
     steps.Load(session_->Settings());
     productionRecord_.Reset();
-    if (steps.RecordFile().empty()) return;
+    storeRecord_.Reset();
+    storeStation_.reset();
     // The box as the operator knows it: its port's name.
     const TLinkWide& wide = session_->LinkContext().Wide();
     const std::string port = std::string(wide.LinkKind == 2 ? "LPT" : "COM") + std::to_string(wide.PortIndex + 1);
-    productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
+    if (!steps.RecordFile().empty()) productionRecord_ = TProductionRecord(steps.RecordFile()).Attach(*session_, port);
+    if (steps.Database().empty()) return true;
+    // The store is reached, and the pool read, before the first board: a line that cannot record
+    // its boards or hand out numbers does not start.
+    try {
+        OpenStore(steps.Database());
+        TStoreStation::TIdentity id;
+        id.Port = port;
+        id.Box = session_->Programmer() ? session_->Programmer()->HardwareName() : std::string();
+        const TSerialNum& serial = session_->Serial();
+        const std::string pool = serial.rgSerialNumMode == TSerialNum::smStoreInFlash ? serial.Pool : std::string();
+        storeStation_ = std::make_unique<TStoreStation>(*store_, id, pool);
+        storeStation_->PreparePool(*session_);
+        storeRecord_ = storeStation_->Attach(*session_, [this](const std::string& why) { session_->Runner().FailOp(why); });
+    } catch (const std::exception& e) {
+        storeStation_.reset();
+        ShowMessage(e.what());
+        return false;
+    }
+    return true;
 }
 
 void TMain::ShowMessage(const std::string& text) { boxes_.Inform(this, kApplicationTitle, Q(text)); }

@@ -77,4 +77,5 @@ void TSerialNum::Clear()
     rgSerialNumMode = smDisabled;
     heCurrentSerial = 0;
     heSerialLocation = 0;
+    Pool.clear();
 }

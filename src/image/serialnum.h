@@ -25,6 +25,9 @@ public:
     // Wider than the largest 4-byte number so that the one after FFFFFFFFh is refused, not 0.
     uint64_t heCurrentSerial = 0;
     uint32_t heSerialLocation = 0;
+    // The production store's pool the numbers come from instead of heCurrentSerial (which the
+    // pool's next number then replaces); empty for this PC's own count.
+    std::string Pool;
 
     // Bytes the serial number occupies: 2, 3 or 4.
     int SizeInBytes() const;

@@ -42,6 +42,8 @@
 #include "gui/loadconfigform.h"
 #include "gui/plugwindow.h"
 #include "gui/messageboxes.h"
+#include "store/productionstore.h"
+#include "image/serialnum.h"
 #include "gui/statuspanel.h"
 #include "views/optioneditorwidget.h"
 #include "views/hexview.h"
@@ -831,6 +833,62 @@ TEST_F(MainWindow, SerialNumbersAndTheProductionRecordInAutoProgram)
     file.close();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(file.readAll()).count('\n'), 3);
+}
+
+// A line's numbers: the options name the production store, the serial-number dialog chooses one of
+// its pools, and each F5 takes the pool's next number and leaves the board's record in the store.
+TEST_F(MainWindow, AutoProgramTakesNumbersFromAStorePoolAndRecordsEachBoard)
+{
+    Start();
+    const std::string db = dir.filePath("line.sqlite").toStdString();
+    {
+        TSerialPoolRow pool;
+        pool.Name = "line";
+        pool.Start = 0x0500;
+        pool.Location = 0x100;
+        OpenProductionStore(db)->CreatePool(pool);
+    }
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& options = static_cast<TAutoProgramDialog&>(dialog);
+        options.List()->item(TAutoProgramSteps::stProgramFlash)->setCheckState(Qt::Checked);
+        options.List()->item(TAutoProgramSteps::stIncrementSerial)->setCheckState(Qt::Checked);
+        options.Database()->setText(QString::fromStdString(db));
+        QTest::mouseClick(options.OkButton(), Qt::LeftButton);
+    });
+    window->Actions().AutoProgramOptions->trigger();
+    EXPECT_EQ(window->Session().Settings().Get("PRODUCTIONRECORD", "DATABASE", "").AsString(), db);
+    window->SetDialogRunner([&](QDialog& dialog) {
+        auto& serial = static_cast<TSerialNumDialog&>(dialog);
+        EXPECT_FALSE(serial.PoolChoice()->isHidden());
+        serial.Mode()->button(1)->click();
+        ASSERT_EQ(serial.PoolChoice()->count(), 2);
+        serial.PoolChoice()->setCurrentIndex(1);
+        // The pool gives size, location and number.
+        EXPECT_FALSE(serial.Location()->isEnabled());
+        QTest::mouseClick(serial.OkButton(), Qt::LeftButton);
+    });
+    window->Actions().SerialNumbers->trigger();
+    EXPECT_EQ(window->Session().Serial().Pool, "line");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    auto store = OpenProductionStore(db);
+    EXPECT_EQ(store->Numbers("line", "committed"), (std::vector<uint64_t>{0x500, 0x501}));
+    const auto records = store->Records({});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].Serial, "0500");
+    EXPECT_EQ(records[1].Serial, "0501");
+    EXPECT_EQ(records[0].Device, "COP8SBR9");
+    EXPECT_EQ(records[0].Result, "ok");
+
+    // A store that cannot be reached stops the run before the box, with the reason.
+    window->Session().Settings().Put("PRODUCTIONRECORD", "DATABASE", kGlobalGroup,
+                                     std::string("postgresql://x@/line?host=") + dir.filePath("none").toStdString());
+    boxes.asked.clear();
+    const size_t programmed = Count("ProgramFlash");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(Count("ProgramFlash"), programmed);
+    ASSERT_EQ(boxes.asked.size(), 1);
+    EXPECT_TRUE(boxes.asked[0].contains("cannot connect")) << boxes.asked[0].toStdString();
 }
 
 TEST_F(MainWindow, TheLinksDialogsOpenThroughTheWindow)

@@ -79,7 +79,8 @@ version=$(sed -n 's/^project(zemprix VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0"
 [ "$(field Section)" = electronics ] || fail "Section: $(field Section)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins libc6 libstdc++6; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6sql6 libqt6sql6-sqlite libqt6sql6-psql \
+           qt6-qpa-plugins libc6 libstdc++6; do
   [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 # Nothing runs as root after installation: no maintainer scripts at all.
