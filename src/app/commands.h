@@ -31,6 +31,8 @@ struct TCommandContext {
     std::string SoftwareVersion;
     // The file named on the command line; when set, Reload reads it instead of the image's own.
     std::string CommandLineFile;
+    // A file with a wrong record checksum is refused instead of loaded with a warning.
+    bool StrictChecksums = false;
 
     // Scrolls the hex view back to its first row.
     std::function<void()> ScrollViewHome;

@@ -335,6 +335,83 @@ void ReadAtmel(const Lines& lines, THexList& image, bool wordForm)
     }
 }
 
+// ---- Checksums: counted, never a reason to refuse a record. ----
+
+// Whether one record's checksum matches; records of other kinds pass.
+bool IntelChecksumOk(std::string_view raw)
+{
+    const std::string s = hex::ToUpper(raw.substr(1));
+    unsigned sum = 0;
+    for (size_t i = 0; i < s.size() / 2; ++i) sum += ByteAt(s, i);
+    return (sum & 0xFF) == 0;
+}
+
+bool MotorolaChecksumOk(std::string_view raw)
+{
+    const std::string s = hex::ToUpper(raw.substr(2));
+    unsigned sum = 0;
+    for (size_t i = 0; i < s.size() / 2; ++i) sum += ByteAt(s, i);
+    return (sum & 0xFF) == 0xFF;
+}
+
+bool ExtTektronixChecksumOk(std::string_view raw)
+{
+    const std::string s = hex::ToUpper(raw.substr(1));
+    if (s.size() < 5) return true;
+    const unsigned sum = (DigitSum(std::string_view(s).substr(0, 3)) + DigitSum(std::string_view(s).substr(5))) & 0xFF;
+    return sum == Number(std::string_view(s).substr(3, 2));
+}
+
+// The header checksum already decided that this is a Tektronix file; only the data's is counted.
+bool TektronixChecksumOk(std::string_view raw)
+{
+    const std::string s = hex::ToUpper(raw.substr(1));
+    const unsigned count = ByteAt(s, 2);
+    if (count == 0) return true;
+    return DigitSum(std::string_view(s).substr(8, 2 * count)) == ByteAt(s, 4 + count);
+}
+
+template <typename Lines>
+TChecksumReport CheckChecksums(int format, const Lines& lines)
+{
+    TChecksumReport report;
+    int number = 0;
+    for (std::string_view raw : lines) {
+        ++number;
+        if (raw.empty()) continue;
+        bool ok = true;
+        bool last = false;
+        switch (format) {
+        case ff_IntelIntellex:
+        case ff_IntelMCS86:
+        case ff_IntelHex32:
+            ok = IntelChecksumOk(raw);
+            last = ByteAt(hex::ToUpper(raw.substr(1, 8)), 3) == 0x01;
+            break;
+        case ff_MotorolaExorciser:
+        case ff_MotorolaExormacs:
+        case ff_Motorola32:
+            ok = MotorolaChecksumOk(raw);
+            last = raw.size() > 1 && raw[1] == '9';
+            break;
+        case ff_ExtTektronix:
+            if (raw.size() < 4 || (raw[3] != '6' && raw[3] != '8')) continue;
+            ok = ExtTektronixChecksumOk(raw);
+            last = raw[3] == '8';
+            break;
+        case ff_Tektronix:
+            ok = TektronixChecksumOk(raw);
+            last = ByteAt(hex::ToUpper(raw.substr(1, 6)), 2) == 0;
+            break;
+        default:
+            return report;  // no checksums in the format
+        }
+        if (!ok && report.Wrong++ == 0) report.FirstLine = number;
+        if (last) break;
+    }
+    return report;
+}
+
 template <typename Lines>
 int Detect(const Lines& lines)
 {
@@ -445,17 +522,33 @@ int TFileLoader::DetectText(std::string_view text)
     return Detect(TTextLines(text));
 }
 
-int TFileLoader::LoadFile(const std::string& fileName, THexList& image)
+std::string TChecksumReport::Text() const
+{
+    if (Wrong == 0) return {};
+    if (Wrong == 1) return "1 record with a wrong checksum, on line " + std::to_string(FirstLine);
+    return std::to_string(Wrong) + " records with a wrong checksum, the first on line " + std::to_string(FirstLine);
+}
+
+TChecksumReport TFileLoader::CheckText(std::string_view text, int format)
+{
+    return CheckChecksums(format, TTextLines(text));
+}
+
+int TFileLoader::LoadFile(const std::string& fileName, THexList& image, TChecksumReport* checksums)
 {
     image.SetFileName(fileName);
     image.Clear();
     const std::string text = ReadText(fileName);
     image.Clear();
-    return LoadText(text, image);
+    const TTextLines lines(text);
+    const int format = Detect(lines);
+    if (checksums) *checksums = CheckChecksums(format, lines);
+    return Read(format, lines, image);
 }
 
-int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult)
+int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult, TChecksumReport* checksums)
 {
+    if (checksums) *checksums = {};
     loadResult = 0;
     if (!Exists(fileName)) return ff_NotFound;
     const std::string text = ReadText(fileName);
@@ -465,6 +558,7 @@ int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int
         image.SetFileName(fileName);
         image.Clear();
         loadResult = Read(format, lines, image);
+        if (checksums) *checksums = CheckChecksums(format, lines);
     }
     return format;
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
@@ -369,10 +370,17 @@ TEST_F(LiveWindow, ABoxKilledWhileTheLoopWaitsEndsTheModeWithItsFailureAndThePro
     const double cpu = CpuMs();
     QTest::qWait(500);
     EXPECT_LT(CpuMs() - cpu, 150.0);
-    // The next command names the port it cannot open.
+    // The next command names the port it cannot open, and the port checks say why after it.
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
     EXPECT_EQ(window->Session().Runner().StatusKind(), sk_failed);
-    EXPECT_TRUE(Log().back().contains(QString::fromStdString(port_))) << Log().back().toStdString();
+    const QStringList after = Log();
+    const int failure = after.lastIndexOf(QRegularExpression(".*Could not open communications port.*"));
+    ASSERT_GE(failure, 0) << after.join('\n').toStdString();
+    EXPECT_TRUE(after[failure].contains(QString::fromStdString(port_))) << after[failure].toStdString();
+    const QStringList explained = after.mid(failure + 1);
+    EXPECT_TRUE(explained.join('\n').contains(QString::fromStdString("FAIL serial port COM1 = " + port_)))
+        << after.join('\n').toStdString();
+    EXPECT_TRUE(explained.join('\n').contains("     fix: ")) << after.join('\n').toStdString();
 }
 
 TEST_F(LiveWindow, ABoxKilledWhileIdleIsReportedByTheNextCommandAndABoxThatFallsSilentDoesNotFreeze)
