@@ -114,7 +114,9 @@ void TParallelTransport::StartBox(uint16_t portIndex, uint8_t lptMode)
     lpt.SelectPort(portIndex + 1);
     // LPT1 has no base address when the configuration lists only higher ports: there is no
     // port to drive, so say so now rather than after a 30-second handshake time-out.
-    if (lpt.BaseAddress() == 0) FailOpen();
+    // Registers the backend refused (ppdev could not open or claim the node) would read as a
+    // silent box after the same time-out.
+    if (lpt.BaseAddress() == 0 || !lpt.PortGranted(lpt.CurrentPort())) FailOpen();
     lpt.SetLptMode(lptMode);
     lpt.WriteEcr(0);
     for (int pin = 1; pin <= 17; ++pin) lpt.WritePin(pin, false);
