@@ -1,6 +1,7 @@
 // Hex file reading: the text split into lines, format detection and the five readers.
 #include "image/hexfile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -337,76 +338,64 @@ void ReadAtmel(const Lines& lines, THexList& image, bool wordForm)
 
 // ---- Checksums: counted, never a reason to refuse a record. ----
 
-// Whether one record's checksum matches; records of other kinds pass.
-bool IntelChecksumOk(std::string_view raw)
+unsigned ByteSum(std::string_view s)
 {
-    const std::string s = hex::ToUpper(raw.substr(1));
     unsigned sum = 0;
     for (size_t i = 0; i < s.size() / 2; ++i) sum += ByteAt(s, i);
-    return (sum & 0xFF) == 0;
+    return sum & 0xFF;
 }
 
-bool MotorolaChecksumOk(std::string_view raw)
+// One record's checksum; `s` is the record after its start character(s), upper-cased. `last`
+// tells an end record, after which the reader reads nothing.
+bool ChecksumOk(int format, std::string_view s, bool& last)
 {
-    const std::string s = hex::ToUpper(raw.substr(2));
-    unsigned sum = 0;
-    for (size_t i = 0; i < s.size() / 2; ++i) sum += ByteAt(s, i);
-    return (sum & 0xFF) == 0xFF;
-}
-
-bool ExtTektronixChecksumOk(std::string_view raw)
-{
-    const std::string s = hex::ToUpper(raw.substr(1));
-    if (s.size() < 5) return true;
-    const unsigned sum = (DigitSum(std::string_view(s).substr(0, 3)) + DigitSum(std::string_view(s).substr(5))) & 0xFF;
-    return sum == Number(std::string_view(s).substr(3, 2));
-}
-
-// The header checksum already decided that this is a Tektronix file; only the data's is counted.
-bool TektronixChecksumOk(std::string_view raw)
-{
-    const std::string s = hex::ToUpper(raw.substr(1));
-    const unsigned count = ByteAt(s, 2);
-    if (count == 0) return true;
-    return DigitSum(std::string_view(s).substr(8, 2 * count)) == ByteAt(s, 4 + count);
+    switch (format) {
+    case ff_IntelIntellex:
+    case ff_IntelMCS86:
+    case ff_IntelHex32:
+        last = ByteAt(s, 3) == 0x01;
+        return ByteSum(s) == 0;
+    case ff_MotorolaExorciser:
+    case ff_MotorolaExormacs:
+    case ff_Motorola32:
+        return ByteSum(s) == 0xFF;
+    case ff_ExtTektronix:
+        if (s.size() < 5) return true;
+        return ((DigitSum(s.substr(0, 3)) + DigitSum(s.substr(5))) & 0xFF) == Number(s.substr(3, 2));
+    case ff_Tektronix: {
+        // The header checksum already told this file for a Tektronix one; the data's is counted.
+        const unsigned count = ByteAt(s, 2);
+        last = count == 0;
+        return last || DigitSum(s.substr(8, 2 * count)) == ByteAt(s, 4 + count);
+    }
+    default:
+        return true;
+    }
 }
 
 template <typename Lines>
 TChecksumReport CheckChecksums(int format, const Lines& lines)
 {
     TChecksumReport report;
+    const bool intel = format >= ff_IntelIntellex && format <= ff_IntelHex32;
+    const bool motorola = format >= ff_MotorolaExorciser && format <= ff_Motorola32;
+    if (!intel && !motorola && format != ff_ExtTektronix && format != ff_Tektronix) return report;  // no checksums
     int number = 0;
     for (std::string_view raw : lines) {
         ++number;
         if (raw.empty()) continue;
-        bool ok = true;
         bool last = false;
-        switch (format) {
-        case ff_IntelIntellex:
-        case ff_IntelMCS86:
-        case ff_IntelHex32:
-            ok = IntelChecksumOk(raw);
-            last = ByteAt(hex::ToUpper(raw.substr(1, 8)), 3) == 0x01;
-            break;
-        case ff_MotorolaExorciser:
-        case ff_MotorolaExormacs:
-        case ff_Motorola32:
-            ok = MotorolaChecksumOk(raw);
+        size_t skip = 1;
+        if (motorola) {
             last = raw.size() > 1 && raw[1] == '9';
-            break;
-        case ff_ExtTektronix:
+            skip = 2;
+        } else if (format == ff_ExtTektronix) {
+            // Only data and end records are read; symbol records are not.
             if (raw.size() < 4 || (raw[3] != '6' && raw[3] != '8')) continue;
-            ok = ExtTektronixChecksumOk(raw);
             last = raw[3] == '8';
-            break;
-        case ff_Tektronix:
-            ok = TektronixChecksumOk(raw);
-            last = ByteAt(hex::ToUpper(raw.substr(1, 6)), 2) == 0;
-            break;
-        default:
-            return report;  // no checksums in the format
         }
-        if (!ok && report.Wrong++ == 0) report.FirstLine = number;
+        const std::string s = hex::ToUpper(raw.substr(std::min(skip, raw.size())));
+        if (!ChecksumOk(format, s, last) && report.Wrong++ == 0) report.FirstLine = number;
         if (last) break;
     }
     return report;
