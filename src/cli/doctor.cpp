@@ -1,14 +1,8 @@
 #include "doctor.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <grp.h>
-#include <pwd.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "cli.h"
