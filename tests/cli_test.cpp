@@ -296,3 +296,32 @@ TEST_F(Cli, DeviceCommandsWithoutABoxFailCleanly)
 }
 
 }  // namespace
+
+TEST_F(Cli, AFileWithWrongChecksumsIsFlaggedAndRefusedWhenStrict)
+{
+    const std::string file = Path("suspect.hex");
+    std::ofstream(file) << ":0400100001020304E2\n:0400140005060708C0\n:0400180009000000D0\n:00000001FF\n";
+    const std::string warning = "2 records with a wrong checksum, the first on line 2";
+    CliRun r = Run({"--no-settings", "checksums", file});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(r.ErrHas("Flash File Load: File loaded (Intel Intellex 8/MDS) - Warning: " + warning)) << r.err;
+    r = Run({"--json", "--no-settings", "checksums", file});
+    EXPECT_TRUE(r.OutHas("\"checksumErrors\":2")) << r.out;
+    EXPECT_TRUE(r.OutHas("\"firstChecksumErrorLine\":2")) << r.out;
+    EXPECT_TRUE(r.OutHas("\"warning\":\"" + warning + "\"")) << r.out;
+
+    // Strict: refused as a file that does not load, and nothing is written from it.
+    r = Run({"--json", "--no-settings", "--strict-checksums", "convert", file, Path("out.hex")});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_TRUE(r.ErrHas("Flash File Load: File load failed (strict checksums) - " + warning)) << r.err;
+    EXPECT_TRUE(r.OutHas("\"error\":\"" + warning + "\"")) << r.out;
+    EXPECT_FALSE(fs::exists(Path("out.hex")));
+
+    // A file with correct checksums passes the strict check without a warning.
+    THexList image;
+    const std::string good = HexFile("good.hex", 0x100, image);
+    r = Run({"--json", "--no-settings", "--strict-checksums", "checksums", good});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_FALSE(r.ErrHas("Warning")) << r.err;
+    EXPECT_FALSE(r.OutHas("checksumErrors")) << r.out;
+}

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 
+#include "app/session.h"
 #include "doctor.h"
 #include "e2e_support.h"
 #include "link/portidentity.h"
@@ -355,4 +357,103 @@ TEST_F(PreparedSystem, TextFromSysfsIsEscapedInEveryMessage)
     r = RunCli({"--hardware", "lpt", "--port", "/dev/\x1b[2J", "erase"}, root + "/settings", env);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("Port \"/dev/\\x1B[2J\""), std::string::npos) << r.err;
+}
+
+// ---- A port that failed to open, explained by the same checks ----
+
+TEST_F(PreparedSystem, AFailedOpenIsExplainedByTheChecksOfItsOwnPortOnly)
+{
+    const gid_t gid = NodeGroup("/dev/ttyUSB0");
+    Write("/etc/group", "dialout:x:" + std::to_string(gid) + ":bob");
+    Write("/proc/200/comm", "minicom");
+    Link("/proc/200/fd/3", "/dev/ttyUSB0");
+    Write("/proc/123/comm", "ModemManager");
+
+    // COM2 is the held adapter, and alice is not in its group: both causes, each with its fix.
+    std::vector<TCheck> found = DiagnosePortOpenFailure(User(), FindPortInUse(User(), TCheckLink::Serial, "COM2"));
+    std::string text = ChecksText(found);
+    EXPECT_NE(text.find("FAIL serial port COM2 = /dev/ttyUSB0 (0403:6001 FT232R USB UART, serial A10K5XYZ): "
+                        "/dev/ttyUSB0 needs group dialout and alice is not a member\n"
+                        "     fix: sudo usermod -aG dialout alice, then log out and in\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)\n     fix: end that program"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("warn ModemManager: ModemManager is running"), std::string::npos) << text;
+    // The other adapters (closed to alice as well) and the parallel port are not this failure's cause.
+    EXPECT_EQ(text.find("ttyACM0"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ttyS1"), std::string::npos) << text;
+    EXPECT_EQ(text.find("parport"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ok   "), std::string::npos) << text;
+
+    // In the group: nothing about permissions is left, the holder still is.
+    found = DiagnosePortOpenFailure(User({gid}), FindPortInUse(User(), TCheckLink::Serial, "COM2"));
+    text = ChecksText(found);
+    EXPECT_EQ(text.find("needs group"), std::string::npos) << text;
+    EXPECT_NE(text.find("is open in minicom"), std::string::npos) << text;
+
+    // A port that is not there says so.
+    text = ChecksText(DiagnosePortOpenFailure(User({gid}), FindPortInUse(User(), TCheckLink::Serial, "COM7")));
+    EXPECT_NE(text.find("FAIL box port: the serial port COM7 is not on this machine\n     fix: choose one that"),
+              std::string::npos)
+        << text;
+
+    // The parallel port: the driver module that is missing and the printer driver that competes.
+    Write("/proc/modules", "parport_pc 49152 1 - Live 0x0\nlp 20480 0 - Live 0x0");
+    text = ChecksText(DiagnosePortOpenFailure(User({gid}), FindPortInUse(User(), TCheckLink::Parallel, "LPT1")));
+    EXPECT_NE(text.find("FAIL ppdev: the ppdev module is not loaded"), std::string::npos) << text;
+    EXPECT_NE(text.find("     fix: sudo modprobe ppdev"), std::string::npos) << text;
+    EXPECT_NE(text.find("warn lp driver"), std::string::npos) << text;
+    EXPECT_EQ(text.find("minicom"), std::string::npos) << "a serial holder is no parallel cause: " << text;
+    EXPECT_EQ(text.find("ModemManager"), std::string::npos) << text;
+
+    // Nothing wrong with the port: nothing to explain.
+    fs::create_directories(root + "/sys/module/ppdev");
+    Write("/proc/modules", "parport_pc 49152 1 - Live 0x0");
+    Node("/dev/parport0");
+    chmod((root + "/dev/parport0").c_str(), 0666);
+    EXPECT_TRUE(DiagnosePortOpenFailure(User(), FindPortInUse(User(), TCheckLink::Parallel, "LPT1")).empty());
+}
+
+TEST_F(PreparedSystem, TheSessionWritesTheDiagnosisAfterTheFailureLine)
+{
+    // No serial port support at all: the open fails whatever the port, and the checks look at
+    // COM1 of the prepared machine, whose node alice may not open.
+    TNullShellView shell;
+    TAppSession session(shell, nullptr);
+    session.SetSystemView(User());
+    EXPECT_EQ(session.Run([&] { session.SwitchDevice("COP8SBR9", kHardwareCom); }), TOutcome::Failed);
+    EXPECT_EQ(session.Runner().StatusText(), std::string(kHardwareCom) + ": Could not open communications port");
+    const std::vector<std::string>& log = session.Runner().Log();
+    const auto failure = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("Could not open communications port - No serial port support") != std::string::npos;
+    });
+    ASSERT_NE(failure, log.end());
+    ASSERT_GE(log.end() - failure, 3);
+    EXPECT_EQ(failure[1].rfind("FAIL serial port COM1 = /dev/ttyACM0 (2341:0043 Uno): ", 0), 0u) << failure[1];
+    EXPECT_NE(failure[1].find("needs group"), std::string::npos) << failure[1];
+    EXPECT_EQ(failure[2].rfind("     fix: sudo usermod -aG ", 0), 0u) << failure[2];
+
+    // A failure that is not about opening the port has no such lines.
+    session.Runner().ClearLog();
+    session.Run([] { throw EISPException("Programming failed", false, kHardwareCom); });
+    for (const std::string& line : session.Runner().Log()) EXPECT_EQ(line.find("FAIL "), std::string::npos) << line;
+}
+
+TEST_F(PreparedSystem, TheCommandLineExplainsAPortItCannotOpen)
+{
+    // The box's port given as a path that another program holds; the failure's own line and exit
+    // status stay what they were.
+    Write("/proc/200/comm", "minicom");
+    Link("/proc/200/fd/3", "/dev/ttyUSB0");
+    const std::vector<std::string> env = {"ZEMPRIX_SYSTEM_ROOT=" + root};
+    const CliResult r =
+        RunCli({"--hardware", "com", "--no-settings", "--port", root + "/dev/ttyUSB0", "erase"}, root + "/settings", env);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const size_t failure = r.err.find("ZEMPRIX (COM): Could not open communications port - ");
+    ASSERT_NE(failure, std::string::npos) << r.err;
+    const size_t held = r.err.find("FAIL port in use: /dev/ttyUSB0 is open in minicom (pid 200)", failure);
+    EXPECT_NE(held, std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("     fix: end that program, or choose another port", held), std::string::npos) << r.err;
 }

@@ -279,10 +279,11 @@ public:
     enum Fault { never_takes, never_ready };
     explicit MisbehavingBox(Fault fault) : fault_(fault) {}
     int statusReads = 0;
+    bool grant = true;  // false: the port's node cannot be opened or claimed
 
     bool Open() override { return true; }
     void Close() override {}
-    bool GrantRange(uint16_t, uint16_t) override { return true; }
+    bool GrantRange(uint16_t, uint16_t) override { return grant; }
     uint8_t Read(uint16_t a) override
     {
         if (a == 0x37A) return control_;
@@ -342,6 +343,24 @@ TEST_F(ParallelLink, ConnectWithoutABaseForTheChosenPortFailsAtOnceAndTouchesNoL
     EXPECT_EQ(ErrorOf([&] { link.Connect(); }), "LPT port not found or in use by another program");
     EXPECT_LT(clock.NowSeconds() - t0, 1.0);
     EXPECT_TRUE(raw->stray.empty()) << std::hex << raw->stray.front();
+}
+
+TEST_F(ParallelLink, RegistersTheBackendRefusesFailConnectAtOnceAsAPortThatCannotBeOpened)
+{
+    // ppdev without access to /dev/parport0: the port is listed, its registers are not ours.
+    chipset.reset();
+    auto refused = std::make_unique<MisbehavingBox>(MisbehavingBox::never_takes);
+    refused->grant = false;
+    link.Context().ReplaceLpt(std::make_unique<TVicLPT>(std::move(refused)));
+    const double t0 = clock.NowSeconds();
+    try {
+        link.Connect();
+        ADD_FAILURE() << "connected";
+    } catch (const ELptOpenError& e) {
+        // The same line as before; the class lets the session add the port checks after it.
+        EXPECT_STREQ(e.what(), "LPT port not found or in use by another program");
+    }
+    EXPECT_LT(clock.NowSeconds() - t0, 1.0);
 }
 
 namespace {

@@ -3,6 +3,8 @@
 // names that would nest keys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QSettings>
 #include <QTemporaryDir>
 #include <fstream>
@@ -110,4 +112,24 @@ TEST_F(Projects, NamesThatWouldNestKeysAreRefusedAndDeleteRemovesAtOnce)
     projects::StoreProject(session, "Delta");
     projects::Delete(session, "Gamma");
     EXPECT_EQ(projects::Names(session), std::vector<std::string>{"Delta"});
+}
+
+TEST_F(Projects, AProjectsSuspectFileIsFlaggedOrRefusedWhenStrict)
+{
+    std::ofstream(Path("suspect.hex")) << ":0400100001020304E2\n:0400140005060708C0\n:00000001FF\n";
+    ASSERT_TRUE(session.LoadFlashFile(Path("suspect.hex"), true).ok);
+    projects::StoreProject(session, "Epsilon");
+    session.Runner().ClearLog();
+    Restore("Epsilon");
+    const std::vector<std::string>& log = session.Runner().Log();
+    EXPECT_NE(std::find(log.begin(), log.end(), "Flash File Load - Warning: 1 record with a wrong checksum, on line 2"),
+              log.end());
+    EXPECT_EQ(session.Project().Flash.GetValue(0x15), 0x06);
+    EXPECT_TRUE(errors.empty());
+
+    session.Commands().StrictChecksums = true;
+    Restore("Epsilon");
+    EXPECT_EQ(errors, std::vector<std::string>{"Flash: Could not open " + Path("suspect.hex") +
+                                               " (strict checksums: 1 record with a wrong checksum, on line 2)"});
+    EXPECT_NE(session.Project().Flash.GetValue(0x15), 0x06);
 }

@@ -268,3 +268,37 @@ TEST_F(Runner, FreedProgrammerIsNeverRead)
     EXPECT_EQ(runner.StatusKind(), sk_failed);
     EXPECT_EQ(runner.StatusText(), ": Could not open communications port");
 }
+
+TEST_F(Runner, APortThatCannotBeOpenedIsFollowedByItsDiagnosisAndNothingElseIs)
+{
+    std::vector<bool> asked;
+    runner.SetPortDiagnosis([&](bool parallel) {
+        asked.push_back(parallel);
+        if (asked.size() == 3) throw std::runtime_error("/proc unreadable");
+        return std::vector<std::string>{"FAIL why", "     fix: how"};
+    });
+    runner.StartOp("op");
+    runner.AppException(std::make_exception_ptr(ESerialOpenError("no access")));
+    ASSERT_GE(runner.Log().size(), 3u);
+    const auto tail = std::vector<std::string>(runner.Log().end() - 3, runner.Log().end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"ZEMPRIX (COM): Could not open communications port - no access", "FAIL why",
+                                              "     fix: how"}));
+    // The parallel port's open failure keeps its line and gets the parallel checks.
+    runner.StartOp("op");
+    runner.AppException(std::make_exception_ptr(ELptOpenError("LPT port not found or in use by another program", false, "ZEMPRIX (LPT)")));
+    EXPECT_EQ(runner.StatusText(), "ZEMPRIX (LPT): LPT port not found or in use by another program");
+    EXPECT_EQ(runner.Log().back(), "     fix: how");
+    // Checks that cannot run say so; the failure line stays.
+    runner.StartOp("op");
+    runner.AppException(std::make_exception_ptr(ESerialOpenError("")));
+    EXPECT_EQ(runner.StatusText(), "ZEMPRIX (COM): Could not open communications port");
+    EXPECT_EQ(runner.Log().back(), "Port checks failed: /proc unreadable");
+    EXPECT_EQ(asked, (std::vector<bool>{false, true, false}));
+    // Other failures, the parallel link's included, are not explained by the port checks.
+    for (auto error : {std::make_exception_ptr(EISPException("ISP timed out during operation", false, "ZEMPRIX (LPT)")),
+                       std::make_exception_ptr(ESerialError("Read failed"))}) {
+        runner.StartOp("op");
+        runner.AppException(error);
+    }
+    EXPECT_EQ(asked.size(), 3u);
+}

@@ -236,11 +236,18 @@ void ReloadFlashFile(TCommandContext& ctx)
     const std::string file = ctx.CommandLineFile.empty() ? image.FileName() : ctx.CommandLineFile;
     if (ctx.ShowFileName) ctx.ShowFileName(file);
     int result = 0;
+    TChecksumReport checksums;
     try {
         THexList::TBulkChange bulk(image);
         // Stamped before reading: a write during the read shows as a change before the next board.
         ctx.LoadedFile = TFileStamp::Of(file);
-        result = TFileLoader::LoadFile(file, image);
+        result = TFileLoader::LoadFile(file, image, &checksums);
+        // Refused before anything is programmed from it; the image is emptied so that nothing
+        // from the suspect file stays behind either.
+        if (ctx.StrictChecksums && checksums.Wrong > 0) {
+            image.Clear();
+            throw EISPException("Flash: File not reloaded!" + checksums.Text());
+        }
     } catch (...) {
         // The load cleared the image before it failed: the view drops its place and any
         // half-typed byte so that it shows what the image holds now.
@@ -248,8 +255,10 @@ void ReloadFlashFile(TCommandContext& ctx)
         throw;
     }
     Call(ctx.ScrollViewHome);
-    ctx.Runner.EndOp(result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
-                                 : "Flash: File Reloaded");
+    std::string line = result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
+                                   : "Flash: File Reloaded";
+    if (checksums.Wrong > 0) line += (result != 0 ? "; " : " - Warning: ") + checksums.Text();
+    ctx.Runner.EndOp(line);
 }
 
 }  // namespace commands

@@ -34,6 +34,8 @@ struct TCommandContext {
     std::string CommandLineFile;
     // The Flash file as it was on disk when last loaded or reloaded.
     TFileStamp LoadedFile;
+    // A file with a wrong record checksum is refused instead of loaded with a warning.
+    bool StrictChecksums = false;
 
     // Scrolls the hex view back to its first row.
     std::function<void()> ScrollViewHome;

@@ -96,12 +96,20 @@ void RestoreProject(TAppSession& session, const std::string& name,
             if (showError) showError("Flash: Could not open " + file);
         } else {
             session.View().ShowFileName(std::string());
+            TChecksumReport checksums;
             try {
                 THexList::TBulkChange bulk(session.Project().Flash);
-                (void)TFileLoader::LoadFile(file, session.Project().Flash);
+                (void)TFileLoader::LoadFile(file, session.Project().Flash, &checksums);
+                if (checksums.Wrong > 0 && session.Commands().StrictChecksums) session.Project().Flash.Clear();
             } catch (const EISPException&) {
                 // the load result is not reported here
             } catch (const EFileLoader&) {
+            }
+            // A suspect file is flagged as a direct load flags it, or refused when asked to be.
+            if (checksums.Wrong > 0 && session.Commands().StrictChecksums) {
+                if (showError) showError("Flash: Could not open " + file + " (strict checksums: " + checksums.Text() + ")");
+            } else if (checksums.Wrong > 0) {
+                runner.AppendLog("Flash File Load - Warning: " + checksums.Text());
             }
         }
     }

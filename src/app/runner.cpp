@@ -158,10 +158,12 @@ TOutcome TOperationRunner::AppException(std::exception_ptr error)
         // detail: the status bar keeps its short text, the log and the command line show why.
         const std::string why = e.what();
         FailOp(hw + ": Could not open communications port" + (why.empty() ? "" : "!" + why));
+        ExplainOpenFailure(false);
     } catch (const ESerialError& e) {
         FailOp(hw + ":" + "Communications Error (" + e.what() + ")");
     } catch (const EISPException& e) {
         FailOp(e.HardwareName().empty() ? std::string(e.what()) : e.HardwareName() + ": " + e.what());
+        if (dynamic_cast<const ELptOpenError*>(&e)) ExplainOpenFailure(true);
     } catch (const EAbortOp&) {
         FailOp("Operation Cancelled by user");
         return TOutcome::Cancelled;
@@ -181,6 +183,19 @@ TOutcome TOperationRunner::AppException(std::exception_ptr error)
         FailOp("Error: Unknown exception");
     }
     return TOutcome::Failed;
+}
+
+void TOperationRunner::ExplainOpenFailure(bool parallel)
+{
+    if (!portDiagnosis_) return;
+    std::vector<std::string> lines;
+    try {
+        lines = portDiagnosis_(parallel);
+    } catch (const std::exception& e) {
+        // The checks only explain: one that cannot read the system must not hide the failure.
+        lines = {std::string("Port checks failed: ") + e.what()};
+    }
+    for (const std::string& line : lines) AppendLog(line);
 }
 
 void TOperationRunner::HandleFirmwareMismatch()

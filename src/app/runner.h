@@ -94,6 +94,12 @@ public:
     void SetProgrammer(TISPProgrammer* programmer);
     TISPProgrammer* Programmer() const { return lifetime_.expired() ? nullptr : programmer_; }
     void SetFirmwareUpdate(std::function<void()> command) { firmwareUpdate_ = std::move(command); }
+    // The lines that explain a port that could not be opened (serial, or parallel when true),
+    // written after the failure line.
+    void SetPortDiagnosis(std::function<std::vector<std::string>(bool parallel)> diagnose)
+    {
+        portDiagnosis_ = std::move(diagnose);
+    }
 
     bool Busy() const { return busy_; }
     void SetBusy(bool busy) { busy_ = busy; }
@@ -119,11 +125,13 @@ public:
 private:
     void ShowProgress();
     void HandleFirmwareMismatch();
+    void ExplainOpenFailure(bool parallel);
 
     IOperationView& view_;
     TISPProgrammer* programmer_ = nullptr;
     std::weak_ptr<const void> lifetime_;
     std::function<void()> firmwareUpdate_;
+    std::function<std::vector<std::string>(bool)> portDiagnosis_;
     // Read by the window's thread while the session's worker runs the operation.
     std::atomic<bool> busy_{false};
     std::atomic<bool> abortRequest_{false};

@@ -1,6 +1,7 @@
 #include "app/session.h"
 
 #include <filesystem>
+#include <sstream>
 
 #include "base/isperrors.h"
 #include "devices/devices.h"
@@ -47,6 +48,22 @@ TAppSession::TAppSession(IShellView& view, ISettingsBackend* backend)
         w.BusyTime = t.BusyTime;
     };
     options_.BindImage(&project_.Flash);
+    runner_.SetPortDiagnosis([this](bool parallel) { return DiagnosePortFailure(parallel); });
+}
+
+std::vector<std::string> TAppSession::DiagnosePortFailure(bool parallel) const
+{
+    const TSystemView system = systemView_ ? *systemView_ : TSystemView::FromEnvironment();
+    // The name the link opened: the override, else the numbered port (the parallel link uses
+    // only LPT1 to LPT3).
+    const uint16_t index = link_.Wide().PortIndex;
+    std::string name = parallel ? "LPT" + std::to_string(index > 2 ? 1 : index + 1) : link_.SerialPortName();
+    if (name.empty()) name = "COM" + std::to_string(index + 1);
+    const TPortInUse port = FindPortInUse(system, parallel ? TCheckLink::Parallel : TCheckLink::Serial, name);
+    std::vector<std::string> lines;
+    std::istringstream text(ChecksText(DiagnosePortOpenFailure(system, port)));
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
 }
 
 TAppSession::~TAppSession()
@@ -228,19 +245,28 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     int loaded = 0;
     try {
         commands_.LoadedFile = TFileStamp::Of(path);
-        result.format = TFileLoader::DetectAndLoad(path, image, loaded);
+        result.format = TFileLoader::DetectAndLoad(path, image, loaded, &result.checksums);
     } catch (const EFileLoader& e) {
         // The text after "!" is the detail the log shows after the status text.
         return fail(std::string("Flash File Load: File not accessable or a supported file type!") + e.what(), e.what());
     }
     if (result.format <= 0)
         return fail("Flash File Load: File not accessable or a supported file type", TFileLoader::FormatName(result.format));
+    const std::string suspect = result.checksums.Text();
+    if (commands_.StrictChecksums && !suspect.empty()) {
+        // Nothing of a refused file stays in the image.
+        image.Clear();
+        return fail("Flash File Load: File load failed (strict checksums)!" + suspect, suspect);
+    }
     if (loaded != 0) {
         image.MarkAllFailed();
-        fail("Flash File Load - Warning: bad data or file larger than device", "bad data or file larger than device");
+        fail("Flash File Load - Warning: bad data or file larger than device" + (suspect.empty() ? "" : "; " + suspect),
+             "bad data or file larger than device");
     } else {
         result.ok = true;
-        if (!quiet) runner_.EndOp("Flash File Load: File loaded (" + TFileLoader::FormatName(result.format) + ")");
+        const std::string warning = suspect.empty() ? "" : " - Warning: " + suspect;
+        if (!quiet) runner_.EndOp("Flash File Load: File loaded (" + TFileLoader::FormatName(result.format) + ")" + warning);
+        else if (!suspect.empty()) runner_.AppendLog("Flash File Load - Warning: " + suspect);
     }
     view_.ShowFileName(path);
     view_.ShowFlashPage();

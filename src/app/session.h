@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,13 @@
 #include "app/startup.h"
 #include "app/worker.h"
 #include "devices/optioneditor.h"
+#include "image/hexfile.h"
 #include "image/hexlist.h"
 #include "image/serialnum.h"
 #include "store/settings.h"
 #include "link/hardware.h"
 #include "link/linkcontext.h"
+#include "link/portdiagnosis.h"
 
 class TISPProgrammer;
 class ILinkHost;
@@ -98,6 +101,12 @@ public:
     const TDevice* Device() const { return project_.Device(); }
     // What the port dialogs show and the choices they ask for, applied to this session's link.
     IPortSetup& PortSetup() { return portSetup_; }
+    // The machine whose ports explain a port that cannot be opened (tests give a prepared tree);
+    // the machine itself by default.
+    void SetSystemView(TSystemView view) { systemView_ = std::move(view); }
+    // The lines (as `zemprix-cli doctor` writes them) that explain why the link's port could not
+    // be opened; the runner writes them after the failure line.
+    std::vector<std::string> DiagnosePortFailure(bool parallel) const;
 
     // Told when a device switch has replaced the programmer and the device (before it connects),
     // so that selectors, pages and editors follow.
@@ -139,7 +148,10 @@ public:
         bool ok = false;
         int format = 0;     // the detected format id, 0 or less when none
         std::string error;  // why it failed, for a script
+        TChecksumReport checksums;  // records loaded although their checksum is wrong
     };
+    // A file with wrong record checksums loads with a warning on its line, or with
+    // Commands().StrictChecksums fails to load.
     TLoadResult LoadFlashFile(const std::string& path, bool quiet = false);
 
     // Stores the clock range, device and hardware, disconnects (the link stores its settings)
@@ -186,6 +198,7 @@ private:
     std::unique_ptr<TISPProgrammer> programmer_;
     std::atomic<int> running_{0};
     std::atomic<bool> betweenPolls_{false};
+    std::optional<TSystemView> systemView_;
     // Last: its thread ends (after the job in progress) before anything it uses goes.
     TSessionWorker worker_;
 };

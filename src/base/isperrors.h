@@ -56,6 +56,12 @@ public:
     using Exception::Exception;
 };
 
+// The parallel port could not be opened (missing, no access, held by another program).
+class ELptOpenError : public EISPException {
+public:
+    using EISPException::EISPException;
+};
+
 // ... or failed while in use.
 class ESerialError : public Exception {
 public:

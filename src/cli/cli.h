@@ -64,6 +64,7 @@ struct TCliOptions {
     bool verbose = false;
     bool probe = false;         // doctor: ask the box as well       // -v: a timestamped trace of every command and answer
     bool noSettings = false;
+    bool strictChecksums = false;  // refuse a Flash file with a wrong record checksum
     bool help = false;
     bool version = false;
     std::string command;

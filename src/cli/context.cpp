@@ -48,6 +48,7 @@ TCliContext::TCliContext(TCliOptions options, ISettingsBackend* backend, std::os
     if (gangFd >= 0) view_.JoinGang(gangFd, options_.port);
     // -v: the trace's gathered bytes come out before the next status line, not after it.
     view_.SetBeforeLine([this] { session_.LinkContext().Trace().Flush(); });
+    session_.Commands().StrictChecksums = options_.strictChecksums;
     view_.SetOnPump([this] {
         if (InterruptSignal() != 0) session_.Runner().RequestAbort();
     });
@@ -177,6 +178,11 @@ bool TCliContext::LoadFlashFile(const std::string& fileName)
     if (loaded.format > 0) {
         result_.Set("format", TFileLoader::FormatName(loaded.format));
         result_.Set("formatId", loaded.format);
+    }
+    if (loaded.checksums.Wrong > 0) {
+        result_.Set("checksumErrors", loaded.checksums.Wrong);
+        result_.Set("firstChecksumErrorLine", loaded.checksums.FirstLine);
+        result_.Set("warning", loaded.checksums.Text());
     }
     if (!loaded.ok) {
         result_.Set("error", loaded.error);

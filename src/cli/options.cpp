@@ -73,6 +73,7 @@ bool ApplyFlag(TCliOptions& o, const std::string& arg)
     else if (arg == "--json") o.json = true;
     else if (arg == "--no-settings") o.noSettings = true;
     else if (arg == "--csv") o.csv = true;
+    else if (arg == "--strict-checksums") o.strictChecksums = true;
     else if (arg == "--plug-and-prog") o.plugAndProg = true;
     else if (arg == "--reload-on-change") o.reloadOnChange = true;
     else if (arg == "-q" || arg == "--quiet") o.quiet = true;
@@ -357,6 +358,9 @@ std::string HelpText()
         "  --probe           doctor: also connect to the box and report its identification\n"
         "  -v, --verbose     add a timestamped trace of every command and answer exchanged with the box\n"
         "  --no-settings     neither read nor write stored settings\n"
+        "  --strict-checksums\n"
+        "                    refuse a Flash file with a wrong record checksum (without it the file\n"
+        "                    loads and its load line warns)\n"
         "  --help, --version\n"
         "\n"
         "Commands:\n";

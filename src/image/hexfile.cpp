@@ -1,6 +1,7 @@
 // Hex file reading: the text split into lines, format detection and the five readers.
 #include "image/hexfile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -335,6 +336,72 @@ void ReadAtmel(const Lines& lines, THexList& image, bool wordForm)
     }
 }
 
+// ---- Checksums: counted, never a reason to refuse a record. ----
+
+unsigned ByteSum(std::string_view s)
+{
+    unsigned sum = 0;
+    for (size_t i = 0; i < s.size() / 2; ++i) sum += ByteAt(s, i);
+    return sum & 0xFF;
+}
+
+// One record's checksum; `s` is the record after its start character(s), upper-cased. `last`
+// tells an end record, after which the reader reads nothing.
+bool ChecksumOk(int format, std::string_view s, bool& last)
+{
+    switch (format) {
+    case ff_IntelIntellex:
+    case ff_IntelMCS86:
+    case ff_IntelHex32:
+        last = ByteAt(s, 3) == 0x01;
+        return ByteSum(s) == 0;
+    case ff_MotorolaExorciser:
+    case ff_MotorolaExormacs:
+    case ff_Motorola32:
+        return ByteSum(s) == 0xFF;
+    case ff_ExtTektronix:
+        if (s.size() < 5) return true;
+        return ((DigitSum(s.substr(0, 3)) + DigitSum(s.substr(5))) & 0xFF) == Number(s.substr(3, 2));
+    case ff_Tektronix: {
+        // The header checksum already told this file for a Tektronix one; the data's is counted.
+        if (s.size() < 8) return true;  // no header: nothing the reader would take from it
+        const unsigned count = ByteAt(s, 2);
+        last = count == 0;
+        return last || DigitSum(s.substr(8, 2 * count)) == ByteAt(s, 4 + count);
+    }
+    default:
+        return true;
+    }
+}
+
+template <typename Lines>
+TChecksumReport CheckChecksums(int format, const Lines& lines)
+{
+    TChecksumReport report;
+    const bool intel = format >= ff_IntelIntellex && format <= ff_IntelHex32;
+    const bool motorola = format >= ff_MotorolaExorciser && format <= ff_Motorola32;
+    if (!intel && !motorola && format != ff_ExtTektronix && format != ff_Tektronix) return report;  // no checksums
+    int number = 0;
+    for (std::string_view raw : lines) {
+        ++number;
+        if (raw.empty()) continue;
+        bool last = false;
+        size_t skip = 1;
+        if (motorola) {
+            last = raw.size() > 1 && raw[1] == '9';
+            skip = 2;
+        } else if (format == ff_ExtTektronix) {
+            // Only data and end records are read; symbol records are not.
+            if (raw.size() < 4 || (raw[3] != '6' && raw[3] != '8')) continue;
+            last = raw[3] == '8';
+        }
+        const std::string s = hex::ToUpper(raw.substr(std::min(skip, raw.size())));
+        if (!ChecksumOk(format, s, last) && report.Wrong++ == 0) report.FirstLine = number;
+        if (last) break;
+    }
+    return report;
+}
+
 template <typename Lines>
 int Detect(const Lines& lines)
 {
@@ -445,17 +512,33 @@ int TFileLoader::DetectText(std::string_view text)
     return Detect(TTextLines(text));
 }
 
-int TFileLoader::LoadFile(const std::string& fileName, THexList& image)
+std::string TChecksumReport::Text() const
+{
+    if (Wrong == 0) return {};
+    if (Wrong == 1) return "1 record with a wrong checksum, on line " + std::to_string(FirstLine);
+    return std::to_string(Wrong) + " records with a wrong checksum, the first on line " + std::to_string(FirstLine);
+}
+
+TChecksumReport TFileLoader::CheckText(std::string_view text, int format)
+{
+    return CheckChecksums(format, TTextLines(text));
+}
+
+int TFileLoader::LoadFile(const std::string& fileName, THexList& image, TChecksumReport* checksums)
 {
     image.SetFileName(fileName);
     image.Clear();
     const std::string text = ReadText(fileName);
     image.Clear();
-    return LoadText(text, image);
+    const TTextLines lines(text);
+    const int format = Detect(lines);
+    if (checksums) *checksums = CheckChecksums(format, lines);
+    return Read(format, lines, image);
 }
 
-int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult)
+int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult, TChecksumReport* checksums)
 {
+    if (checksums) *checksums = {};
     loadResult = 0;
     if (!Exists(fileName)) return ff_NotFound;
     const std::string text = ReadText(fileName);
@@ -465,6 +548,7 @@ int TFileLoader::DetectAndLoad(const std::string& fileName, THexList& image, int
         image.SetFileName(fileName);
         image.Clear();
         loadResult = Read(format, lines, image);
+        if (checksums) *checksums = CheckChecksums(format, lines);
     }
     return format;
 }

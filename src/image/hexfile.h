@@ -37,6 +37,15 @@ enum TFileFormat : int {
     ff_Binary = 11,
 };
 
+// Records whose checksum does not match their contents. The reader loads them all the same (files
+// from some tools carry wrong checksums); a load reports them so that a suspect file is noticed.
+struct TChecksumReport {
+    int Wrong = 0;      // records with a wrong checksum
+    int FirstLine = 0;  // the line (from 1) of the first of them, 0 when none
+    // "3 records with a wrong checksum, the first on line 12"; empty when none.
+    std::string Text() const;
+};
+
 class TFileLoader {
 public:
     // Files larger than this are refused with EFileLoader instead of being read into memory.
@@ -48,12 +57,16 @@ public:
     static int DetectFormat(const std::string& fileName, const std::vector<std::string>* lines = nullptr);
     // 0, or -1 when a record addresses a byte outside the image. A file that cannot be read
     // raises EFileLoader.
-    static int LoadFile(const std::string& fileName, THexList& image);
+    static int LoadFile(const std::string& fileName, THexList& image, TChecksumReport* checksums = nullptr);
     // Detection and loading from one reading of the file, for callers that load only a file of
     // a known format. Returns what DetectFormat returns; only when that is a format id (above 0)
     // is the image named, cleared and loaded, with LoadFile's result in `loadResult` (0
     // otherwise). Raises EFileLoader as DetectFormat does.
-    static int DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult);
+    static int DetectAndLoad(const std::string& fileName, THexList& image, int& loadResult,
+                             TChecksumReport* checksums = nullptr);
+    // The checksums of the records of a text in `format` (those the reader reads, up to the end
+    // record). Formats without checksums report none.
+    static TChecksumReport CheckText(std::string_view text, int format);
     // Raises EUnknownFileType "Unknown File ID" for ids outside -2 .. 11.
     static std::string FormatName(int id);
 

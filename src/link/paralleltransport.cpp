@@ -11,6 +11,7 @@ namespace {
 constexpr int64_t kReadyLimitSeconds = 30;
 constexpr int kEchoPollLimit = 255;
 constexpr uint8_t kEcho = 0x2A;
+constexpr const char* kNoPort = "LPT port not found or in use by another program";
 
 }  // namespace
 
@@ -21,6 +22,8 @@ TVicLPT& TParallelTransport::Port() const { return owner_.Context().Lpt(); }
 IClock& TParallelTransport::TimeSource() const { return clock_ ? *clock_ : Clock(); }
 
 void TParallelTransport::Fail(const char* message) const { throw EISPException(message, false, owner_.HardwareName()); }
+
+void TParallelTransport::FailOpen() const { throw ELptOpenError(kNoPort, false, owner_.HardwareName()); }
 
 bool TParallelTransport::WaitReady(bool reportProgress)
 {
@@ -102,7 +105,7 @@ void TParallelTransport::OpenDriver()
 {
     TVicLPT& lpt = Port();
     lpt.OpenDriver(1);
-    if (lpt.DriverInstance() == 0) Fail("LPT port not found or in use by another program");
+    if (lpt.DriverInstance() == 0) FailOpen();
 }
 
 void TParallelTransport::StartBox(uint16_t portIndex, uint8_t lptMode)
@@ -111,7 +114,9 @@ void TParallelTransport::StartBox(uint16_t portIndex, uint8_t lptMode)
     lpt.SelectPort(portIndex + 1);
     // LPT1 has no base address when the configuration lists only higher ports: there is no
     // port to drive, so say so now rather than after a 30-second handshake time-out.
-    if (lpt.BaseAddress() == 0) Fail("LPT port not found or in use by another program");
+    // Registers the backend refused (ppdev could not open or claim the node) would read as a
+    // silent box after the same time-out.
+    if (lpt.BaseAddress() == 0 || !lpt.PortGranted(lpt.CurrentPort())) FailOpen();
     lpt.SetLptMode(lptMode);
     lpt.WriteEcr(0);
     for (int pin = 1; pin <= 17; ++pin) lpt.WritePin(pin, false);

@@ -49,6 +49,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const char* message) const;
+    // The port cannot be opened: a failure the session explains with the port checks.
+    [[noreturn]] void FailOpen() const;
 
     TISPProgrammer& owner_;
     IClock* clock_ = nullptr;

@@ -46,6 +46,7 @@ bool TVicLPT::OpenDriver(uint8_t instance)
     instance_ = instance;
 
     ports_.fill(TPortEntry());
+    granted_.fill(false);
     int counted = 0;
     if (backend_->UsesSystemDiscovery()) {
         for (int n = 1; n <= kMaxPorts; ++n) {
@@ -151,9 +152,9 @@ void TVicLPT::GrantPortAccess()
         const uint16_t b = ports_[n].Base;
         if (b == 0) continue;
         if (b == kMonoBase) {
-            backend_->GrantRange(b, b + 2);
+            granted_[n] = backend_->GrantRange(b, b + 2);
         } else {
-            backend_->GrantRange(b, static_cast<uint16_t>(b + 7));
+            granted_[n] = backend_->GrantRange(b, static_cast<uint16_t>(b + 7));
             backend_->GrantRange(static_cast<uint16_t>(b + 0x400), static_cast<uint16_t>(b + 0x402));
         }
     }

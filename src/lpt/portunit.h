@@ -63,6 +63,9 @@ public:
     bool PortUsable() const { return open_ && present_ && lptMode_ != 0; }
     // Base address of table entry 1..7 (0 when none or out of range).
     uint16_t PortBase(int number) const;
+    // Whether the backend let this process at the registers of entry 1..7 (no permission on
+    // the port's node, or another program holding it, refuses).
+    bool PortGranted(int number) const { return number >= 1 && number <= kMaxPorts && granted_[number]; }
 
     void SetLptMode(uint8_t mode);
 
@@ -139,6 +142,7 @@ private:
     uint8_t portCount_ = 1;
     uint16_t base_ = 0;
     std::array<TPortEntry, kMaxPorts + 1> ports_{};  // index 1..7
+    std::array<bool, kMaxPorts + 1> granted_{};
     uint8_t hardwareMode_ = 0;
     uint8_t lptMode_ = 0;
     bool epp_ = false;

@@ -25,5 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     image.SetSize(imageSize);
     const int result = TFileLoader::LoadLines(lines, image);
     if (result != 0 && result != -1) std::abort();
+
+    // The checksum survey over the same text, for its format and for every other one: counts
+    // within the lines, and never an exception out of a short or foreign record.
+    const size_t lineCount = lines.size() + 1;
+    for (int f = -2; f <= 11; ++f) {
+        const TChecksumReport report = TFileLoader::CheckText(text, f);
+        if (report.Wrong < 0 || static_cast<size_t>(report.Wrong) > lineCount) std::abort();
+        if ((report.Wrong == 0) != (report.FirstLine == 0)) std::abort();
+        if (static_cast<size_t>(report.FirstLine) > lineCount) std::abort();
+    }
     return 0;
 }

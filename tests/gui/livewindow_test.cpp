@@ -7,9 +7,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -51,7 +54,8 @@ struct TAnswers final : IMessageBoxes {
     void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
     void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
     void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
-    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return {}; }
+    QString openPath;  // what the open dialog answers; empty: cancelled
+    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return openPath; }
     QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
 };
 
@@ -369,10 +373,17 @@ TEST_F(LiveWindow, ABoxKilledWhileTheLoopWaitsEndsTheModeWithItsFailureAndThePro
     const double cpu = CpuMs();
     QTest::qWait(500);
     EXPECT_LT(CpuMs() - cpu, 150.0);
-    // The next command names the port it cannot open.
+    // The next command names the port it cannot open, and the port checks say why after it.
     QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
     EXPECT_EQ(window->Session().Runner().StatusKind(), sk_failed);
-    EXPECT_TRUE(Log().back().contains(QString::fromStdString(port_))) << Log().back().toStdString();
+    const QStringList after = Log();
+    const int failure = after.lastIndexOf(QRegularExpression(".*Could not open communications port.*"));
+    ASSERT_GE(failure, 0) << after.join('\n').toStdString();
+    EXPECT_TRUE(after[failure].contains(QString::fromStdString(port_))) << after[failure].toStdString();
+    const QStringList explained = after.mid(failure + 1);
+    EXPECT_TRUE(explained.join('\n').contains(QString::fromStdString("FAIL serial port COM1 = " + port_)))
+        << after.join('\n').toStdString();
+    EXPECT_TRUE(explained.join('\n').contains("     fix: ")) << after.join('\n').toStdString();
 }
 
 TEST_F(LiveWindow, ABoxKilledWhileIdleIsReportedByTheNextCommandAndABoxThatFallsSilentDoesNotFreeze)
@@ -396,4 +407,33 @@ TEST_F(LiveWindow, ABoxKilledWhileIdleIsReportedByTheNextCommandAndABoxThatFalls
     EXPECT_LT(gaps.LongestMs(), kGapBoundMs);
     EXPECT_EQ(window->Session().Runner().StatusKind(), sk_failed) << Shown().toStdString();
     kill(box_, SIGCONT);
+}
+
+TEST_F(LiveWindow, ASuspectFileIsFlaggedOnTheStatusLineAndInTheLogWhenLoadedAndReloaded)
+{
+    StartBox();
+    StartWindow();
+    QTemporaryDir dir;
+    const QString suspect = dir.path() + "/suspect.hex";
+    const QString good = dir.path() + "/good.hex";
+    std::ofstream(suspect.toStdString()) << ":0400100001020304E2\n:0400140005060708C0\n:0400180009000000D0\n:00000001FF\n";
+    std::ofstream(good.toStdString()) << ":0400100001020304E2\n:00000001FF\n";
+    const QString warning = "Warning: 2 records with a wrong checksum, the first on line 2";
+
+    boxes.openPath = suspect;
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(Shown().startsWith("Flash File Load: File loaded"), 5000);
+    EXPECT_TRUE(Shown().contains(warning)) << Shown().toStdString();
+    EXPECT_TRUE(Log().back().contains(warning)) << Log().back().toStdString();
+    EXPECT_EQ(window->Session().Runner().StatusKind(), sk_completed);  // loaded, only flagged
+
+    QTest::keyClick(window.get(), Qt::Key_R, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(Shown().startsWith("Flash: File Reloaded"), 5000);
+    EXPECT_TRUE(Shown().contains(warning)) << Shown().toStdString();
+
+    boxes.openPath = good;
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(Shown().startsWith("Flash File Load: File loaded") && window->BusyState() == TMain::TBusy::Idle,
+                             5000);
+    EXPECT_FALSE(Shown().contains("Warning")) << Shown().toStdString();
 }
