@@ -306,6 +306,11 @@ TOutcome TMain::Command(const std::function<void()>& body)
 
 void TMain::OnWindow(const std::function<void()>& call) { ui_.Call(call); }
 
+void TMain::WakeWindow()
+{
+    QMetaObject::invokeMethod(this, [this] { ui_.Drain(); }, Qt::QueuedConnection);
+}
+
 TMain::TBusy TMain::BusyState() const
 {
     if (busyDepth_ == 0) return TBusy::Idle;
@@ -420,6 +425,25 @@ void TMain::RefreshOperatorPage()
         facts.FileTime = QFileInfo(file).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     }
     operatorPage_->ShowImage(facts);
+    // With a production store the counters are the station's for the day, every program of it
+    // counted; read on the worker, since a server may take its time to answer.
+    if (std::shared_ptr<IProductionStore> store = store_) {
+        session_->Worker().Post([this, store] {
+            TRecordFilter today;
+            today.Since = QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toStdString();
+            today.Station = StationName();
+            int64_t passed = 0, failed = 0;
+            try {
+                for (const TDaySummary& day : store->Summary(today)) {
+                    passed += day.Passed;
+                    failed += day.Failed;
+                }
+            } catch (const std::exception&) {
+                return;  // the session's own counters stay
+            }
+            ui_.Post([this, passed, failed] { operatorPage_->ShowStoredCounts(passed, failed); });
+        });
+    }
 }
 
 bool TMain::SetOperatorMode(bool on, bool confirm)

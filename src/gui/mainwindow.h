@@ -238,6 +238,9 @@ private:
     void BeginBusy();
     void EndBusy();
     void PublishImage();
+    // From any thread: the window drains its queue at its loop's next turn (while a command runs
+    // the drain timer does it anyway; idle, this is what brings late calls in).
+    void WakeWindow();
     void FlashFileChanged(const QString& path);
     void RefreshOperatorPage();
     // On the worker before each board: the changed file is reloaded, or not, as the user says.
@@ -270,7 +273,7 @@ private:
 
     IMessageBoxes& boxes_;
     // Before the session, which talks to the window through them.
-    TCallQueue ui_;
+    TCallQueue ui_{[this] { WakeWindow(); }};
     TQueuedShellView queuedView_{*this, ui_};
     std::unique_ptr<TAppSession> session_;
     QTimer* drainTimer_ = nullptr;
@@ -352,7 +355,8 @@ private:
     production::TTestRandom random_;  // seeded once per program run, so test images repeat
     TSubscription deviceSwitched_, imageChanged_, productionRecord_;
     // Declared in the order they depend on each other, so they go in the reverse one.
-    std::unique_ptr<IProductionStore> store_;
+    // Shared with the worker, which reads the day's counters from it.
+    std::shared_ptr<IProductionStore> store_;
     std::string storeLocation_;
     std::unique_ptr<TStoreStation> storeStation_;
     TSubscription storeRecord_;

@@ -114,6 +114,14 @@ void TOperatorPage::ShowBoard(const TBoardResult& board)
     failure_->setText(board.Ok ? QString() : board.Failure);
 }
 
+void TOperatorPage::ShowStoredCounts(int64_t passed, int64_t failed)
+{
+    passed_ = static_cast<int>(passed);
+    failed_ = static_cast<int>(failed);
+    day_ = QDate::currentDate();
+    counters_->setText(QStringLiteral("Pass %1    Fail %2    Total %3 (store)").arg(passed_).arg(failed_).arg(passed_ + failed_));
+}
+
 void TOperatorPage::ShowImage(const TImage& image)
 {
     QString text = QStringLiteral("Device: %1\n").arg(image.Device.isEmpty() ? QStringLiteral("-") : image.Device);

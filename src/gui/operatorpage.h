@@ -5,6 +5,7 @@
 // file changed on disk. The status log stays one click away.
 #include <QDate>
 #include <QWidget>
+#include <cstdint>
 
 class QLabel;
 class QListWidget;
@@ -33,6 +34,9 @@ public:
     void ShowPlugState(const QString& state);
     // Empty clears the warning.
     void ShowFileWarning(const QString& text);
+    // The station's counters for the day as the production store has them (every program of this
+    // station counts), instead of this session's own.
+    void ShowStoredCounts(int64_t passed, int64_t failed);
     // Every status-log line, kept for the log one click away.
     void AppendLog(const QString& line);
 
