@@ -257,6 +257,7 @@ void ReloadFlashFile(TCommandContext& ctx)
     Call(ctx.ScrollViewHome);
     std::string line = result != 0 ? "Flash: File Reloaded - Warning: Bad data or file larger than device "
                                    : "Flash: File Reloaded";
+    ctx.LoadedChecksumWarning = checksums.Text();
     if (checksums.Wrong > 0) line += (result != 0 ? "; " : " - Warning: ") + checksums.Text();
     ctx.Runner.EndOp(line);
 }

@@ -36,6 +36,9 @@ struct TCommandContext {
     TFileStamp LoadedFile;
     // A file with a wrong record checksum is refused instead of loaded with a warning.
     bool StrictChecksums = false;
+    // What the last load or reload found wrong in the file's record checksums (the operator's
+    // page shows it beside the image).
+    std::string LoadedChecksumWarning;
 
     // Scrolls the hex view back to its first row.
     std::function<void()> ScrollViewHome;

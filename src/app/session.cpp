@@ -253,6 +253,7 @@ TAppSession::TLoadResult TAppSession::LoadFlashFile(const std::string& path, boo
     if (result.format <= 0)
         return fail("Flash File Load: File not accessable or a supported file type", TFileLoader::FormatName(result.format));
     const std::string suspect = result.checksums.Text();
+    commands_.LoadedChecksumWarning = suspect;
     if (commands_.StrictChecksums && !suspect.empty()) {
         // Nothing of a refused file stays in the image.
         image.Clear();

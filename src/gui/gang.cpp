@@ -70,8 +70,9 @@ void TMain::RestoreGang()
 
 void TMain::GangClick()
 {
-    QStringList available;
-    for (const TSerialPortIdentity& p : ListSerialPortIdentities()) available << QString::fromStdString(DescribeSerialPort(p));
+    QList<QPair<QString, QString>> available;
+    for (const TSerialPortIdentity& p : ListSerialPortIdentities())
+        available.append({QString::fromStdString(DescribeSerialPort(p)), QString::fromStdString(p.Device)});
     TGangDialog dialog(gangPorts_, available, this);
     if (RunDialog(dialog) != QDialog::Accepted) return;
     SetGangPorts(dialog.Ports());

@@ -87,7 +87,8 @@ QString TGangPage::Cell(int row, int column) const
     return item ? item->text() : QString();
 }
 
-TGangDialog::TGangDialog(const QStringList& ports, const QStringList& available, QWidget* parent) : QDialog(parent)
+TGangDialog::TGangDialog(const QStringList& ports, const QList<QPair<QString, QString>>& available, QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Gang"));
     setObjectName(QStringLiteral("GangDialog"));
@@ -99,7 +100,7 @@ TGangDialog::TGangDialog(const QStringList& ports, const QStringList& available,
     auto* row = new QHBoxLayout;
     auto* known = new QComboBox(this);
     known->setObjectName(QStringLiteral("KnownPorts"));
-    known->addItems(available);
+    for (const auto& [identity, device] : available) known->addItem(identity, device);
     known->setEditable(false);
     entry_ = new QLineEdit(this);
     entry_->setObjectName(QStringLiteral("PortEntry"));
@@ -114,9 +115,9 @@ TGangDialog::TGangDialog(const QStringList& ports, const QStringList& available,
     row->addWidget(addTyped);
     row->addWidget(remove);
     layout->addLayout(row);
-    // A port's identity line names its device first ("/dev/ttyUSB0: FTDI ..."): the device is the port.
+    // The list shows each port's identity; the gang keeps the device it opens.
     connect(addKnown, &QPushButton::clicked, this, [this, known] {
-        if (known->currentIndex() >= 0) AddPort(known->currentText().section(QLatin1Char(':'), 0, 0).trimmed());
+        if (known->currentIndex() >= 0) AddPort(known->currentData().toString());
     });
     connect(addTyped, &QPushButton::clicked, this, [this] {
         AddPort(entry_->text().trimmed());

@@ -4,6 +4,8 @@
 // result, serial number and time. Auto Program runs on every box at once, serial numbers come
 // from one pool, and one box failing does not stop the others.
 #include <QDialog>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 #include <QWidget>
 #include <atomic>
@@ -73,7 +75,8 @@ private:
 class TGangDialog final : public QDialog {
     Q_OBJECT
 public:
-    TGangDialog(const QStringList& ports, const QStringList& available, QWidget* parent = nullptr);
+    // `available`: the ports this machine has, each as its identity line and the device it opens.
+    TGangDialog(const QStringList& ports, const QList<QPair<QString, QString>>& available, QWidget* parent = nullptr);
     QStringList Ports() const;
     QListWidget* List() const { return list_; }
     QLineEdit* Entry() const { return entry_; }

@@ -423,6 +423,7 @@ void TMain::RefreshOperatorPage()
         facts.Size = image.Size();
         facts.Crc32 = Q(DigestText(ChecksumByName("CRC-32")->Compute(image.Values())));
         facts.FileTime = QFileInfo(file).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        facts.Suspect = Q(session_->Commands().LoadedChecksumWarning);
     }
     operatorPage_->ShowImage(facts);
     // With a production store the counters are the station's for the day, every program of it

@@ -129,6 +129,7 @@ void TOperatorPage::ShowImage(const TImage& image)
         text += QStringLiteral("No Flash file loaded");
     else
         text += QStringLiteral("%1\n%2 bytes    CRC-32 %3    %4").arg(image.File).arg(image.Size).arg(image.Crc32, image.FileTime);
+    if (!image.Suspect.isEmpty()) text += QStringLiteral("\nWarning: ") + image.Suspect;
     image_->setText(text);
 }
 

@@ -29,6 +29,7 @@ public:
         qint64 Size = 0;
         QString Crc32;
         QString FileTime;
+        QString Suspect;  // the file's wrong record checksums, empty when none
     };
     void ShowImage(const TImage& image);
     void ShowPlugState(const QString& state);

@@ -41,6 +41,8 @@ void TPlugWindow::Show()
 void TPlugWindow::Hide()
 {
     hide();
+    // The main window takes the keys again: F5 and F8 work at once after the mode ends.
+    if (mainWindow_) mainWindow_->activateWindow();
     if (onMessage_) onMessage_();
 }
 
@@ -57,6 +59,7 @@ void TPlugWindow::closeEvent(QCloseEvent* event)
 {
     cancelled_ = true;
     QWidget::closeEvent(event);
+    if (mainWindow_) mainWindow_->activateWindow();
 }
 
 void TPlugWindow::Pump() { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); }
