@@ -161,6 +161,22 @@ int LoadInto(TCliContext& c, const std::string& file)
     return c.LoadFlashFile(file) ? kExitOk : kExitFailed;
 }
 
+// The store is reached, and its schema checked, before the first board: a line that cannot
+// record its boards or hand out numbers stops here with the reason. False after its failure line.
+bool OpenStore(TCliContext& c, std::unique_ptr<IProductionStore>& store)
+{
+    const std::string where = StoreLocation(c, !c.Options().pool.empty());
+    if (where.empty()) return true;
+    try {
+        store = OpenProductionStore(where);
+    } catch (const EStoreError& e) {
+        c.Runner().FailOp(e.what());
+        c.Result().Set("error", e.what());
+        return false;
+    }
+    return true;
+}
+
 int Info(TCliContext& c)
 {
     return WithSession(c, [&](TAppSession& s) -> int {
@@ -191,18 +207,8 @@ int Erase(TCliContext& c)
 int Program(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
-    // The store is reached, and its schema checked, before the first board: a line that cannot
-    // record its boards or hand out numbers stops here with the reason.
     std::unique_ptr<IProductionStore> store;
-    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
-        try {
-            store = OpenProductionStore(where);
-        } catch (const EStoreError& e) {
-            c.Runner().FailOp(e.what());
-            c.Result().Set("error", e.what());
-            return kExitFailed;
-        }
-    }
+    if (!OpenStore(c, store)) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::ProgramFlash(s.Commands());
@@ -213,18 +219,8 @@ int Program(TCliContext& c)
 int Verify(TCliContext& c)
 {
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
-    // The store is reached, and its schema checked, before the first board: a line that cannot
-    // record its boards or hand out numbers stops here with the reason.
     std::unique_ptr<IProductionStore> store;
-    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
-        try {
-            store = OpenProductionStore(where);
-        } catch (const EStoreError& e) {
-            c.Runner().FailOp(e.what());
-            c.Result().Set("error", e.what());
-            return kExitFailed;
-        }
-    }
+    if (!OpenStore(c, store)) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         if (int code = LoadInto(c, c.Options().args[0])) return code;
         commands::VerifyFlash(s.Commands());
@@ -380,18 +376,8 @@ int Auto(TCliContext& c)
         }
     }
     if (!c.CheckInputFile(c.Options().args[0])) return kExitFailed;
-    // The store is reached, and its schema checked, before the first board: a line that cannot
-    // record its boards or hand out numbers stops here with the reason.
     std::unique_ptr<IProductionStore> store;
-    if (const std::string where = StoreLocation(c, !c.Options().pool.empty()); !where.empty()) {
-        try {
-            store = OpenProductionStore(where);
-        } catch (const EStoreError& e) {
-            c.Runner().FailOp(e.what());
-            c.Result().Set("error", e.what());
-            return kExitFailed;
-        }
-    }
+    if (!OpenStore(c, store)) return kExitFailed;
     return WithSession(c, [&](TAppSession& s) -> int {
         const std::string& file = c.Options().args[0];
         if (int code = LoadInto(c, file)) return code;

@@ -29,6 +29,7 @@
 #include "app/desktoplink.h"
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
+#include "answers.h"
 #include "gui/messageboxes.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -37,27 +38,6 @@
 #include "views/optioneditorwidget.h"
 
 namespace {
-
-struct TAnswers final : IMessageBoxes {
-    QStringList asked;
-    bool yes = true;
-    bool AskYesNo(QWidget*, const QString&, const QString& text) override
-    {
-        asked << text;
-        return yes;
-    }
-    bool AskOkCancel(QWidget*, const QString&, const QString& text) override
-    {
-        asked << text;
-        return false;
-    }
-    void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
-    void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
-    void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
-    QString openPath;  // what the open dialog answers; empty: cancelled
-    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return openPath; }
-    QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
-};
 
 // The longest time the window's loop did not turn, while it is being measured.
 class TGapMeter {

@@ -23,6 +23,7 @@
 #include "gui/gangpage.h"
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
+#include "answers.h"
 #include "gui/messageboxes.h"
 #include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
@@ -34,26 +35,6 @@
 #include "store/settings.h"
 
 namespace {
-
-struct TAnswers final : IMessageBoxes {
-    QStringList asked;
-    bool yes = true;
-    bool AskYesNo(QWidget*, const QString&, const QString& text) override
-    {
-        asked << text;
-        return yes;
-    }
-    bool AskOkCancel(QWidget*, const QString&, const QString& text) override
-    {
-        asked << text;
-        return false;
-    }
-    void Inform(QWidget*, const QString&, const QString& text) override { asked << text; }
-    void Warn(QWidget*, const QString&, const QString& text) override { asked << text; }
-    void Error(QWidget*, const QString&, const QString& text) override { asked << text; }
-    QString OpenFile(QWidget*, const QString&, const QStringList&, int&) override { return {}; }
-    QString SaveFile(QWidget*, const QString&, const QStringList&, int&, const QString&) override { return {}; }
-};
 
 // The box's target is on the cable while `attached` says so; the flag is read on the worker,
 // where the box model lives while a command runs.
