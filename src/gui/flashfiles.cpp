@@ -1,6 +1,7 @@
 #include "gui/mainwindow.h"
 
 // The Flash file commands: load (menu, recent files, a dropped file), reload, save and clear.
+#include <QLabel>
 #include <QAction>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -61,8 +62,12 @@ void TMain::LoadFlashFile()
 
 void TMain::LoadFlashFileNamed(const QString& path)
 {
-    // Loading is not an operation (it sets no busy flag), but it must not run inside one.
-    if (BusyState() == TBusy::Busy) return;
+    // Loading is not an operation (it sets no busy flag), but it must not run inside one: a file
+    // dropped meanwhile is refused with its reason, as a shortcut is.
+    if (BusyState() == TBusy::Busy) {
+        secondPanel_->setText(QStringLiteral("Loading a file is not available while an operation runs"));
+        return;
+    }
     SetHourglass(true);
     TAppSession::TLoadResult result;
     Command([&] { result = session_->LoadFlashFile(path.toStdString()); });

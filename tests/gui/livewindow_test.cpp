@@ -202,7 +202,7 @@ TEST_F(LiveWindow, ReadAndProgramLeaveTheImageAloneRefuseShortcutsAndAbortCleanl
         SCOPED_TRACE(action->objectName().toStdString());
         std::vector<std::string> enabledDuring;
         bool selectorsDuring = true, editorDuring = true, viewReadOnly = false;
-        QString resetCaption, refusal, shownDuring;
+        QString resetCaption, refusal, dropRefusal, shownDuring;
         TGapMeter gaps;
         boxes.yes = true;
         boxes.asked.clear();
@@ -218,6 +218,9 @@ TEST_F(LiveWindow, ReadAndProgramLeaveTheImageAloneRefuseShortcutsAndAbortCleanl
             QTest::keyClicks(window->FlashView(), QStringLiteral("AB"));
             QTest::keyClick(window->FlashView(), Qt::Key_F5);
             refusal = window->RefusalText();
+            // A file dropped on the window meanwhile is refused the same way.
+            window->LoadFlashFileNamed(QStringLiteral("/nonexistent/dropped.hex"));
+            dropRefusal = window->RefusalText();
             resetCaption = window->ResetButton()->text();
             // Abort: the question, then the operation ends at its next progress check.
             QTest::mouseClick(window->ResetButton(), Qt::LeftButton);
@@ -230,6 +233,7 @@ TEST_F(LiveWindow, ReadAndProgramLeaveTheImageAloneRefuseShortcutsAndAbortCleanl
         EXPECT_TRUE(shownDuring.startsWith(action == window->Actions().FlashRead ? "Flash: Reading" : "Flash: Programming"))
             << shownDuring.toStdString();
         EXPECT_EQ(refusal, "Auto Program is not available while an operation runs");
+        EXPECT_EQ(dropRefusal, "Loading a file is not available while an operation runs");
         EXPECT_EQ(resetCaption, "Abort");
         EXPECT_EQ(boxes.asked, QStringList{"Are you sure you want to cancel the operation?"});
         EXPECT_EQ(Shown(), "Operation Cancelled by user");
