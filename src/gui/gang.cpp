@@ -93,10 +93,33 @@ void TMain::RunGang()
     steps.Load(session_->Settings());
     const TSerialNum serial = session_->Serial();
     const bool numbered = serial.rgSerialNumMode == TSerialNum::smStoreInFlash && steps.Checked(TAutoProgramSteps::stIncrementSerial);
-    // One pool of numbers for all boxes: each board takes the lowest free one, a failed board gives
-    // its number back.
+    // With a production store every box records its boards there, and with a store pool takes its
+    // numbers from it; the store is reached, and the pool read, before any box starts.
+    const std::string storePool = serial.rgSerialNumMode == TSerialNum::smStoreInFlash ? serial.Pool : std::string();
+    if (!steps.Database().empty()) {
+        try {
+            OpenStore(steps.Database());
+            for (auto& slot : gang_) {
+                TStoreStation::TIdentity id;
+                id.Port = slot->Port;
+                id.Box = kHardwareCom;
+                slot->Station = std::make_unique<TStoreStation>(*store_, id, storePool);
+                slot->Session->Serial().rgSerialNumMode = serial.rgSerialNumMode;
+                // The pool's location is checked against the image the box will program.
+                slot->Session->Project().Flash = image;
+                slot->Station->PreparePool(*slot->Session);
+            }
+        } catch (const std::exception& e) {
+            for (auto& slot : gang_) slot->Station.reset();
+            session_->Runner().FailOp(std::string("Gang: ") + e.what());
+            return;
+        }
+    }
+    const bool fromStore = !steps.Database().empty() && !storePool.empty();
+    // Else one pool of numbers for all boxes: each board takes the lowest free one, a failed board
+    // gives its number back.
     std::shared_ptr<TSerialPool> pool;
-    if (numbered) {
+    if (numbered && !fromStore) {
         gangPoolDir_ = std::make_unique<QTemporaryDir>();
         pool = std::make_shared<TSerialPool>((gangPoolDir_->path() + QStringLiteral("/serials")).toStdString(),
                                              static_cast<uint32_t>(serial.heCurrentSerial));
@@ -117,9 +140,14 @@ void TMain::RunGang()
         for (int step = 0; step < TAutoProgramSteps::kCount; ++step)
             s.Settings().Put(TAutoProgramSteps::kSection, std::to_string(step), kGlobalGroup, steps.Checked(step));
         s.Serial().rgSerialNumMode = serial.rgSerialNumMode;
-        s.Serial().rgSerialNumSize = serial.rgSerialNumSize;
-        s.Serial().heSerialLocation = serial.heSerialLocation;
-        s.AutoProgram().BeforeDeviceSteps = [&s, &slot, pool] {
+        if (!fromStore) {
+            s.Serial().rgSerialNumSize = serial.rgSerialNumSize;
+            s.Serial().heSerialLocation = serial.heSerialLocation;
+        }
+        if (slot.Station)
+            // The station takes the box's BeforeDeviceSteps when it hands out the store's numbers.
+            slot.Stored = slot.Station->Attach(s, [&s](const std::string& why) { s.Runner().FailOp(why); });
+        if (!fromStore) s.AutoProgram().BeforeDeviceSteps = [&s, &slot, pool] {
             if (!pool) return;
             slot.Taken = static_cast<int64_t>(pool->Take());
             s.Serial().heCurrentSerial = static_cast<uint64_t>(slot.Taken);
@@ -198,6 +226,10 @@ void TMain::RunGang()
         session_->Runner().EndOp(summary.toStdString());
     else
         session_->Runner().FailOp(summary.toStdString());
-    for (auto& slot : gang_) slot->Board.Reset();
+    for (auto& slot : gang_) {
+        slot->Board.Reset();
+        slot->Stored.Reset();
+        slot->Station.reset();
+    }
     UpdateActions();
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "app/storestation.h"
 #include "app/worker.h"
 
 class QListWidget;
@@ -49,6 +50,9 @@ struct TGangSlot {
     std::unique_ptr<TGangSlotView> View;
     std::unique_ptr<TAppSession> Session;
     TSubscription Board;
+    // With a production store: this box as a station of the line, its records and its numbers.
+    std::unique_ptr<TStoreStation> Station;
+    TSubscription Stored;
     int64_t Taken = -1;  // the serial number this box's board took, -1 for none
     // The window's side.
     QString Result, Serial, Time, Status;

@@ -32,6 +32,7 @@
 #include "link/hardware.h"
 #include "sim/boxmodel.h"
 #include "sim/simserial.h"
+#include "store/productionstore.h"
 #include "store/settings.h"
 
 namespace {
@@ -335,4 +336,54 @@ TEST_F(OperatorWindow, AGangOfThreeRunsAtOnceOneFailingBoxStopsNoOtherAndNumbers
 
     // The gang is remembered and comes back with the settings.
     EXPECT_EQ(window->Session().Settings().Get("GANG", "PORTS", std::string()).AsString(), "BOX1\nBOX2\nBOX3");
+}
+
+TEST_F(OperatorWindow, AGangTakesItsNumbersFromTheStoresPoolAndRecordsEveryBoardThere)
+{
+    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
+    for (int i = 0; i < 3; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
+    const std::string database = dir.filePath("line.sqlite").toStdString();
+    {
+        std::unique_ptr<IProductionStore> store = OpenProductionStore(database);
+        TSerialPoolRow pool;
+        pool.Name = "line";
+        pool.Start = 0x500;
+        pool.SizeBytes = 2;
+        pool.Location = 0x100;
+        store->CreatePool(pool);
+    }
+    Start();
+    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
+        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
+        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
+    });
+    window->SetGangPorts({"BOX1", "BOX2", "BOX3"});
+    const QString path = dir.filePath("gang.hex");
+    WriteHex(path, 0x5A, 64);
+    window->LoadFlashFileNamed(path);
+    window->Session().Settings().Put(TAutoProgramSteps::kRecordSection, "DATABASE", kGlobalGroup, database);
+    TSerialNum& serial = window->Session().Serial();
+    serial.rgSerialNumMode = TSerialNum::smStoreInFlash;
+    serial.Pool = "line";
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramFlash, TAutoProgramSteps::stIncrementSerial});
+    gangBoxes[1]->Faults().targetAbsent = true;
+
+    QTest::keyClick(window.get(), Qt::Key_F5);
+
+    TGangPage& page = *window->GangPage();
+    EXPECT_EQ(page.Cell(0, TGangPage::Result), "Passed") << Log().join('\n').toStdString();
+    EXPECT_EQ(page.Cell(2, TGangPage::Result), "Passed");
+    EXPECT_NE(page.Cell(1, TGangPage::Result), "Passed");
+    const QString a = page.Cell(0, TGangPage::Serial), b = page.Cell(2, TGangPage::Serial);
+    EXPECT_NE(a, b);
+    EXPECT_TRUE(a.startsWith("05")) << a.toStdString();
+    EXPECT_TRUE(b.startsWith("05")) << b.toStdString();
+
+    std::unique_ptr<IProductionStore> store = OpenProductionStore(database);
+    const std::vector<TStoredBoard> records = store->Records({});
+    ASSERT_EQ(records.size(), 3u);
+    int passed = 0;
+    for (const TStoredBoard& r : records) passed += r.Result == "ok";
+    EXPECT_EQ(passed, 2);
+    EXPECT_EQ(store->Numbers("line", "committed").size(), 2u);
 }
