@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "app/autoprogram.h"
+#include "app/boardnumbers.h"
 #include "app/commands.h"
 #include "app/productionrecord.h"
 #include "app/storestation.h"
@@ -137,23 +138,18 @@ private:
 // not ask keeps programming the image it read. Either way no board gets a mix of both.
 void ReloadIfChanged(TCliContext& c, TAppSession& s)
 {
-    TCommandContext& ctx = s.Commands();
-    if (!ctx.LoadedFile.Changed()) return;
-    const std::string path = ctx.LoadedFile.Path;
-    c.View().AppendLog("Flash file changed on disk: " + path);
-    bool reload = c.Options().reloadOnChange;
-    if (!reload && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
-        std::fprintf(stderr, "Reload it before the next board? [y/N] ");
-        std::fflush(stderr);
-        char answer[16] = {};
-        reload = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
-    }
-    if (reload) {
-        commands::ReloadFlashFile(ctx);
-        return;
-    }
-    c.View().AppendLog("Flash file changed on disk: programming the image read before");
-    ctx.LoadedFile = TFileStamp::Of(path);
+    ::ReloadIfChanged(s.Commands(), [&c](const std::string& path) {
+        c.View().AppendLog("Flash file changed on disk: " + path);
+        bool reload = c.Options().reloadOnChange;
+        if (!reload && isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) {
+            std::fprintf(stderr, "Reload it before the next board? [y/N] ");
+            std::fflush(stderr);
+            char answer[16] = {};
+            reload = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+        }
+        if (!reload) c.View().AppendLog("Flash file changed on disk: programming the image read before");
+        return reload;
+    });
 }
 
 int LoadInto(TCliContext& c, const std::string& file)
@@ -310,20 +306,7 @@ TSubscription NumberBoards(TCliContext& c, TAppSession& s)
     std::shared_ptr<TSerialPool> pool;
     if (const char* path = std::getenv(kGangSerialPoolVariable); path && *path)
         pool = std::make_shared<TSerialPool>(path, static_cast<uint32_t>(o.serialStart));
-    auto taken = std::make_shared<int64_t>(-1);
-    s.AutoProgram().BeforeDeviceSteps = [&s, pool, taken] {
-        if (pool) {
-            *taken = pool->Take();
-            s.Serial().heCurrentSerial = static_cast<uint64_t>(*taken);
-        }
-        const std::string refusal = s.Serial().RefusalLine(s.Project().Flash);
-        if (!refusal.empty()) throw EISPException(refusal);
-        s.Serial().Button2Click(s.Project().Flash);
-    };
-    return s.AutoProgram().OnBoardDone.Subscribe([pool, taken](const TAutoProgram::TBoard& board) {
-        if (pool && *taken >= 0 && !board.Ok) pool->Release(static_cast<uint64_t>(*taken));
-        *taken = -1;
-    });
+    return ::NumberBoards(s, pool);
 }
 
 // What a board's record names its box by: the hardware, and the USB adapter's identity (vendor,

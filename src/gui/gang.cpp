@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "app/autoprogram.h"
+#include "app/boardnumbers.h"
 #include "app/commands.h"
 #include "app/desktoplink.h"
 #include "devices/devices.h"
@@ -134,7 +135,6 @@ void TMain::RunGang()
         TAppSession& s = *slot.Session;
         const int row = static_cast<int>(i);
         slot.Done = false;
-        slot.Taken = -1;
         gangPage_->SetRow(row, QStringLiteral("Programming..."), QString(), QString(), true);
         gangPage_->SetProgress(row, 0, 1);
         for (int step = 0; step < TAutoProgramSteps::kCount; ++step)
@@ -147,16 +147,11 @@ void TMain::RunGang()
         if (slot.Station)
             // The station takes the box's BeforeDeviceSteps when it hands out the store's numbers.
             slot.Stored = slot.Station->Attach(s, [&s](const std::string& why) { s.Runner().FailOp(why); });
-        if (!fromStore) s.AutoProgram().BeforeDeviceSteps = [&s, &slot, pool] {
-            if (!pool) return;
-            slot.Taken = static_cast<int64_t>(pool->Take());
-            s.Serial().heCurrentSerial = static_cast<uint64_t>(slot.Taken);
-            const std::string refusal = s.Serial().RefusalLine(s.Project().Flash);
-            if (!refusal.empty()) throw EISPException(refusal);
-            s.Serial().Button2Click(s.Project().Flash);
-        };
-        slot.Board = s.AutoProgram().OnBoardDone.Subscribe([this, &slot, row, pool](const TAutoProgram::TBoard& board) {
-            if (pool && !board.Ok && slot.Taken >= 0) pool->Release(static_cast<uint64_t>(slot.Taken));
+        if (pool)
+            slot.Numbering = NumberBoards(s, pool);
+        else if (!fromStore)
+            s.AutoProgram().BeforeDeviceSteps = nullptr;
+        slot.Board = s.AutoProgram().OnBoardDone.Subscribe([this, &slot, row](const TAutoProgram::TBoard& board) {
             const QString serialText = board.Ok ? QString::fromStdString(board.SerialPlaced) : QString();
             const QString result = board.Ok ? QStringLiteral("Passed") : QString::fromStdString(board.Failure);
             const bool ok = board.Ok;
@@ -228,6 +223,7 @@ void TMain::RunGang()
         session_->Runner().FailOp(summary.toStdString());
     for (auto& slot : gang_) {
         slot->Board.Reset();
+        slot->Numbering.Reset();
         slot->Stored.Reset();
         slot->Station.reset();
     }

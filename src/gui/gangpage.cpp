@@ -17,26 +17,6 @@ void TGangSlotView::ShowStatus(TStatusKind kind, const std::string& text)
     q_.Post([this, kind, text = QString::fromStdString(text)] { status_(kind, text); });
 }
 
-void TGangSlotView::ShowProgress(int32_t position, int32_t maximum, const std::string&)
-{
-    // Folded as the window's own progress: one call queued until the window showed the last figures.
-    std::lock_guard<std::mutex> lock(mutex_);
-    position_ = position;
-    maximum_ = maximum;
-    if (queued_) return;
-    queued_ = true;
-    q_.Post([this] {
-        int p = 0, m = 1;
-        {
-            std::lock_guard<std::mutex> shown(mutex_);
-            p = position_;
-            m = maximum_;
-            queued_ = false;
-        }
-        progress_(p, m);
-    });
-}
-
 TGangPage::TGangPage(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("GangPage"));

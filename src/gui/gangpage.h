@@ -8,16 +8,15 @@
 #include <QPair>
 #include <QStringList>
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/session.h"
 #include "app/storestation.h"
 #include "app/worker.h"
+#include "gui/queuedview.h"
 
 class QListWidget;
 class QLineEdit;
@@ -30,19 +29,21 @@ class TGangSlotView final : public TNullShellView {
 public:
     TGangSlotView(TCallQueue& window, std::function<void(TStatusKind, const QString&)> status,
                   std::function<void(int, int)> progress)
-        : q_(window), status_(std::move(status)), progress_(std::move(progress))
+        : q_(window),
+          status_(std::move(status)),
+          progress_([show = std::move(progress)](int32_t p, int32_t m, const std::string&) { show(p, m); })
     {
     }
     void ShowStatus(TStatusKind kind, const std::string& text) override;
-    void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override;
+    void ShowProgress(int32_t position, int32_t maximum, const std::string& caption) override
+    {
+        progress_.Report(q_, position, maximum, caption);
+    }
 
 private:
     TCallQueue& q_;
     std::function<void(TStatusKind, const QString&)> status_;
-    std::function<void(int, int)> progress_;
-    std::mutex mutex_;
-    bool queued_ = false;
-    int position_ = 0, maximum_ = 1;
+    TFoldedProgress progress_;
 };
 
 struct TGangSlot {
@@ -53,7 +54,7 @@ struct TGangSlot {
     // With a production store: this box as a station of the line, its records and its numbers.
     std::unique_ptr<TStoreStation> Station;
     TSubscription Stored;
-    int64_t Taken = -1;  // the serial number this box's board took, -1 for none
+    TSubscription Numbering;  // its numbers from the gang's local pool
     // The window's side.
     QString Result, Serial, Time, Status;
     bool Ok = false;

@@ -32,6 +32,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/boardnumbers.h"
 #include "app/commands.h"
 #include "app/desktoplink.h"
 #include "app/projects.h"
@@ -394,21 +395,17 @@ void TMain::FlashFileChanged(const QString& path)
 
 void TMain::AskAboutChangedFile()
 {
-    TCommandContext& ctx = session_->Commands();
-    if (!ctx.LoadedFile.Changed()) return;
-    const QString path = QString::fromStdString(ctx.LoadedFile.Path);
-    bool reload = false;
-    OnWindow([&] {
-        FlashFileChanged(path);
-        reload = boxes_.AskYesNo(this, kApplicationTitle,
-                                 FileChangedText(path) + QStringLiteral("\n\nReload it before programming? No programs the "
-                                                                         "image loaded before."));
+    ReloadIfChanged(session_->Commands(), [this](const std::string& file) {
+        const QString path = QString::fromStdString(file);
+        bool reload = false;
+        OnWindow([&] {
+            FlashFileChanged(path);
+            reload = boxes_.AskYesNo(this, kApplicationTitle,
+                                     FileChangedText(path) + QStringLiteral("\n\nReload it before programming? No programs "
+                                                                             "the image loaded before."));
+        });
+        return reload;
     });
-    if (reload) {
-        commands::ReloadFlashFile(ctx);
-        return;
-    }
-    ctx.LoadedFile = TFileStamp::Of(ctx.LoadedFile.Path);
 }
 
 void TMain::RefreshOperatorPage()

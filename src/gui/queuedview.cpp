@@ -41,27 +41,32 @@ void TQueuedShellView::SetBlinkTimer(bool running)
     Tell([this, running] { w_.SetBlinkTimer(running); });
 }
 
-void TQueuedShellView::ShowProgress(int32_t position, int32_t maximum, const std::string& caption)
+void TFoldedProgress::Report(TCallQueue& queue, int32_t position, int32_t maximum, const std::string& caption)
 {
-    if (q_.OnOwner()) return w_.ShowProgress(position, maximum, caption);
-    std::lock_guard<std::mutex> lock(progressMutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     position_ = position;
     maximum_ = maximum;
     caption_ = caption;
-    if (progressQueued_) return;
-    progressQueued_ = true;
-    q_.Post([this] {
+    if (queued_) return;
+    queued_ = true;
+    queue.Post([this] {
         int32_t p = 0, m = 1;
         std::string c;
         {
-            std::lock_guard<std::mutex> shown(progressMutex_);
+            std::lock_guard<std::mutex> shown(mutex_);
             p = position_;
             m = maximum_;
             c = caption_;
-            progressQueued_ = false;
+            queued_ = false;
         }
-        w_.ShowProgress(p, m, c);
+        show_(p, m, c);
     });
+}
+
+void TQueuedShellView::ShowProgress(int32_t position, int32_t maximum, const std::string& caption)
+{
+    if (q_.OnOwner()) return w_.ShowProgress(position, maximum, caption);
+    progress_.Report(q_, position, maximum, caption);
 }
 
 void TQueuedShellView::SetSelectorsEnabled(bool enabled)

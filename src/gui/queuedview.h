@@ -4,6 +4,7 @@
 // answer; everything else is posted and the worker goes on. Progress is folded: a worker that
 // reports each byte posts one call until the window has shown the last figures.
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -11,9 +12,28 @@
 #include "app/session.h"
 #include "app/worker.h"
 
+// Progress reported for every byte is folded: one call at a time waits in the window's queue, and
+// it shows the latest figures when the window gets to it.
+class TFoldedProgress {
+public:
+    using TShow = std::function<void(int32_t position, int32_t maximum, const std::string& caption)>;
+    explicit TFoldedProgress(TShow show) : show_(std::move(show)) {}
+    void Report(TCallQueue& queue, int32_t position, int32_t maximum, const std::string& caption);
+
+private:
+    TShow show_;
+    std::mutex mutex_;
+    bool queued_ = false;
+    int32_t position_ = 0, maximum_ = 1;
+    std::string caption_;
+};
+
 class TQueuedShellView final : public IShellView {
 public:
-    TQueuedShellView(IShellView& window, TCallQueue& windowQueue) : w_(window), q_(windowQueue) {}
+    TQueuedShellView(IShellView& window, TCallQueue& windowQueue)
+        : w_(window), q_(windowQueue), progress_([this](int32_t p, int32_t m, const std::string& c) { w_.ShowProgress(p, m, c); })
+    {
+    }
 
     void ShowStatus(TStatusKind kind, const std::string& text) override;
     void AppendLog(const std::string& line) override;
@@ -54,10 +74,7 @@ private:
 
     IShellView& w_;
     TCallQueue& q_;
-    std::mutex progressMutex_;
-    bool progressQueued_ = false;
-    int32_t position_ = 0, maximum_ = 1;
-    std::string caption_;
+    TFoldedProgress progress_;
 };
 
 // The plug-and-program window as the loop on the worker sees it: its messages and showing are
