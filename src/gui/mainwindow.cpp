@@ -309,8 +309,10 @@ void TMain::OnWindow(const std::function<void()>& call) { ui_.Call(call); }
 
 void TMain::WakeWindow()
 {
-    QMetaObject::invokeMethod(this, [this] { ui_.Drain(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, "DrainWindowQueue", Qt::QueuedConnection);
 }
+
+void TMain::DrainWindowQueue() { ui_.Drain(); }
 
 TMain::TBusy TMain::BusyState() const
 {

@@ -241,6 +241,9 @@ private:
     // From any thread: the window drains its queue at its loop's next turn (while a command runs
     // the drain timer does it anyway; idle, this is what brings late calls in).
     void WakeWindow();
+    // Invoked by name, so that the wake posted from a worker carries no object of ours across
+    // threads: Qt's event queue synchronises in a way ThreadSanitizer cannot see.
+    Q_INVOKABLE void DrainWindowQueue();
     void FlashFileChanged(const QString& path);
     void RefreshOperatorPage();
     // On the worker before each board: the changed file is reloaded, or not, as the user says.

@@ -88,6 +88,7 @@ protected:
             window.reset();
         }
         KillBox();
+        for (int fd : held_) close(fd);
     }
 
     void StartBox(const std::vector<std::string>& extra = {})
@@ -112,10 +113,15 @@ protected:
             _exit(127);
         }
         close(fds[1]);
+        port_.clear();
         char c = 0;
         while (read(fds[0], &c, 1) == 1 && c != '\n') port_ += c;
         close(fds[0]);
         ASSERT_FALSE(port_.empty()) << "zemprix-boxsim did not start";
+        // Held until the test ends, so that a killed box's terminal number is not handed to a box
+        // another test starts meanwhile, which the window would then reach under the same name.
+        const int hold = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (hold >= 0) held_.push_back(hold);
         setenv("ZEMPRIX_COM1", port_.c_str(), 1);
     }
     void KillBox()
@@ -176,6 +182,7 @@ protected:
     std::unique_ptr<TMain> window;
     pid_t box_ = 0;
     std::string port_;
+    std::vector<int> held_;
 };
 
 // Looking, help, copying and the exit's refusal: all that stays while an operation runs.
