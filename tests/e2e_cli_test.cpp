@@ -396,6 +396,58 @@ TEST_F(CliE2E, PlugAndProgProgramsEachAttachedBoardOnceAndCtrlCEndsIt)
     EXPECT_NE(record.find(",erase+program,ok,"), std::string::npos) << record;
 }
 
+// A Flash file rewritten while plug-and-program waits: the next board is told of it and, with
+// --reload-on-change, gets the new file whole; the board before kept the old one.
+TEST_F(CliE2E, PlugAndProgReloadsAFileChangedOnDiskBeforeTheNextBoardWhenAskedTo)
+{
+    Boxsim box({"--device", "COP8SBR9", "--poke-file", Path("poke")});
+    ASSERT_FALSE(box.Path().empty());
+    WriteImage(Path("in.hex"), 9);
+    auto poke = [&](const char* line) {
+        std::ofstream(Path("poke.tmp")) << line << "\n";
+        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
+    };
+    // The n-th time `text` shows on standard error.
+    auto waitFor = [&](const std::string& text, int n) {
+        for (int i = 0; i < 600; ++i) {
+            const std::string err = ReadAll(Path("err"));
+            int seen = 0;
+            for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++seen;
+            if (seen >= n) return true;
+            usleep(50000);
+        }
+        return false;
+    };
+    const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings"};
+    const pid_t cli = StartCli(Join(base, {"--steps", "erase,program", "auto", "--plug-and-prog", "--reload-on-change", Path("in.hex")}),
+                               dir.path().toStdString());
+    ASSERT_TRUE(waitFor("Unplug ISP cable to program a target", 1)) << ReadAll(Path("err"));
+    poke("detach");
+    ASSERT_TRUE(waitFor("Waiting for Target Board", 1)) << ReadAll(Path("err"));
+    poke("attach");
+    ASSERT_TRUE(waitFor("Auto Program: Complete (1 devices", 1)) << ReadAll(Path("err"));
+    poke("detach");
+    ASSERT_TRUE(waitFor("Waiting for Target Board", 2)) << ReadAll(Path("err"));
+    // Replaced as an editor saves it: written aside, then renamed over the old file.
+    THexList changed = WriteImage(Path("new.hex"), 10);
+    ASSERT_EQ(std::rename(Path("new.hex").c_str(), Path("in.hex").c_str()), 0);
+    poke("attach");
+    ASSERT_TRUE(waitFor("Auto Program: Complete (2 devices", 1)) << ReadAll(Path("err"));
+    kill(cli, SIGINT);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    const std::string err = ReadAll(Path("err"));
+    EXPECT_NE(err.find("Flash file changed on disk: " + Path("in.hex")), std::string::npos) << err;
+    EXPECT_EQ(err.find("programming the image read before"), std::string::npos) << err;
+    // The box holds the new file, none of the old (the last page holds the option byte).
+    CliResult r = RunCli(Join(base, {"read", Path("out.hex")}), Settings());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const THexList read = Load(Path("out.hex"));
+    uint32_t differ = 0;
+    for (uint32_t a = 0; a < 0x7F00; ++a) differ += read.GetValue(a) != changed.GetValue(a);
+    EXPECT_EQ(differ, 0u);
+}
+
 TEST_F(CliE2E, AGangProgramsThreeBoxesAtOnceWithOneSerialSequenceAndTheWorstExitStatus)
 {
     Boxsim a({"--device", "COP8SBR9", "--strict"});

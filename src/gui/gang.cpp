@@ -98,23 +98,28 @@ void TMain::RunGang()
     // numbers from it; the store is reached, and the pool read, before any box starts.
     const std::string storePool = serial.rgSerialNumMode == TSerialNum::smStoreInFlash ? serial.Pool : std::string();
     if (!steps.Database().empty()) {
-        try {
-            OpenStore(steps.Database());
-            for (auto& slot : gang_) {
-                TStoreStation::TIdentity id;
-                id.Port = slot->Port;
-                id.Box = kHardwareCom;
-                slot->Station = std::make_unique<TStoreStation>(*store_, id, storePool);
-                slot->Session->Serial().rgSerialNumMode = serial.rgSerialNumMode;
-                // The pool's location is checked against the image the box will program.
-                slot->Session->Project().Flash = image;
-                slot->Station->PreparePool(*slot->Session);
+        bool reached = false;
+        // On the window's worker: a server slow to answer never freezes the window.
+        Command([&] {
+            try {
+                OpenStore(steps.Database());
+                for (auto& slot : gang_) {
+                    TStoreStation::TIdentity id;
+                    id.Port = slot->Port;
+                    id.Box = kHardwareCom;
+                    slot->Station = std::make_unique<TStoreStation>(*store_, id, storePool);
+                    slot->Session->Serial().rgSerialNumMode = serial.rgSerialNumMode;
+                    // The pool's location is checked against the image the box will program.
+                    slot->Session->Project().Flash = image;
+                    slot->Station->PreparePool(*slot->Session);
+                }
+                reached = true;
+            } catch (const std::exception& e) {
+                for (auto& slot : gang_) slot->Station.reset();
+                session_->Runner().FailOp(std::string("Gang: ") + e.what());
             }
-        } catch (const std::exception& e) {
-            for (auto& slot : gang_) slot->Station.reset();
-            session_->Runner().FailOp(std::string("Gang: ") + e.what());
-            return;
-        }
+        });
+        if (!reached) return;
     }
     const bool fromStore = !steps.Database().empty() && !storePool.empty();
     // Else one pool of numbers for all boxes: each board takes the lowest free one, a failed board

@@ -781,14 +781,17 @@ void TMain::AutoProgramExecute()
 {
     // With a gang, F5 runs every box of it at once.
     if (!gang_.empty()) return RunGang();
-    if (!AttachProductionRecord()) return;
-    Command([this] { session_->AutoProgram().AutoProgramExecute(); });
+    // The store is reached on the worker too: a server slow to answer never freezes the window.
+    Command([this] {
+        if (AttachProductionRecord()) session_->AutoProgram().AutoProgramExecute();
+    });
 }
 
 void TMain::PlugAndProgClick()
 {
-    if (!AttachProductionRecord()) return;
-    Command([this] { session_->AutoProgram().PlugAndProgram(*queuedPlug_); });
+    Command([this] {
+        if (AttachProductionRecord()) session_->AutoProgram().PlugAndProgram(*queuedPlug_);
+    });
 }
 
 void TMain::FirmwareUpdate()

@@ -268,10 +268,12 @@ private:
     void WriteLogFile(const QString& line);
     void RunFirmwareUpdate();
     void RunAdvancedForm();
-    // Points the session's Auto Program at the production record and store the options name, if
-    // any; false, with the reason shown, when the store cannot be reached or its pool read.
+    // On the worker: points the session's Auto Program at the production record and store the
+    // options name, if any; false, with the reason shown, when the store cannot be reached or its
+    // pool read.
     bool AttachProductionRecord();
-    // Keeps the store open from one run to the next while the options name the same one.
+    // On the worker: keeps the store open from one run to the next while the options name the
+    // same one.
     void OpenStore(const std::string& location);
 
     IMessageBoxes& boxes_;

@@ -86,12 +86,17 @@ void TMain::SerialNumbersClick()
     TAutoProgramSteps steps;
     steps.Load(session_->Settings());
     if (!steps.Database().empty()) {
-        try {
-            OpenStore(steps.Database());
-            for (const TSerialPoolRow& pool : store_->Pools()) pools.push_back(pool.Name);
-        } catch (const std::exception& e) {
-            ShowMessage(e.what());
-        }
+        // Listed on the worker: a server slow to answer never freezes the window.
+        const std::string location = steps.Database();
+        Command([this, &pools, location] {
+            try {
+                OpenStore(location);
+                for (const TSerialPoolRow& pool : store_->Pools()) pools.push_back(pool.Name);
+            } catch (const std::exception& e) {
+                const std::string why = e.what();
+                OnWindow([this, why] { ShowMessage(why); });
+            }
+        });
     }
     serialDialog_->SetPools(pools);
     RunDialog(*serialDialog_);
@@ -134,7 +139,8 @@ bool TMain::AttachProductionRecord()
         storeRecord_ = storeStation_->Attach(*session_, [this](const std::string& why) { session_->Runner().FailOp(why); });
     } catch (const std::exception& e) {
         storeStation_.reset();
-        ShowMessage(e.what());
+        const std::string why = e.what();
+        OnWindow([this, why] { ShowMessage(why); });
         return false;
     }
     return true;

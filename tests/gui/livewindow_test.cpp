@@ -30,6 +30,7 @@
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
 #include "answers.h"
+#include "gapmeter.h"
 #include "gui/messageboxes.h"
 #include "gui/plugwindow.h"
 #include "gui/statuspanel.h"
@@ -39,34 +40,6 @@
 
 namespace {
 
-// The longest time the window's loop did not turn, while it is being measured.
-class TGapMeter {
-public:
-    TGapMeter()
-    {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, since_.elapsed());
-            since_.restart();
-        });
-        since_.start();
-        timer_.start();
-    }
-    qint64 LongestMs() const { return longest_; }
-    // The meter turns the loop without pause: stopped while processor time is measured.
-    void Stop() { timer_.stop(); }
-    void Resume()
-    {
-        since_.restart();
-        timer_.start();
-    }
-
-private:
-    QTimer timer_;
-    QElapsedTimer since_;
-    qint64 longest_ = 0;
-};
-
 // Processor time this process used, in milliseconds.
 double CpuMs()
 {
@@ -74,9 +47,6 @@ double CpuMs()
     getrusage(RUSAGE_SELF, &usage);
     return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
-
-// A loose bound: a busy machine may stretch a gap, not to this.
-constexpr qint64 kGapBoundMs = 200;
 
 class LiveWindow : public ::testing::Test {
 protected:

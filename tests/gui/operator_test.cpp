@@ -16,7 +16,12 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/autoprogram.h"
 #include "devices/devices.h"
@@ -24,6 +29,7 @@
 #include "gui/mainactions.h"
 #include "gui/mainwindow.h"
 #include "answers.h"
+#include "gapmeter.h"
 #include "gui/messageboxes.h"
 #include "gui/operatorpage.h"
 #include "gui/plugwindow.h"
@@ -386,4 +392,82 @@ TEST_F(OperatorWindow, AGangTakesItsNumbersFromTheStoresPoolAndRecordsEveryBoard
     for (const TStoredBoard& r : records) passed += r.Result == "ok";
     EXPECT_EQ(passed, 2);
     EXPECT_EQ(store->Numbers("line", "committed").size(), 2u);
+}
+
+TEST_F(OperatorWindow, OperatorCountersAreTheStationsOfTheDayFromTheStore)
+{
+    const std::string database = dir.filePath("line.sqlite").toStdString();
+    {
+        // Two boards of this station today, programmed before this window started.
+        std::unique_ptr<IProductionStore> store = OpenProductionStore(database);
+        for (const char* result : {"ok", "failed"}) {
+            TStoredBoard board;
+            board.TimeUtc = UtcNow();
+            board.Station = StationName();
+            board.Device = "COP8SBR9";
+            board.Result = result;
+            store->FinishBoard(board, std::nullopt, TSerialFate::Released);
+        }
+    }
+    Start();
+    window->Session().Settings().Put(TAutoProgramSteps::kRecordSection, "DATABASE", kGlobalGroup, database);
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramOptions});
+    window->Actions().ViewOperatorMode->trigger();
+    ASSERT_TRUE(window->OperatorMode());
+
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(window->OperatorPage()->Verdict(), "PASS") << Log().join('\n').toStdString();
+    // The store's count arrives from the worker: the board just programmed and the two before it.
+    QTRY_COMPARE_WITH_TIMEOUT(window->OperatorPage()->Counters(), QStringLiteral("Pass 2    Fail 1    Total 3 (store)"), 5000);
+}
+
+TEST_F(OperatorWindow, AStoreServerThatDoesNotAnswerIsReportedWithoutFreezingTheWindow)
+{
+    // A server that takes the connection and never answers: the store waits out its time limit.
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string url = "postgresql://zemprix@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/line?connect_timeout=2";
+
+    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
+    for (int i = 0; i < 2; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
+    Start();
+    window->Session().Settings().Put(TAutoProgramSteps::kRecordSection, "DATABASE", kGlobalGroup, url);
+    SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramOptions});
+    const int logged = window->StatusLog()->count();
+
+    // Auto Program: the reason is shown, no board is started, and the window kept turning.
+    {
+        TGapMeter gaps;
+        QTest::keyClick(window.get(), Qt::Key_F5);
+        EXPECT_LT(gaps.LongestMs(), kGapBoundMs);
+    }
+    ASSERT_FALSE(boxes.asked.isEmpty());
+    EXPECT_TRUE(boxes.asked.back().contains("cannot connect")) << boxes.asked.back().toStdString();
+    EXPECT_EQ(window->StatusLog()->count(), logged) << Log().join('\n').toStdString();
+    EXPECT_EQ(window->BusyState(), TMain::TBusy::Idle);
+    EXPECT_TRUE(window->Actions().AutoProgramRun->isEnabled());
+
+    // A gang: the run ends with the store's failure before any box starts.
+    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
+        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
+        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
+    });
+    window->SetGangPorts({"BOX1", "BOX2"});
+    {
+        TGapMeter gaps;
+        QTest::keyClick(window.get(), Qt::Key_F5);
+        EXPECT_LT(gaps.LongestMs(), kGapBoundMs);
+    }
+    EXPECT_TRUE(Log().back().contains("Gang: Production store")) << Log().join('\n').toStdString();
+    EXPECT_TRUE(Log().back().contains("cannot connect")) << Log().back().toStdString();
+    EXPECT_EQ(window->GangPage()->Cell(0, TGangPage::Result), QString());
+    EXPECT_EQ(window->BusyState(), TMain::TBusy::Idle);
+    close(silent);
 }
