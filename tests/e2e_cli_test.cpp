@@ -42,6 +42,25 @@ struct CliE2E : ::testing::Test {
     std::string Path(const char* name) const { return dir.path().toStdString() + "/" + name; }
     std::string Settings() const { return Path("settings"); }
 
+    // Takes the simulated board off the cable or puts it back, through the simulator's control file.
+    void Poke(const char* line) const
+    {
+        std::ofstream(Path("poke.tmp")) << line << "\n";
+        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
+    }
+    // Whether `text` shows on a started CLI's standard error `n` times within half a minute.
+    bool WaitForErr(const std::string& text, int n = 1) const
+    {
+        for (int i = 0; i < 600; ++i) {
+            const std::string err = ReadAll(Path("err"));
+            int seen = 0;
+            for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++seen;
+            if (seen >= n) return true;
+            usleep(50'000);
+        }
+        return false;
+    }
+
     // A full image of bytes that are neither 00 nor FF, saved as Intel hex.
     THexList WriteImage(const std::string& file, uint32_t seed)
     {
@@ -367,23 +386,19 @@ TEST_F(CliE2E, PlugAndProgProgramsEachAttachedBoardOnceAndCtrlCEndsIt)
     Boxsim box({"--device", "COP8SBR9", "--poke-file", Path("poke")});
     ASSERT_FALSE(box.Path().empty());
     WriteImage(Path("in.hex"), 9);
-    auto poke = [&](const char* line) {
-        std::ofstream(Path("poke.tmp")) << line << "\n";
-        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
-    };
     const pid_t cli = StartCli({"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings",
                                 "--steps", "erase,program", "--record", Path("record.csv"), "auto", "--plug-and-prog",
                                 Path("in.hex")},
                                dir.path().toStdString());
     ASSERT_TRUE(WaitForText(Path("err"), "Plug and Program Mode: Unplug ISP cable to program a target", 20))
         << ReadAll(Path("err"));
-    poke("detach");
+    Poke("detach");
     ASSERT_TRUE(WaitForText(Path("err"), "Plug and Program Mode: Waiting for Target Board", 20)) << ReadAll(Path("err"));
-    poke("attach");
+    Poke("attach");
     ASSERT_TRUE(WaitForText(Path("err"), "Auto Program: Complete (1 devices programmed this session)", 30))
         << ReadAll(Path("err"));
-    poke("detach");
-    ASSERT_TRUE(WaitForText(Path("err"), "Waiting for Target Board", 20));
+    Poke("detach");
+    ASSERT_TRUE(WaitForErr("Waiting for Target Board", 2)) << ReadAll(Path("err"));
     kill(cli, SIGINT);
     int status = 0;
     waitpid(cli, &status, 0);
@@ -403,36 +418,21 @@ TEST_F(CliE2E, PlugAndProgReloadsAFileChangedOnDiskBeforeTheNextBoardWhenAskedTo
     Boxsim box({"--device", "COP8SBR9", "--poke-file", Path("poke")});
     ASSERT_FALSE(box.Path().empty());
     WriteImage(Path("in.hex"), 9);
-    auto poke = [&](const char* line) {
-        std::ofstream(Path("poke.tmp")) << line << "\n";
-        ASSERT_EQ(std::rename(Path("poke.tmp").c_str(), Path("poke").c_str()), 0);
-    };
-    // The n-th time `text` shows on standard error.
-    auto waitFor = [&](const std::string& text, int n) {
-        for (int i = 0; i < 600; ++i) {
-            const std::string err = ReadAll(Path("err"));
-            int seen = 0;
-            for (size_t at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++seen;
-            if (seen >= n) return true;
-            usleep(50000);
-        }
-        return false;
-    };
     const std::vector<std::string> base = {"--hardware", "com", "--port", box.Path(), "--device", "COP8SBR9", "--no-settings"};
     const pid_t cli = StartCli(Join(base, {"--steps", "erase,program", "auto", "--plug-and-prog", "--reload-on-change", Path("in.hex")}),
                                dir.path().toStdString());
-    ASSERT_TRUE(waitFor("Unplug ISP cable to program a target", 1)) << ReadAll(Path("err"));
-    poke("detach");
-    ASSERT_TRUE(waitFor("Waiting for Target Board", 1)) << ReadAll(Path("err"));
-    poke("attach");
-    ASSERT_TRUE(waitFor("Auto Program: Complete (1 devices", 1)) << ReadAll(Path("err"));
-    poke("detach");
-    ASSERT_TRUE(waitFor("Waiting for Target Board", 2)) << ReadAll(Path("err"));
+    ASSERT_TRUE(WaitForErr("Unplug ISP cable to program a target", 1)) << ReadAll(Path("err"));
+    Poke("detach");
+    ASSERT_TRUE(WaitForErr("Waiting for Target Board", 1)) << ReadAll(Path("err"));
+    Poke("attach");
+    ASSERT_TRUE(WaitForErr("Auto Program: Complete (1 devices", 1)) << ReadAll(Path("err"));
+    Poke("detach");
+    ASSERT_TRUE(WaitForErr("Waiting for Target Board", 2)) << ReadAll(Path("err"));
     // Replaced as an editor saves it: written aside, then renamed over the old file.
     THexList changed = WriteImage(Path("new.hex"), 10);
     ASSERT_EQ(std::rename(Path("new.hex").c_str(), Path("in.hex").c_str()), 0);
-    poke("attach");
-    ASSERT_TRUE(waitFor("Auto Program: Complete (2 devices", 1)) << ReadAll(Path("err"));
+    Poke("attach");
+    ASSERT_TRUE(WaitForErr("Auto Program: Complete (2 devices", 1)) << ReadAll(Path("err"));
     kill(cli, SIGINT);
     int status = 0;
     waitpid(cli, &status, 0);
