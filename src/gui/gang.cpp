@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <filesystem>
+#include <system_error>
 
 #include "app/autoprogram.h"
 #include "app/boardnumbers.h"
@@ -17,6 +19,7 @@
 #include "link/hardware.h"
 #include "link/portidentity.h"
 #include "link/programmer.h"
+#include "link/serialport.h"
 #include "base/isperrors.h"
 #include "store/serialpool.h"
 
@@ -24,7 +27,30 @@ namespace {
 
 const char* const kGangSection = "GANG";
 
+// The device a port name stands for: "COMn" resolved as the link resolves it, links such as
+// /dev/serial/by-id followed.
+std::string DeviceOf(const std::string& name)
+{
+    const std::string resolved = ResolveComPortName(name, [] { return SerialPortsInComOrder(); });
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::canonical(resolved, error);
+    return error ? resolved : device.string();
+}
+
 }  // namespace
+
+bool TMain::MarkGangOnWindowsPort()
+{
+    const TLinkWide& wide = session_->LinkContext().Wide();
+    const std::string& named = session_->LinkContext().SerialPortName();
+    const std::string own = wide.LinkKind == 2 ? std::string() : DeviceOf(named.empty() ? "COM" + std::to_string(wide.PortIndex + 1) : named);
+    bool any = false;
+    for (auto& slot : gang_) {
+        slot->WindowsPort = !own.empty() && DeviceOf(slot->Port) == own;
+        any = any || slot->WindowsPort;
+    }
+    return any;
+}
 
 TAppSession& TMain::GangSession(int index) { return *gang_.at(static_cast<size_t>(index))->Session; }
 
@@ -131,6 +157,13 @@ void TMain::RunGang()
                                              static_cast<uint32_t>(serial.heCurrentSerial));
     }
 
+    // A box of the gang on the window's own port: a port opens once, so the window lets go of it
+    // for the run and the box after it; whichever uses the port next connects again.
+    if (MarkGangOnWindowsPort())
+        Command([this] {
+            if (TISPProgrammer* programmer = session_->Programmer()) programmer->Disconnect();
+        });
+
     int pending = static_cast<int>(gang_.size());
     QEventLoop loop;
     QElapsedTimer took;
@@ -170,7 +203,19 @@ void TMain::RunGang()
             });
         });
         s.Start(
-            [&s, deviceName, image, options, clockRow] {
+            [&s, deviceName, image, options, clockRow, release = slot.WindowsPort] {
+                struct TLetGo {
+                    TAppSession& session;
+                    bool release;
+                    ~TLetGo()
+                    {
+                        try {
+                            if (TISPProgrammer* programmer = release ? session.Programmer() : nullptr) programmer->Disconnect();
+                        } catch (...) {
+                            // A port that will not close is reported by whoever opens it next.
+                        }
+                    }
+                } letGo{s, release};
                 const TDevice* current = s.Device();
                 if (!s.Programmer() || !current || current->Name() != deviceName) {
                     s.SwitchDevice(deviceName, kHardwareCom, false);

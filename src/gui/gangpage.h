@@ -55,6 +55,8 @@ struct TGangSlot {
     std::unique_ptr<TStoreStation> Station;
     TSubscription Stored;
     TSubscription Numbering;  // its numbers from the gang's local pool
+    // On the port of the window's own session: the two take turns, each letting go after use.
+    bool WindowsPort = false;
     // The window's side.
     QString Result, Serial, Time, Status;
     bool Ok = false;

@@ -118,6 +118,8 @@ public:
     void SetGangLinkSetup(TGangLinkSetup setup) { gangLinkSetup_ = std::move(setup); }
     // Auto Program on every box of the gang at once; the summary line ends it.
     void RunGang();
+    // Marks the boxes of the gang on the port the window's own session uses; true when there are.
+    bool MarkGangOnWindowsPort();
     // Device > Gang...
     void GangClick();
     // The gang the settings (or a loaded project) name.

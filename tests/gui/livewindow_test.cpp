@@ -58,6 +58,10 @@ protected:
             window.reset();
         }
         KillBox();
+        for (pid_t other : others_) {
+            kill(other, SIGKILL);
+            waitpid(other, nullptr, 0);
+        }
         for (int fd : held_) close(fd);
     }
 
@@ -93,6 +97,14 @@ protected:
         const int hold = open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (hold >= 0) held_.push_back(hold);
         setenv("ZEMPRIX_COM1", port_.c_str(), 1);
+    }
+    // A second box, for a gang; started before the window's own, which StartBox then names COM1.
+    std::string StartOtherBox()
+    {
+        StartBox();
+        others_.push_back(box_);
+        box_ = 0;
+        return port_;
     }
     void KillBox()
     {
@@ -153,6 +165,7 @@ protected:
     pid_t box_ = 0;
     std::string port_;
     std::vector<int> held_;
+    std::vector<pid_t> others_;
 };
 
 // Looking, help, copying and the exit's refusal: all that stays while an operation runs.
@@ -397,4 +410,23 @@ TEST_F(LiveWindow, ASuspectFileIsFlaggedOnTheStatusLineAndInTheLogWhenLoadedAndR
     QTRY_VERIFY_WITH_TIMEOUT(Shown().startsWith("Flash File Load: File loaded") && window->BusyState() == TMain::TBusy::Idle,
                              5000);
     EXPECT_FALSE(Shown().contains("Warning")) << Shown().toStdString();
+}
+
+// A gang whose first box is the window's own: the two take turns with the port, so every box of
+// the gang runs, run after run, and the window's next command still reaches its box.
+TEST_F(LiveWindow, AGangBoxOnTheWindowsOwnPortTakesTurnsWithTheWindow)
+{
+    const std::string other = StartOtherBox();
+    StartBox();
+    StartWindow();
+    SetSteps({TAutoProgramSteps::stErase});
+    window->SetGangPorts({QString::fromStdString(port_), QString::fromStdString(other)});
+    for (int run = 0; run < 2; ++run) {
+        QTest::keyClick(window.get(), Qt::Key_F5);
+        EXPECT_TRUE(Log().back().startsWith("Gang: 2 boxes, 2 passed, 0 failed")) << Log().join('\n').toStdString();
+    }
+    window->Actions().OptionsRead->trigger();
+    EXPECT_EQ(window->Session().Runner().StatusKind(), sk_completed) << Log().join('\n').toStdString();
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_TRUE(Log().back().startsWith("Gang: 2 boxes, 2 passed, 0 failed")) << Log().join('\n').toStdString();
 }
