@@ -41,9 +41,13 @@ std::string DeviceOf(const std::string& name)
 
 bool TMain::MarkGangOnWindowsPort()
 {
-    const TLinkWide& wide = session_->LinkContext().Wide();
-    const std::string& named = session_->LinkContext().SerialPortName();
-    const std::string own = wide.LinkKind == 2 ? std::string() : DeviceOf(named.empty() ? "COM" + std::to_string(wide.PortIndex + 1) : named);
+    // Only a window on a serial box holds a port a gang box could want.
+    const TISPProgrammer* programmer = session_->Programmer();
+    std::string own;
+    if (programmer && programmer->HardwareName() == kHardwareCom) {
+        const std::string& named = session_->LinkContext().SerialPortName();
+        own = DeviceOf(named.empty() ? "COM" + std::to_string(session_->LinkContext().Wide().PortIndex + 1) : named);
+    }
     bool any = false;
     for (auto& slot : gang_) {
         slot->WindowsPort = !own.empty() && DeviceOf(slot->Port) == own;
