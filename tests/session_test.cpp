@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
+#include <unistd.h>
 
 #include "app/session.h"
 #include "fakeprogrammer.h"
@@ -342,4 +343,21 @@ TEST_F(Session, SetupAndInformationGoThroughTheView)
     run(commands::Information);
     EXPECT_EQ(shell.events,
               (Lines{std::string("information ") + ZEMPRIX_FILE_VERSION + " 0009 Printer Port: LPT1 Port Address:378"}));
+}
+
+// A gang box and the window must see that they share a box whatever name each was given.
+TEST(SessionSerialDevice, AComNameAndALinkStandForTheDeviceTheyLeadTo)
+{
+    QTemporaryDir dir;
+    const std::string device = dir.filePath("ttyUSB3").toStdString();
+    const std::string byId = dir.filePath("usb-FTDI_box-if00-port0").toStdString();
+    std::ofstream(device).put('\n');
+    ASSERT_EQ(symlink(device.c_str(), byId.c_str()), 0);
+    setenv("ZEMPRIX_COM7", byId.c_str(), 1);
+    EXPECT_EQ(TAppSession::SerialDeviceOf("COM7"), device);
+    EXPECT_EQ(TAppSession::SerialDeviceOf(byId), device);
+    EXPECT_EQ(TAppSession::SerialDeviceOf(device), device);
+    unsetenv("ZEMPRIX_COM7");
+    // A name that leads nowhere stays itself: two such names match only when they are the same.
+    EXPECT_EQ(TAppSession::SerialDeviceOf(dir.filePath("gone").toStdString()), dir.filePath("gone").toStdString());
 }

@@ -2,13 +2,16 @@
 
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "base/isperrors.h"
 #include "devices/devices.h"
 #include "image/hexfile.h"
 #include "link/hardware.h"
 #include "link/linkhost.h"
+#include "link/portidentity.h"
 #include "link/programmer.h"
+#include "link/serialport.h"
 
 // The link's host is the shell's view: the link pumps and logs through it.
 class TAppSession::THost final : public ILinkHost {
@@ -71,6 +74,21 @@ TAppSession::~TAppSession()
     // The worker ends its job first: it may be using the programmer.
     worker_.Stop();
     ReleaseProgrammer();
+}
+
+std::string TAppSession::SerialDeviceOf(const std::string& portName)
+{
+    const std::string resolved = ResolveComPortName(portName, [] { return SerialPortsInComOrder(); });
+    std::error_code error;
+    const std::filesystem::path device = std::filesystem::canonical(resolved, error);
+    return error ? resolved : device.string();
+}
+
+std::string TAppSession::SerialDevice() const
+{
+    if (!programmer_ || programmer_->HardwareName() != kHardwareCom) return {};
+    const std::string& named = link_.SerialPortName();
+    return SerialDeviceOf(named.empty() ? "COM" + std::to_string(link_.Wide().PortIndex + 1) : named);
 }
 
 void TAppSession::ReleaseProgrammer()

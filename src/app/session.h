@@ -175,6 +175,12 @@ public:
     void AllowCommandsBetweenPolls(bool allow) { betweenPolls_ = allow; }
     bool CommandsBetweenPolls() const { return betweenPolls_; }
 
+    // The device node the session's serial box is on ("COMn" resolved, links such as
+    // /dev/serial/by-id followed); empty while it has no serial box.
+    std::string SerialDevice() const;
+    // The same for a port name as a user gives it.
+    static std::string SerialDeviceOf(const std::string& portName);
+
 private:
     class THost;
     void ReleaseProgrammer();

@@ -4,8 +4,6 @@
 #include <QEventLoop>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <filesystem>
-#include <system_error>
 
 #include "app/autoprogram.h"
 #include "app/boardnumbers.h"
@@ -19,7 +17,6 @@
 #include "link/hardware.h"
 #include "link/portidentity.h"
 #include "link/programmer.h"
-#include "link/serialport.h"
 #include "base/isperrors.h"
 #include "store/serialpool.h"
 
@@ -27,30 +24,14 @@ namespace {
 
 const char* const kGangSection = "GANG";
 
-// The device a port name stands for: "COMn" resolved as the link resolves it, links such as
-// /dev/serial/by-id followed.
-std::string DeviceOf(const std::string& name)
-{
-    const std::string resolved = ResolveComPortName(name, [] { return SerialPortsInComOrder(); });
-    std::error_code error;
-    const std::filesystem::path device = std::filesystem::canonical(resolved, error);
-    return error ? resolved : device.string();
-}
-
 }  // namespace
 
 bool TMain::MarkGangOnWindowsPort()
 {
-    // Only a window on a serial box holds a port a gang box could want.
-    const TISPProgrammer* programmer = session_->Programmer();
-    std::string own;
-    if (programmer && programmer->HardwareName() == kHardwareCom) {
-        const std::string& named = session_->LinkContext().SerialPortName();
-        own = DeviceOf(named.empty() ? "COM" + std::to_string(session_->LinkContext().Wide().PortIndex + 1) : named);
-    }
+    const std::string own = session_->SerialDevice();
     bool any = false;
     for (auto& slot : gang_) {
-        slot->WindowsPort = !own.empty() && DeviceOf(slot->Port) == own;
+        slot->WindowsPort = !own.empty() && TAppSession::SerialDeviceOf(slot->Port) == own;
         any = any || slot->WindowsPort;
     }
     return any;
