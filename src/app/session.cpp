@@ -91,6 +91,14 @@ std::string TAppSession::SerialDevice() const
     return SerialDeviceOf(named.empty() ? "COM" + std::to_string(link_.Wide().PortIndex + 1) : named);
 }
 
+void TAppSession::LetGoOfPort() noexcept
+{
+    try {
+        if (programmer_) programmer_->Disconnect();
+    } catch (...) {
+    }
+}
+
 void TAppSession::ReleaseProgrammer()
 {
     // The runner must never hold a programmer that is gone.

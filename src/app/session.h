@@ -180,6 +180,9 @@ public:
     std::string SerialDevice() const;
     // The same for a port name as a user gives it.
     static std::string SerialDeviceOf(const std::string& portName);
+    // Closes the box's port for another session to open; the next command connects again. A port
+    // that will not close is reported by whoever opens it next.
+    void LetGoOfPort() noexcept;
 
 private:
     class THost;

@@ -145,9 +145,7 @@ void TMain::RunGang()
     // A box of the gang on the window's own port: a port opens once, so the window lets go of it
     // for the run and the box after it; whichever uses the port next connects again.
     if (MarkGangOnWindowsPort())
-        Command([this] {
-            if (TISPProgrammer* programmer = session_->Programmer()) programmer->Disconnect();
-        });
+        Command([this] { session_->LetGoOfPort(); });
 
     int pending = static_cast<int>(gang_.size());
     QEventLoop loop;
@@ -194,11 +192,7 @@ void TMain::RunGang()
                     bool release;
                     ~TLetGo()
                     {
-                        try {
-                            if (TISPProgrammer* programmer = release ? session.Programmer() : nullptr) programmer->Disconnect();
-                        } catch (...) {
-                            // A port that will not close is reported by whoever opens it next.
-                        }
+                        if (release) session.LetGoOfPort();
                     }
                 } letGo{s, release};
                 const TDevice* current = s.Device();

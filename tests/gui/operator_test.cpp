@@ -103,6 +103,15 @@ protected:
         (void)QTest::qWaitForWindowActive(window.get());
         QTRY_VERIFY_WITH_TIMEOUT(window->Started(), 10000);
     }
+    // Gang ports "BOX1" to "BOXn" reach in-process boxes of their own, gangBoxes[0] to [n-1].
+    void UseGangBoxes(int count)
+    {
+        for (int i = 0; i < count; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
+        window->SetGangLinkSetup([this](TAppSession& s, const std::string& port) {
+            TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
+            s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
+        });
+    }
     void SetSteps(std::initializer_list<int> on)
     {
         TISPSettings& store = window->Session().Settings();
@@ -144,6 +153,7 @@ protected:
     TAnswers boxes;
     TBoxModel box{*DeviceList().FindDevice("COP8SBR9", 0xFF)};
     std::atomic<bool> attached{true};
+    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;  // outlive the window's gang
     std::unique_ptr<TMain> window;
     QTemporaryDir dir;
 };
@@ -276,13 +286,8 @@ TEST_F(OperatorWindow, AFileRewrittenDuringPlugAndProgramIsWarnedAboutAndAskedBe
 
 TEST_F(OperatorWindow, AGangOfThreeRunsAtOnceOneFailingBoxStopsNoOtherAndNumbersAreDistinct)
 {
-    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
-    for (int i = 0; i < 3; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
     Start();
-    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
-        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
-        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
-    });
+    UseGangBoxes(3);
     // Device > Gang...: three ports typed into the dialog.
     window->SetDialogRunner([](QDialog& dialog) {
         auto* entry = dialog.findChild<QLineEdit*>(QStringLiteral("PortEntry"));
@@ -346,8 +351,6 @@ TEST_F(OperatorWindow, AGangOfThreeRunsAtOnceOneFailingBoxStopsNoOtherAndNumbers
 
 TEST_F(OperatorWindow, AGangTakesItsNumbersFromTheStoresPoolAndRecordsEveryBoardThere)
 {
-    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
-    for (int i = 0; i < 3; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
     const std::string database = dir.filePath("line.sqlite").toStdString();
     {
         std::unique_ptr<IProductionStore> store = OpenProductionStore(database);
@@ -359,10 +362,7 @@ TEST_F(OperatorWindow, AGangTakesItsNumbersFromTheStoresPoolAndRecordsEveryBoard
         store->CreatePool(pool);
     }
     Start();
-    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
-        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
-        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
-    });
+    UseGangBoxes(3);
     window->SetGangPorts({"BOX1", "BOX2", "BOX3"});
     const QString path = dir.filePath("gang.hex");
     WriteHex(path, 0x5A, 64);
@@ -435,8 +435,6 @@ TEST_F(OperatorWindow, AStoreServerThatDoesNotAnswerIsReportedWithoutFreezingThe
     ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string url = "postgresql://zemprix@127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/line?connect_timeout=2";
 
-    std::vector<std::unique_ptr<TBoxModel>> gangBoxes;
-    for (int i = 0; i < 2; ++i) gangBoxes.push_back(std::make_unique<TBoxModel>(*DeviceList().FindDevice("COP8SBR9", 0xFF)));
     Start();
     window->Session().Settings().Put(TAutoProgramSteps::kRecordSection, "DATABASE", kGlobalGroup, url);
     SetSteps({TAutoProgramSteps::stErase, TAutoProgramSteps::stProgramOptions});
@@ -455,10 +453,7 @@ TEST_F(OperatorWindow, AStoreServerThatDoesNotAnswerIsReportedWithoutFreezingThe
     EXPECT_TRUE(window->Actions().AutoProgramRun->isEnabled());
 
     // A gang: the run ends with the store's failure before any box starts.
-    window->SetGangLinkSetup([&](TAppSession& s, const std::string& port) {
-        TBoxModel& b = *gangBoxes.at(static_cast<size_t>(port.back() - '1'));
-        s.LinkContext().SetSerialFactory([&b] { return std::make_unique<TSimSerialPort>(b); });
-    });
+    UseGangBoxes(2);
     window->SetGangPorts({"BOX1", "BOX2"});
     {
         TGapMeter gaps;
